@@ -1,0 +1,271 @@
+#include "platform/SocketEndpoint.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <limits>
+
+SocketEndpoint::SocketEndpoint(QObject* parent) : QObject(parent) {}
+
+SocketEndpoint::~SocketEndpoint() {
+    // Sockets are children; make sure none of their last signals reaches a half-destroyed us.
+    if (socket) {
+        socket->disconnect(this);
+    }
+    if (server) {
+        server->disconnect(this);
+    }
+}
+
+int SocketEndpoint::State() const {
+    if (failed) {
+        return Error;
+    }
+    if (server && server->isListening()) {
+        return Listening;
+    }
+    if (!socket) {
+        return Closed;
+    }
+    if (peerClosed) {
+        return Closing;
+    }
+    switch (socket->state()) {
+    case QAbstractSocket::UnconnectedState:
+        return Closed;
+    case QAbstractSocket::HostLookupState:
+        return ResolvingHost;
+    case QAbstractSocket::ConnectingState:
+        return Connecting;
+    case QAbstractSocket::ConnectedState:
+        return Connected;
+    case QAbstractSocket::BoundState:
+        return Open;
+    case QAbstractSocket::ListeningState:
+        return Listening;
+    case QAbstractSocket::ClosingState:
+        return Closing;
+    }
+    return Closed;
+}
+
+quint16 SocketEndpoint::LocalPort() const {
+    if (server && server->isListening()) {
+        return server->serverPort();
+    }
+    if (socket) {
+        return socket->localPort();
+    }
+    return localPort;
+}
+
+SocketResult SocketEndpoint::Connect() {
+    if (State() != Closed) {
+        return SocketResult::Refused(tr("Connect needs a closed socket (state %1).").arg(State()));
+    }
+    auto* created = new QTcpSocket(this);
+    AdoptSocket(created);
+    created->connectToHost(remoteHost, remotePort);
+    return SocketResult::Done();
+}
+
+SocketResult SocketEndpoint::Listen() {
+    if (State() != Closed) {
+        return SocketResult::Refused(tr("Listen needs a closed socket (state %1).").arg(State()));
+    }
+    if (!server) {
+        server = new QTcpServer(this);
+        connect(server, &QTcpServer::newConnection, this, &SocketEndpoint::OnNewConnection);
+    }
+    if (!server->listen(localAddress, localPort)) {
+        const QString why = server->errorString();
+        server->close();
+        return SocketResult::Refused(why);
+    }
+    return SocketResult::Done();
+}
+
+SocketResult SocketEndpoint::Accept(qint32 requestId) {
+    if (State() != Closed) {
+        return SocketResult::Refused(tr("Accept needs a closed socket (state %1).").arg(State()));
+    }
+    QTcpSocket* requested = pendingRequests.take(requestId);
+    if (!requested) {
+        return SocketResult::Refused(tr("No connection request %1 is waiting.").arg(requestId));
+    }
+    AdoptSocket(requested);
+    if (requested->state() != QAbstractSocket::ConnectedState) {
+        // The client left before we took it: report it the same way as a later close.
+        peerClosed = true;
+        closeEventOwed = true;
+    }
+    if (requested->bytesAvailable() > 0 || closeEventOwed) {
+        QMetaObject::invokeMethod(this, &SocketEndpoint::DeliverPendingData, Qt::QueuedConnection);
+    }
+    return SocketResult::Done();
+}
+
+SocketResult SocketEndpoint::SendData(const QByteArray& data) {
+    if (State() != Connected) {
+        return SocketResult::Refused(tr("SendData needs a connected socket (state %1).").arg(State()));
+    }
+    if (data.isEmpty()) {
+        return SocketResult::Done();
+    }
+    if (socket->write(data) != data.size()) {
+        return SocketResult::Refused(socket->errorString());
+    }
+    return SocketResult::Done();
+}
+
+QByteArray SocketEndpoint::GetData() {
+    return socket ? socket->readAll() : QByteArray();
+}
+
+void SocketEndpoint::Close() {
+    ReleaseSocket(true);
+    if (server) {
+        server->close();
+    }
+    for (QTcpSocket* waiting : std::as_const(pendingRequests)) {
+        waiting->abort();
+        waiting->deleteLater();
+    }
+    pendingRequests.clear();
+    peerClosed = false;
+    closeEventOwed = false;
+    failed = false;
+    readPaused = false;
+    errorText.clear();
+}
+
+qint64 SocketEndpoint::BytesToWrite() const {
+    return socket ? socket->bytesToWrite() : 0;
+}
+
+void SocketEndpoint::SetReadPaused(bool paused) {
+    if (readPaused == paused) {
+        return;
+    }
+    readPaused = paused;
+    if (!paused && socket && (socket->bytesAvailable() > 0 || closeEventOwed)) {
+        QMetaObject::invokeMethod(this, &SocketEndpoint::DeliverPendingData, Qt::QueuedConnection);
+    }
+}
+
+void SocketEndpoint::AdoptSocket(QTcpSocket* adopted) {
+    socket = adopted;
+    socket->setParent(this);
+    socket->setReadBufferSize(ReadBufferLimit);
+    peerClosed = false;
+    closeEventOwed = false;
+    failed = false;
+    errorText.clear();
+    // Small replies must not wait for delayed ACKs: a relay that writes what it reads at once
+    // would otherwise stall at the end of a multi-line reply.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::connected, this,
+            [this] { socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    connect(socket, &QTcpSocket::readyRead, this, &SocketEndpoint::OnReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &SocketEndpoint::OnDisconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &SocketEndpoint::OnSocketError);
+    connect(socket, &QTcpSocket::bytesWritten, this,
+            [this] { Q_EMIT BytesWritten(socket->bytesToWrite()); });
+}
+
+void SocketEndpoint::ReleaseSocket(bool flushPending) {
+    if (!socket) {
+        return;
+    }
+    QTcpSocket* leaving = socket;
+    socket = nullptr;
+    leaving->disconnect(this);
+    if (flushPending && leaving->state() == QAbstractSocket::ConnectedState) {
+        // Let what was already sent reach the peer; the object goes once the close completes.
+        connect(leaving, &QTcpSocket::disconnected, leaving, &QObject::deleteLater);
+        connect(leaving, &QTcpSocket::errorOccurred, leaving, &QObject::deleteLater);
+        leaving->disconnectFromHost();
+        if (leaving->state() == QAbstractSocket::UnconnectedState) {
+            leaving->deleteLater();
+        }
+    } else {
+        leaving->abort();
+        leaving->deleteLater();
+    }
+}
+
+void SocketEndpoint::OnReadyRead() {
+    if (readPaused || !socket) {
+        return;
+    }
+    const qint64 available = socket->bytesAvailable();
+    if (available <= 0) {
+        return;
+    }
+    Q_EMIT DataArrival(static_cast<qint32>(qMin<qint64>(available, std::numeric_limits<qint32>::max())));
+}
+
+void SocketEndpoint::OnDisconnected() {
+    if (failed || !socket) {
+        return;
+    }
+    peerClosed = true;
+    if (socket->bytesAvailable() > 0) {
+        // Data still waits behind a paused read: the close is reported after it.
+        closeEventOwed = true;
+        if (!readPaused) {
+            QMetaObject::invokeMethod(this, &SocketEndpoint::DeliverPendingData,
+                                      Qt::QueuedConnection);
+        }
+        return;
+    }
+    Q_EMIT CloseEvent();
+}
+
+void SocketEndpoint::OnSocketError() {
+    if (!socket || socket->error() == QAbstractSocket::RemoteHostClosedError) {
+        return; // an orderly or reset close from the peer: OnDisconnected reports it
+    }
+    if (peerClosed) {
+        return;
+    }
+    failed = true;
+    errorText = socket->errorString();
+    Q_EMIT ErrorEvent();
+}
+
+void SocketEndpoint::OnNewConnection() {
+    while (server && server->hasPendingConnections()) {
+        QTcpSocket* incoming = server->nextPendingConnection();
+        incoming->setParent(this);
+        const qint32 id = nextRequestId++;
+        if (nextRequestId <= 0) {
+            nextRequestId = 1;
+        }
+        if (State() != Listening) {
+            incoming->abort();
+            incoming->deleteLater();
+            continue;
+        }
+        pendingRequests.insert(id, incoming);
+        Q_EMIT ConnectionRequest(id);
+        // A request nobody accepted is refused, as a listener that was not asked to take it.
+        if (QTcpSocket* unclaimed = pendingRequests.take(id)) {
+            unclaimed->abort();
+            unclaimed->deleteLater();
+        }
+    }
+}
+
+void SocketEndpoint::DeliverPendingData() {
+    if (!socket || readPaused) {
+        return;
+    }
+    if (socket->bytesAvailable() > 0) {
+        OnReadyRead();
+    }
+    if (socket && closeEventOwed && socket->bytesAvailable() == 0) {
+        closeEventOwed = false;
+        Q_EMIT CloseEvent();
+    }
+}

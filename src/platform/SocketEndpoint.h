@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The result of a socket operation: refused operations come back here instead of throwing out
+// of the event loop, and the caller decides what to do.
+struct SocketResult {
+    bool ok = true;
+    QString error;
+
+    static SocketResult Done() { return {}; }
+    static SocketResult Refused(const QString& why) { return {false, why}; }
+    explicit operator bool() const { return ok; }
+};
+
+// One TCP endpoint with the state numbers and the three events the relay is written against.
+// It is either a client connection (Connect), a listener (Listen) or, after Accept, the
+// connection the listener was asked for. Everything happens on the Qt event-loop thread.
+class SocketEndpoint : public QObject {
+    Q_OBJECT
+
+public:
+    // The numbering is binding: the relay compares and adds these values.
+    enum StateNumber : int {
+        Closed = 0,
+        Open = 1,
+        Listening = 2,
+        ConnectionPending = 3,
+        ResolvingHost = 4,
+        HostResolved = 5,
+        Connecting = 6,
+        Connected = 7,
+        Closing = 8, // the peer has closed; stays until Close is called
+        Error = 9,
+    };
+
+    explicit SocketEndpoint(QObject* parent = nullptr);
+    ~SocketEndpoint() override;
+
+    int State() const;
+
+    void SetRemoteHost(const QString& host) { remoteHost = host; }
+    void SetRemotePort(quint16 port) { remotePort = port; }
+    void SetLocalPort(quint16 port) { localPort = port; }
+    void SetLocalAddress(const QHostAddress& address) { localAddress = address; }
+    QString RemoteHost() const { return remoteHost; }
+    quint16 RemotePort() const { return remotePort; }
+    quint16 LocalPort() const;
+
+    SocketResult Connect();
+    SocketResult Listen();
+    SocketResult Accept(qint32 requestId);
+    SocketResult SendData(const QByteArray& data);
+    QByteArray GetData();
+    void Close();
+
+    // Why the endpoint went to state 9, for the user.
+    QString ErrorText() const { return errorText; }
+
+    // Flow control: bytes still waiting to be written, and holding back DataArrival while the
+    // other side cannot keep up. Unread data stays in the kernel, so memory stays bounded.
+    qint64 BytesToWrite() const;
+    void SetReadPaused(bool paused);
+    bool ReadPaused() const { return readPaused; }
+
+    // How many bytes Qt may hold unread per connection before it stops reading from the kernel.
+    static constexpr qint64 ReadBufferLimit = 256 * 1024;
+
+Q_SIGNALS:
+    void ConnectionRequest(qint32 requestId);
+    void DataArrival(qint32 bytesTotal);
+    void CloseEvent();
+    // Not part of the classic contract: lets the relay notice a connect that failed.
+    void ErrorEvent();
+    void BytesWritten(qint64 pendingBytes);
+
+private:
+    void AdoptSocket(QTcpSocket* socket);
+    void ReleaseSocket(bool flushPending);
+    void OnReadyRead();
+    void OnDisconnected();
+    void OnSocketError();
+    void OnNewConnection();
+    void DeliverPendingData();
+
+    QString remoteHost;
+    quint16 remotePort = 0;
+    quint16 localPort = 0;
+    QHostAddress localAddress = QHostAddress::Any;
+
+    QTcpServer* server = nullptr;
+    QTcpSocket* socket = nullptr;
+    QHash<qint32, QTcpSocket*> pendingRequests;
+    qint32 nextRequestId = 1;
+
+    bool peerClosed = false;
+    bool closeEventOwed = false;
+    bool failed = false;
+    bool readPaused = false;
+    QString errorText;
+};

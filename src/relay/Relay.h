@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/SocketEndpoint.h"
+#include "relay/RelayState.h"
+#include "relay/RelayView.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+// The proxy between one mail client (Winsock2) and the mail server (Winsock1): accepts the
+// client, connects upstream, relays both directions block by block, turns USER/PASS into an
+// APOP login and tags retrieved mail in a blocked character set.
+class Relay : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        quint16 serverPort = 110;
+        quint16 listenPort = 110;
+        QHostAddress listenAddress = QHostAddress::Any;
+    };
+
+    enum class ConsoleResult {
+        Sent,
+        ServerConnectStarted, // row 0 while the server was not connected: nothing sent
+        ClientNotConnected,   // row 1 while no client was connected: nothing sent
+    };
+
+    // Above this many unsent bytes on one side, reading from the other side pauses.
+    static constexpr qint64 FlowHighWater = 1024 * 1024;
+    static constexpr qint64 FlowLowWater = 256 * 1024;
+
+    Relay(RelayView& view, const Options& options, QObject* parent = nullptr);
+
+    // Start-up's listening step; on failure the caller reports the reason and stops.
+    SocketResult StartListening();
+
+    void ConnectServer();
+
+    // The manual console: row 0 sends to the server, row 1 to the client; CR LF is added.
+    ConsoleResult ConsoleSend(int index, const QByteArray& line);
+
+    // The quit command: both sockets closed, nothing sent.
+    void CloseAll();
+
+    const RelayState& State() const { return state; }
+    SocketEndpoint& Winsock1() { return winsock1; }
+    SocketEndpoint& Winsock2() { return winsock2; }
+
+    // Replies the relay gives the client itself.
+    static const QByteArray UserReply;
+    static const QByteArray NoTimestampReply;
+    static const QByteArray ServerNotConnectedReply;
+    static const QByteArray CannotConnectReply;
+
+private:
+    void Winsock2_ConnectionRequest(qint32 requestId);
+    void Winsock1_Close();
+    void Winsock2_Close();
+    void Winsock1_DataArrival(qint32 bytesTotal);
+    void Winsock2_DataArrival(qint32 bytesTotal);
+    void Winsock1_Error();
+
+    void SendToServer(const QByteArray& bytes);
+    void SendToClient(const QByteArray& bytes);
+    void ClientLeft();
+    void BalanceFlow();
+
+    RelayView& view;
+    Options options;
+    RelayState state;
+    SocketEndpoint winsock1;
+    SocketEndpoint winsock2;
+};

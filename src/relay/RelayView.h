@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the relay needs from the window (or from whatever stands in for it): the controls that
+// hold the settings and the logs, the window's visibility and the tray picture. The relay knows
+// nothing about widgets; the window, the headless runner and the tests implement this.
+class RelayView {
+public:
+    virtual ~RelayView() = default;
+
+    // Text1: the mail server host, read at every upstream connection.
+    virtual QString Text1() const = 0;
+
+    // List1 (lines from the server) and List2 (lines from the client). Lines are wire bytes
+    // without their CR LF; one call carries all complete lines of one block.
+    virtual void List1AddItems(const QList<QByteArray>& lines) = 0;
+    virtual void List2AddItems(const QList<QByteArray>& lines) = 0;
+    virtual void List1Clear() = 0;
+    virtual void List2Clear() = 0;
+
+    // List3 (the blocked character sets, in list order) and Check1 (0 clear, 1 ticked, 2 grey).
+    virtual QStringList List3Items() const = 0;
+    virtual int Check1Value() const = 0;
+
+    virtual void ShowWindow() = 0;
+    virtual void HideWindow() = 0;
+
+    // Tray pictures: 1 idle, 2 data from the server, 3 data from the client, 4 opened from menu.
+    virtual void TraySetImage(int picture) = 0;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+// What the relay tail does with one server block while a RETR reply is expected.
+struct TaggingResult {
+    // Every piece but the last is logged; a block that is not inspected comes back as one piece.
+    QList<QByteArray> pieces;
+    QByteArray forward; // the bytes to send to the mail client
+};
+
+// The tag put behind "Subject: " of mail in a blocked character set.
+inline constexpr char BlockedTag[] = "[VudOdirOro]";
+
+// Inspects one block against the blocked list (List3's entries) and Check1 (only 1 counts as
+// ticked). Pure: depends on nothing but its arguments.
+TaggingResult InspectBlock(const QByteArray& block, const QStringList& blockedList, int check1);
