@@ -82,6 +82,8 @@ SocketResult SocketEndpoint::Listen() {
         server->close();
         return SocketResult::Refused(why);
     }
+    // Port 0 asks the system for a free port; keep the one it gave for every later Listen.
+    localPort = server->serverPort();
     return SocketResult::Done();
 }
 
@@ -127,11 +129,7 @@ void SocketEndpoint::Close() {
     if (server) {
         server->close();
     }
-    for (QTcpSocket* waiting : std::as_const(pendingRequests)) {
-        waiting->abort();
-        waiting->deleteLater();
-    }
-    pendingRequests.clear();
+    // A request being announced stays acceptable: the handler closes the listener, then accepts.
     peerClosed = false;
     closeEventOwed = false;
     failed = false;
@@ -210,13 +208,9 @@ void SocketEndpoint::OnDisconnected() {
         return;
     }
     peerClosed = true;
-    if (socket->bytesAvailable() > 0) {
+    if (readPaused && socket->bytesAvailable() > 0) {
         // Data still waits behind a paused read: the close is reported after it.
         closeEventOwed = true;
-        if (!readPaused) {
-            QMetaObject::invokeMethod(this, &SocketEndpoint::DeliverPendingData,
-                                      Qt::QueuedConnection);
-        }
         return;
     }
     Q_EMIT CloseEvent();
@@ -261,10 +255,8 @@ void SocketEndpoint::DeliverPendingData() {
     if (!socket || readPaused) {
         return;
     }
-    if (socket->bytesAvailable() > 0) {
-        OnReadyRead();
-    }
-    if (socket && closeEventOwed && socket->bytesAvailable() == 0) {
+    OnReadyRead();
+    if (socket && closeEventOwed && !readPaused) {
         closeEventOwed = false;
         Q_EMIT CloseEvent();
     }

@@ -47,11 +47,15 @@ public:
     SocketEndpoint& Winsock1() { return winsock1; }
     SocketEndpoint& Winsock2() { return winsock2; }
 
-    // Replies the relay gives the client itself.
-    static const QByteArray UserReply;
-    static const QByteArray NoTimestampReply;
+    // Replies the relay gives the client itself when the mail server is out of reach.
     static const QByteArray ServerNotConnectedReply;
     static const QByteArray CannotConnectReply;
+
+Q_SIGNALS:
+    // The connection to the mail server failed; reason as the system gave it.
+    void ServerConnectFailed(const QString& reason);
+    // Listening again after a client left failed: no further client can connect.
+    void ListenFailed(const QString& reason);
 
 private:
     void Winsock2_ConnectionRequest(qint32 requestId);

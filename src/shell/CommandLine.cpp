@@ -1,0 +1,118 @@
+#include "shell/CommandLine.h"
+
+#include "QuorlinVersion.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstring>
+
+namespace {
+
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+std::optional<quint16> ParsePort(const QString& text, const QString& option) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    if (!ok || value == 0 || value > 65535) {
+        QTextStream(stderr) << "quorlin: --" << option << " needs a port from 1 to 65535, not \""
+                            << text << "\".\n";
+        return std::nullopt;
+    }
+    return static_cast<quint16>(value);
+}
+
+} // namespace
+
+bool WantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            return true;
+        }
+    }
+    return !HasDisplay();
+}
+
+std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Relays one POP3 mail client to one mail server and logs in with APOP, "
+                       "so the password never crosses the network in clear."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Print the version and exit."));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a window; logs go to standard output "
+                       "(also the default when there is no display)."));
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
+        QStringLiteral("Mail server host for this run (the saved setting is left as it is)."),
+        QStringLiteral("host"));
+    const QCommandLineOption serverPortOption(QStringLiteral("server-port"),
+                                              QStringLiteral("Mail server port (default 110)."),
+                                              QStringLiteral("port"), QStringLiteral("110"));
+    const QCommandLineOption listenPortOption(
+        QStringLiteral("listen-port"),
+        QStringLiteral("Port the mail client connects to (default 110)."), QStringLiteral("port"),
+        QStringLiteral("110"));
+    const QCommandLineOption listenAddressOption(
+        QStringLiteral("listen-address"),
+        QStringLiteral("Address to listen on (default: all addresses)."),
+        QStringLiteral("address"));
+    const QCommandLineOption configDirOption(
+        QStringLiteral("config-dir"),
+        QStringLiteral("Folder of Quorlin.ini and Quorlin_BatList.ini "
+                       "(default: the program's folder)."),
+        QStringLiteral("folder"));
+    parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
+                       listenPortOption, listenAddressOption, configDirOption});
+
+    if (!parser.parse(arguments)) {
+        QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
+        return std::nullopt;
+    }
+    if (parser.isSet(helpOption)) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(versionOption)) {
+        QTextStream(stdout) << "Quorlin " << QUORLIN_VERSION_TEXT << "\n";
+        std::exit(0);
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        QTextStream(stderr) << "quorlin: unexpected argument \""
+                            << parser.positionalArguments().first() << "\"; see --help.\n";
+        return std::nullopt;
+    }
+
+    AppOptions options;
+    options.headless = parser.isSet(headlessOption) || !HasDisplay();
+    if (parser.isSet(serverOption)) {
+        options.server = parser.value(serverOption);
+    }
+    const auto serverPort = ParsePort(parser.value(serverPortOption), QStringLiteral("server-port"));
+    const auto listenPort = ParsePort(parser.value(listenPortOption), QStringLiteral("listen-port"));
+    if (!serverPort || !listenPort) {
+        return std::nullopt;
+    }
+    options.serverPort = *serverPort;
+    options.listenPort = *listenPort;
+    if (parser.isSet(listenAddressOption)) {
+        const QHostAddress address(parser.value(listenAddressOption));
+        if (address.isNull()) {
+            QTextStream(stderr) << "quorlin: --listen-address needs an IP address, not \""
+                                << parser.value(listenAddressOption) << "\".\n";
+            return std::nullopt;
+        }
+        options.listenAddress = address;
+    }
+    if (parser.isSet(configDirOption)) {
+        options.configDir = parser.value(configDirOption);
+    }
+    return options;
+}
