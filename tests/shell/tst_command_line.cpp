@@ -1,0 +1,163 @@
+// The quorlin program itself, run as a child process: options, start-up failures and the
+// headless relay serving a real client.
+#include "support/LoopbackPeers.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+QString Binary() {
+    return qEnvironmentVariable("QUORLIN_BINARY");
+}
+
+struct Finished {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs quorlin to its end with standard input from /dev/null (no terminal to ask on).
+Finished Run(const QStringList& arguments, const QString& program = Binary()) {
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    Finished result;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+quint16 FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir configDir;
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(!Binary().isEmpty(), "QUORLIN_BINARY names the program under test");
+        QVERIFY(configDir.isValid());
+    }
+
+    void versionAndHelp() {
+        const Finished version = Run({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QByteArray("Quorlin 1.2.17\n"));
+
+        const Finished help = Run({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        for (const char* option : {"--headless", "--server", "--server-port", "--listen-port",
+                                   "--listen-address", "--config-dir"}) {
+            QVERIFY2(help.out.contains(option), option);
+        }
+    }
+
+    void badOptionsAreRefused_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("port zero") << QStringList{"--headless", "--listen-port", "0"};
+        QTest::newRow("port too big") << QStringList{"--headless", "--server-port", "70000"};
+        QTest::newRow("not an address") << QStringList{"--headless", "--listen-address", "x.y"};
+        QTest::newRow("unknown option") << QStringList{"--headless", "--bogus"};
+    }
+    void badOptionsAreRefused() {
+        QFETCH(QStringList, arguments);
+        const Finished run = Run(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(!run.err.isEmpty());
+    }
+
+    void noServerAndNoTerminalStopsWithoutCreatingAFile() {
+        QTemporaryDir empty;
+        const Finished run = Run({"--headless", "--config-dir", empty.path(), "--listen-port",
+                                  QString::number(FreePort()), "--listen-address", "127.0.0.1"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains("--server"));
+        QVERIFY(run.err.contains("Quorlin.ini"));
+        QVERIFY(QDir(empty.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void busyPortIsReported() {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(holder.serverPort());
+        const Finished run = Run({"--headless", "--server", "127.0.0.1", "--config-dir",
+                                  configDir.path(), "--listen-address", "127.0.0.1",
+                                  "--listen-port", port});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(port.toLatin1()), run.err.constData());
+    }
+
+    void privilegedPortNamesTheWayAround() {
+        QStringList arguments{"--headless", "--server", "127.0.0.1", "--config-dir",
+                              configDir.path(), "--listen-port", "110"};
+        QString program = Binary();
+        if (::geteuid() == 0) {
+            // As root the port would simply open: try it as an ordinary user instead.
+            arguments.prepend(program);
+            arguments = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                    "--inh-caps=-all", "--bounding-set=-all"} +
+                        arguments;
+            program = QStringLiteral("setpriv");
+        }
+        const Finished run = Run(arguments, program);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("110"), run.err.constData());
+        QVERIFY(run.err.contains("--listen-port"));
+        QVERIFY(run.err.contains("setcap cap_net_bind_service"));
+    }
+
+    void headlessRelayServesAClientAndLogsWithoutThePassword() {
+        ScriptedServer server;
+        server.greeting = "+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+        const quint16 listenPort = FreePort();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), {"--headless", "--server", "127.0.0.1", "--server-port",
+                                 QString::number(server.Port()), "--listen-port",
+                                 QString::number(listenPort), "--listen-address", "127.0.0.1",
+                                 "--config-dir", configDir.path()});
+        QVERIFY(quorlin.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+
+        TestClient client;
+        client.ConnectTo(listenPort);
+        QTRY_COMPARE(client.received, server.greeting);
+        client.Send("USER mrose\r\n");
+        QTRY_VERIFY(client.received.endsWith("+OK Password required.\r\n"));
+        client.Send("PASS tanstaaf\r\n");
+        QTRY_COMPARE(server.received,
+                     QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n"));
+        server.Send("+OK mrose has 0 messages\r\n");
+        QTRY_VERIFY(client.received.endsWith("+OK mrose has 0 messages\r\n"));
+
+        QByteArray log;
+        QTRY_VERIFY((log += quorlin.readAllStandardOutput()).contains("S: +OK mrose"));
+        QVERIFY(log.contains("C: USER mrose\n"));
+        QVERIFY(log.contains("C: PASS ******\n"));
+        QVERIFY(!log.contains("tanstaaf"));
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+        QVERIFY(!QFile::exists(configDir.filePath("Quorlin.ini")));
+    }
+};
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "tst_command_line.moc"
