@@ -4,10 +4,10 @@
 #include <QStringList>
 
 // The program directory and whole-file line reading and writing in code page 932.
-// Failures come back as values carrying the system's reason.
+// Failures come back as values carrying the path and the system's reason.
 
 // The folder that holds the settings files: the program's own directory unless overridden
-// (tests, --config-dir).
+// (tests, --config-dir). An empty directory goes back to the program's own.
 QString ProgramDirectory();
 void SetProgramDirectory(const QString& directory);
 
@@ -16,16 +16,21 @@ bool PlainFileExists(const QString& path);
 
 struct FileResult {
     bool ok = true;
+    QString path;
     QString error; // the system's reason, for the user
 };
 
 struct LinesResult {
     bool ok = true;
+    QString path;
     QString error;
     QStringList lines;
 };
 
-// A line ends at CR LF or at a lone CR; the last line needs no line end.
+// A line ends at CR LF, at a lone CR or at a lone LF (files edited by hand on this system end
+// their lines so); the line end is not part of the line, and the last line needs no line end.
+// A file of zero bytes has no lines.
 LinesResult ReadLines(const QString& path);
-// Creates or empties the file and writes each line followed by CR LF.
+// Writes each line followed by CR LF as the whole content of the file, creating it if needed.
+// The old content stays in place until the new content is complete.
 FileResult WriteLines(const QString& path, const QStringList& lines);

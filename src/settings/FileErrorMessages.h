@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/ProgramFiles.h"
+
+#include <QString>
+
+// What the user is told when a settings file fails: what went wrong, the file and the system's
+// reason, so the user can find and fix it.
+QString ReadFailureMessage(const LinesResult& result);
+QString WriteFailureMessage(const FileResult& result);
