@@ -1,0 +1,333 @@
+"""End to end against a real POP3 server: a POP3 client fetches a mailbox from a private Dovecot
+directly (the reference) and through `quorlin --headless`, and every reply is compared.
+
+  relay    - empty blocked list: every reply byte for byte as Dovecot sends it, the login done
+             with APOP, a wrong password answered with Dovecot's own "-ERR" line.
+  tagging  - "GB2312" and "big5" blocked: the mail in those character sets and the mail without
+             one arrives tagged, everything else byte for byte.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import sample_mail  # noqa: E402
+from private_dovecot import PrivateDovecot  # noqa: E402
+from quorlin_process import QuorlinProcess  # noqa: E402
+from raw_pop3 import RawPOP3, first_difference, unstuff  # noqa: E402
+
+USER = "quorlin"
+PASSWORD = "Qu0rlin-Secret.7"
+WRONG_PASSWORD = "not-the-password"
+LOCAL_USER_REPLY = b"+OK Password required.\r\n"
+TOP_LINES = 3
+# Well inside ctest's TIMEOUT, so that the servers are always stopped by this script.
+OWN_DEADLINE_SECONDS = 100
+
+
+class LoginFailed(Exception):
+    pass
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def fail(self, text):
+        self.failures.append(text)
+        print("FAIL: " + text, flush=True)
+
+    def equal(self, what, expected, actual):
+        if expected == actual:
+            return True
+        if isinstance(expected, bytes) and isinstance(actual, bytes):
+            self.fail("%s differs: %s" % (what, first_difference(expected, actual)))
+        else:
+            self.fail("%s: expected %r, got %r" % (what, expected, actual))
+        return False
+
+
+def fetch_all(port, message_count=None):
+    """One POP3 session; returns (USER reply, transcript). The transcript is a list of
+    (command, exact reply bytes) from PASS to QUIT."""
+    client = RawPOP3("127.0.0.1", port)
+    try:
+        user_reply = client.single("USER " + USER)
+        transcript = [("PASS", client.single("PASS " + PASSWORD))]
+        if not transcript[0][1].startswith(b"+OK"):
+            raise LoginFailed("PASS after %r was answered %r" % (user_reply, transcript[0][1]))
+        transcript.append(("STAT", client.single("STAT")))
+        for command in ("LIST", "UIDL"):
+            transcript.append((command, client.multi(command)))
+        if message_count is None:
+            message_count = int(transcript[1][1].split()[1])
+        # RETR then TOP of the same message: the TOP reply follows a RETR directly, so a RETR
+        # state that outlives its command would show in it.
+        for n in range(1, message_count + 1):
+            transcript.append(("LIST %d" % n, client.single("LIST %d" % n)))
+            transcript.append(("RETR %d" % n, client.multi("RETR %d" % n)))
+            transcript.append(("TOP %d %d" % (n, TOP_LINES),
+                               client.multi("TOP %d %d" % (n, TOP_LINES))))
+        transcript.append(("QUIT", client.single("QUIT")))
+        return user_reply, transcript
+    finally:
+        client.close()
+
+
+def wrong_password_reply(port, source_address=None):
+    client = RawPOP3("127.0.0.1", port, source_address=source_address)
+    try:
+        user_reply = client.single("USER " + USER)
+        reply = client.single("PASS " + WRONG_PASSWORD)
+        client.single("QUIT")
+        return user_reply, reply
+    finally:
+        client.close()
+
+
+def message_numbers(checks, transcript, messages):
+    """Which stored message each number serves, checking that Dovecot serves every stored file
+    exactly as written: the reference must be the stored bytes for the comparison to mean
+    anything."""
+    by_data = {m.data: m for m in messages}
+    numbered = {}
+    for command, reply in transcript:
+        if not command.startswith("RETR "):
+            continue
+        n = int(command.split()[1])
+        body = unstuff(reply)
+        message = by_data.get(body)
+        if message is None:
+            checks.fail("direct %s does not serve any stored message as written" % command)
+            continue
+        checks.equal("direct %s status line" % command,
+                     b"+OK %d octets\r\n" % len(message.data), reply[:reply.index(b"\r\n") + 2])
+        numbered[n] = message
+    missing = [m.label for m in messages if m not in numbered.values()]
+    if missing:
+        checks.fail("Dovecot did not serve the stored messages " + ", ".join(missing))
+    return numbered
+
+
+def with_tag(reply):
+    """A RETR reply with the tag behind the header's "Subject: ", plus one space before an
+    RFC 2047 encoded word."""
+    header_end = reply.index(b"\r\n\r\n")
+    at = reply.find(b"\r\nSubject: ", 0, header_end)
+    if at < 0:
+        raise AssertionError("test data: no Subject line to tag")
+    text = at + len(b"\r\nSubject: ")
+    space = b" " if reply.startswith(b"=?", text) else b""
+    return reply[:text] + sample_mail.TAG + space + reply[text:]
+
+
+def with_inserted_subject(reply):
+    """A RETR reply with the line "Subject: [VudOdirOro]" right behind the To line."""
+    header_end = reply.index(b"\r\n\r\n")
+    if re.search(rb"\r\n[Ss]ubject: ", reply[:header_end]):
+        raise AssertionError("test data: the message already has a Subject line")
+    at = reply.find(b"\r\nTo: ", 0, header_end)
+    if at < 0:
+        raise AssertionError("test data: no To line")
+    line_end = reply.index(b"\r\n", at + 2) + 2
+    return reply[:line_end] + b"Subject: " + sample_mail.TAG + b"\r\n" + reply[line_end:]
+
+
+def expected_through_proxy(direct, numbered, tagging):
+    expected = []
+    for command, reply in direct:
+        if tagging and command.startswith("RETR "):
+            change = numbered[int(command.split()[1])].when_blocked
+            if change == "tag":
+                reply = with_tag(reply)
+            elif change == "insert":
+                reply = with_inserted_subject(reply)
+        expected.append((command, reply))
+    return expected
+
+
+def compare_transcripts(checks, expected, received, numbered):
+    checks.equal("number of replies through quorlin", [c for c, _ in expected],
+                 [c for c, _ in received])
+    for (command, want), (_, got) in zip(expected, received):
+        label = command
+        if command.startswith(("RETR ", "TOP ", "LIST ")) and " " in command:
+            message = numbered.get(int(command.split()[1]))
+            if message is not None:
+                label = "%s (%s)" % (command, message.label)
+        checks.equal("reply to %s through quorlin" % label, want, got)
+
+
+def login_methods(dovecot):
+    return re.findall(r"pop3-login: Info: Login: user=<%s>, method=(\w+)" % USER,
+                      dovecot.log_text())
+
+
+def wait_until(condition, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def check_quorlin_log(checks, quorlin):
+    # The log is read while quorlin runs: a headless proxy's log has to appear as it happens.
+    if not wait_until(lambda: b"C: PASS ******" in quorlin.log_bytes()):
+        checks.fail('quorlin\'s output shows no "C: PASS ******" line')
+    output = quorlin.log_bytes()
+    for secret in (PASSWORD, WRONG_PASSWORD):
+        if secret.encode() in output:
+            checks.fail("quorlin's output shows the password %r" % secret)
+
+
+def wrong_password_replies(direct_port, proxy_port):
+    """The replies to a wrong password, directly and through quorlin, tried at the same time.
+    Dovecot delays every failed login, and a second failure from the same address longer, so
+    the direct attempt comes from another loopback address."""
+    results = {}
+
+    def attempt(key, port, source):
+        try:
+            results[key] = wrong_password_reply(port, source)
+        except Exception as error:  # reported by the caller
+            results[key] = error
+
+    threads = [threading.Thread(target=attempt, args=("direct", direct_port, ("127.0.0.2", 0)),
+                                daemon=True),
+               threading.Thread(target=attempt, args=("proxy", proxy_port, None), daemon=True)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for key in ("direct", "proxy"):
+        if isinstance(results[key], Exception):
+            raise results[key]
+    return results["direct"][1], results["proxy"]
+
+
+def run_relay_case(checks, dovecot, quorlin_binary, config_dir):
+    messages = dovecot.messages
+    _, direct = fetch_all(dovecot.port)
+    numbered = message_numbers(checks, direct, messages)
+    plain_logins = login_methods(dovecot)
+
+    open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb").close()
+    with QuorlinProcess(quorlin_binary, dovecot.port, config_dir) as quorlin:
+        user_reply, received = fetch_all(quorlin.port, len(messages))
+        checks.equal("reply to USER through quorlin", LOCAL_USER_REPLY, user_reply)
+        compare_transcripts(checks, expected_through_proxy(direct, numbered, False), received,
+                            numbered)
+        # Every login that went through quorlin must have been APOP: the password never
+        # travels to the server.
+        if not wait_until(lambda: len(login_methods(dovecot)) > len(plain_logins)):
+            checks.fail("Dovecot logged no login through quorlin")
+        checks.equal("login methods Dovecot logged for the session through quorlin", ["APOP"],
+                     login_methods(dovecot)[len(plain_logins):])
+
+        started = time.monotonic()
+        direct_wrong, (user_reply, wrong) = wrong_password_replies(dovecot.port, quorlin.port)
+        print("wrong password answered after %.1f s: %r" % (time.monotonic() - started, wrong))
+        if not direct_wrong.startswith(b"-ERR"):
+            checks.fail("Dovecot accepted the wrong password: %r" % direct_wrong)
+        checks.equal("reply to USER through quorlin (wrong password)", LOCAL_USER_REPLY,
+                     user_reply)
+        checks.equal("reply to a wrong PASS through quorlin", direct_wrong, wrong)
+        failed_apop = re.compile(r"auth failed.*user=<%s>, method=APOP" % USER)
+        if not wait_until(lambda: failed_apop.search(dovecot.log_text())):
+            checks.fail("Dovecot logged no failed APOP login for the wrong password")
+
+        check_quorlin_log(checks, quorlin)
+        if not quorlin.running():
+            checks.fail("quorlin exited during the test")
+
+
+def run_tagging_case(checks, dovecot, quorlin_binary, config_dir):
+    messages = dovecot.messages
+    _, direct = fetch_all(dovecot.port)
+    numbered = message_numbers(checks, direct, messages)
+
+    with open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb") as f:
+        f.write(b"".join(c.encode() + b"\r\n" for c in sample_mail.BLOCKED_CHARSETS))
+    with QuorlinProcess(quorlin_binary, dovecot.port, config_dir) as quorlin:
+        user_reply, received = fetch_all(quorlin.port, len(messages))
+        checks.equal("reply to USER through quorlin", LOCAL_USER_REPLY, user_reply)
+        compare_transcripts(checks, expected_through_proxy(direct, numbered, True), received,
+                            numbered)
+        check_quorlin_log(checks, quorlin)
+        # The server log shows a tagged subject line as it was forwarded.
+        output = quorlin.log_bytes()
+        missing = []
+        for message in numbered.values():
+            subject = re.search(rb"\r\nSubject: ([ -~]*)\r\n", message.data)
+            # How the log shows 8-bit text is not checked here.
+            if message.when_blocked == "tag" and subject is not None:
+                space = b" " if subject.group(1).startswith(b"=?") else b""
+                line = b"S: Subject: " + sample_mail.TAG + space + subject.group(1)
+                if line not in output:
+                    missing.append(line)
+        if missing:
+            checks.fail("quorlin's output lacks the lines %r" % missing)
+        if not quorlin.running():
+            checks.fail("quorlin exited during the test")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quorlin", required=True, help="the quorlin binary")
+    parser.add_argument("case", choices=["relay", "tagging"])
+    args = parser.parse_args()
+    if not os.access(args.quorlin, os.X_OK):
+        print("FAIL: quorlin binary not found or not executable: " + args.quorlin)
+        return 1
+
+    started = time.monotonic()
+    checks = Checks()
+
+    def stop_now(signum, _frame):
+        # Leaves through the finally below, which stops the servers.
+        checks.fail("stopped by %s after %.0f s (own deadline %d s)" % (
+            signal.Signals(signum).name, time.monotonic() - started, OWN_DEADLINE_SECONDS))
+        raise SystemExit(1)
+
+    signal.signal(signal.SIGTERM, stop_now)
+    signal.signal(signal.SIGALRM, stop_now)
+    signal.alarm(OWN_DEADLINE_SECONDS)
+    config_dir = tempfile.mkdtemp(prefix="qcf", dir="/tmp")
+    dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages())
+    try:
+        dovecot.start()
+        print("Dovecot on 127.0.0.1:%d, files in %s" % (dovecot.port, dovecot.root), flush=True)
+        case = run_relay_case if args.case == "relay" else run_tagging_case
+        case(checks, dovecot, args.quorlin, config_dir)
+    except Exception as error:  # a broken connection or a server that did not start
+        checks.fail("%s: %s" % (type(error).__name__, error))
+    finally:
+        try:
+            if checks.failures:
+                print(dovecot.log_tail())
+                print(QuorlinProcess.log_tail_of(config_dir))
+        finally:
+            dovecot.stop()
+            if not os.environ.get("QUORLIN_KEEP_TMP"):
+                shutil.rmtree(config_dir, ignore_errors=True)
+
+    elapsed = time.monotonic() - started
+    if checks.failures:
+        print("\n%d check(s) failed in %.1f s" % (len(checks.failures), elapsed))
+        return 1
+    print("all checks passed in %.1f s" % elapsed)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

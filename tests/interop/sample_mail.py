@@ -1,0 +1,145 @@
+"""The mailbox the interop tests store in Dovecot.
+
+Every message starts with a Return-Path line, as delivered mail does, and has CR LF line ends.
+Each one says what a client must receive through the proxy while "GB2312" and "big5" are
+blocked and mail without a character set is caught (as headless always has it):
+  "unchanged" - byte for byte as Dovecot serves it,
+  "tag"       - the tag goes right behind "Subject: " (one space more before an encoded word),
+  "insert"    - a line "Subject: [VudOdirOro]" follows the To line.
+"""
+
+import base64
+import random
+from dataclasses import dataclass
+
+BLOCKED_CHARSETS = ["GB2312", "big5"]
+TAG = b"[VudOdirOro]"
+BIG_MESSAGE_SIZE = 5 * 1024 * 1024
+
+
+@dataclass
+class Message:
+    label: str
+    filename: str  # in Maildir/new
+    data: bytes
+    when_blocked: str  # "unchanged", "tag" or "insert"
+
+
+def _message(headers, body_lines):
+    lines = list(headers) + [b""] + list(body_lines)
+    return b"\r\n".join(lines) + b"\r\n"
+
+
+def _encoded_word(charset, text, codec):
+    return b"=?" + charset + b"?B?" + base64.b64encode(text.encode(codec)) + b"?="
+
+
+def _common(subject_line, content_type, message_id):
+    headers = [
+        b"Return-Path: <sender@example.org>",
+        b"Delivered-To: quorlin@example.net",
+        b"From: Sender <sender@example.org>",
+        b"To: Quorlin User <quorlin@example.net>",
+    ]
+    if subject_line is not None:
+        headers.append(subject_line)
+    headers.append(b"Date: Tue, 14 Mar 2023 09:26:53 +0900")
+    headers.append(b"Message-ID: <" + message_id + b"@example.org>")
+    if content_type is not None:
+        headers += [b"MIME-Version: 1.0", content_type,
+                    b"Content-Transfer-Encoding: 8bit"]
+    return headers
+
+
+def _high_byte_lines(rng, count, width=76):
+    """Lines of bytes 0x80-0xFF in random order: not valid code page 932 (lone lead bytes,
+    undefined bytes 0xA0 and 0xFD-0xFF)."""
+    every = bytes(range(0x80, 0x100))
+    lines = [every[:64], every[64:]]
+    for _ in range(count):
+        lines.append(bytes(rng.randrange(0x80, 0x100) for _ in range(width)))
+    lines.append(b"ends on a lead byte \x81")
+    lines.append(b"\x82")
+    return lines
+
+
+def build_messages():
+    rng = random.Random(20230314)
+    messages = []
+
+    def add(name, data, when_blocked):
+        n = len(messages)
+        messages.append(Message(name, "17000000%02d.M%dP1.interop" % (n, n), data, when_blocked))
+
+    add("ascii-dots", _message(
+        _common(b"Subject: Dots at line starts",
+                b"Content-Type: text/plain; charset=us-ascii", b"dots"),
+        [b"A line.", b".", b"..", b".hidden", b"...three", b"", b"end."]), "unchanged")
+
+    add("latin1", _message(
+        _common(b"Subject: Caf\xe9 cr\xe8me",
+                b"Content-Type: text/plain; charset=iso-8859-1", b"latin1"),
+        [b"Gr\xfc\xdfe aus K\xf6ln, \xa9 \xb5 \xbf\xa1 \xff\xfe\xfd", b"na\xefve fa\xe7ade"]),
+        "unchanged")
+
+    add("utf8", _message(
+        _common(b"Subject: " + _encoded_word(b"UTF-8", "会議の資料 ✓", "utf-8"),
+                b"Content-Type: text/plain; charset=utf-8", b"utf8"),
+        ["日本語のメール、Ünïcødé ✓ 🚀".encode("utf-8"),
+         "中文 한국어 ελληνικά".encode("utf-8")]), "unchanged")
+
+    add("high-bytes", _message(
+        _common(b"Subject: Raw octets",
+                b"Content-Type: application/octet-stream; charset=x-unknown", b"octets"),
+        _high_byte_lines(rng, 40)), "unchanged")
+
+    add("big", _big_message(rng), "unchanged")
+
+    add("gb2312-raw-subject", _message(
+        _common(b"Subject: " + "季度报告".encode("gb2312"),
+                b"Content-Type: text/plain; charset=gb2312", b"gb2312a"),
+        ["这是一封简体中文邮件。".encode("gb2312"), b"Line two."]), "tag")
+
+    # Content-Type ahead of the Subject line, the charset quoted and in capitals.
+    gb_headers = _common(None, b'Content-Type: text/plain; charset="GB2312"', b"gb2312b")
+    gb_headers.append(b"Subject: " + _encoded_word(b"GB2312", "会议通知", "gb2312"))
+    add("gb2312-encoded-subject", _message(
+        gb_headers, ["请于周五参加会议。".encode("gb2312")]), "tag")
+
+    add("big5-no-subject", _message(
+        _common(None, b"Content-Type: text/plain; charset=big5", b"big5"),
+        ["這是一封繁體中文郵件。".encode("big5"), b"No subject line above."]), "insert")
+
+    add("iso-2022-jp", _message(
+        _common(b"Subject: " + _encoded_word(b"ISO-2022-JP", "会議の件", "iso-2022-jp"),
+                b"Content-Type: text/plain; charset=iso-2022-jp", b"jis"),
+        ["明日の会議は十時からです。".encode("iso-2022-jp")]), "unchanged")
+
+    add("no-charset", _message(
+        _common(b"Subject: Minutes of Tuesday", None, b"plain"),
+        [b"Plain text without any declared character set."]), "tag")
+
+    return messages
+
+
+def _big_message(rng):
+    """About 5 MB: 8-bit lines, ASCII lines and lines that need dot-stuffing."""
+    headers = _common(b"Subject: Large attachment",
+                      b"Content-Type: text/plain; charset=utf-8", b"big")
+    head = _message(headers, [])
+    body = []
+    size = len(head)
+    n = 0
+    # Every byte mapped into 0x80-0xFF: no CR or LF inside a line.
+    high = bytes(0x80 | b for b in range(256))
+    while size < BIG_MESSAGE_SIZE:
+        if n % 3 == 0:
+            line = rng.randbytes(200).translate(high)
+        elif n % 3 == 1:
+            line = b"line %07d of the large message" % n
+        else:
+            line = b"." + rng.randbytes(50).translate(high)
+        body.append(line)
+        size += len(line) + 2
+        n += 1
+    return head + b"\r\n".join(body) + b"\r\n"
