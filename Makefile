@@ -20,5 +20,8 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+screenshot: build
+	./scripts/screenshot.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,54 @@
+#include "shell/Notify_Module.h"
+
+#include "shell/ImageList1.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QWidget>
+
+const QString Notify_Module::Tip = QStringLiteral("Ready");
+
+Notify_Module::Notify_Module(bool systemTrayAvailable, QObject* parent)
+    : QObject(parent), trayAvailable(systemTrayAvailable) {
+    connect(&icon, &QSystemTrayIcon::activated, this, &Notify_Module::TrayMouse);
+}
+
+void Notify_Module::TrayAdd(QWidget* trayWindow, QMenu* menu) {
+    window = trayWindow;
+    icon.setIcon(window->windowIcon());
+    icon.setToolTip(Tip);
+    icon.setContextMenu(menu);
+    picture = 1;
+    added = true;
+    if (trayAvailable) {
+        icon.show();
+    }
+}
+
+void Notify_Module::TraySetImage(int number) {
+    picture = number;
+    icon.setIcon(ImageList1::Picture(number));
+}
+
+void Notify_Module::TrayRemove() {
+    icon.hide();
+    added = false;
+}
+
+// The right button needs nothing here: the icon opens its context menu by itself.
+void Notify_Module::TrayMouse(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        QApplication::beep();
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        if (window) {
+            window->show();
+        }
+        break;
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+}
