@@ -65,7 +65,12 @@ void Relay::Winsock1_Close() {
     if (winsock1.State() == SocketEndpoint::Closing) {
         winsock1.Close();
     }
+    const bool greeted = state.AddB;
     state.AddB = false;
+    if (!greeted) {
+        // Gone before it said anything: the client would wait for a greeting forever.
+        ReleaseWaitingClient();
+    }
     BalanceFlow();
 }
 
@@ -93,13 +98,19 @@ void Relay::Winsock1_Error() {
         return; // closed or reconnected since
     }
     Q_EMIT ServerConnectFailed(winsock1.ErrorText());
-    if (state.AddB || winsock2.State() != SocketEndpoint::Connected) {
+    if (!state.AddB) {
+        winsock1.Close();
+        ReleaseWaitingClient();
+    }
+}
+
+// The client waits for a greeting that will never come: tell it and let it go.
+void Relay::ReleaseWaitingClient() {
+    if (winsock2.State() != SocketEndpoint::Connected) {
         return;
     }
-    // The client waits for a greeting that will never come: tell it and let it go.
     winsock2.SendData(CannotConnectReply);
     winsock2.Close();
-    winsock1.Close();
     ClientLeft();
 }
 

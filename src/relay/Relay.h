@@ -68,6 +68,7 @@ private:
     void SendToServer(const QByteArray& bytes);
     void SendToClient(const QByteArray& bytes);
     void ClientLeft();
+    void ReleaseWaitingClient();
     void BalanceFlow();
 
     RelayView& view;
