@@ -3,9 +3,11 @@
 #include "platform/Cp932.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace {
 
@@ -18,7 +20,18 @@ QString& DirectoryOverride() {
 
 QString ProgramDirectory() {
     const QString& directory = DirectoryOverride();
-    return directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory;
+    if (!directory.isEmpty()) {
+        return directory;
+    }
+    // Settings live beside the program. Installed system-wide (say in /usr/local/bin) that folder
+    // is not the user's to write, so the user's own configuration folder takes its place there.
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    if (QFileInfo(programFolder).isWritable()) {
+        return programFolder;
+    }
+    const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QDir().mkpath(userFolder);
+    return userFolder;
 }
 
 void SetProgramDirectory(const QString& directory) {

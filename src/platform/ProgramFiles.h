@@ -7,7 +7,8 @@
 // Failures come back as values carrying the path and the system's reason.
 
 // The folder that holds the settings files: the program's own directory unless overridden
-// (tests, --config-dir). An empty directory goes back to the program's own.
+// (tests, --config-dir), or the user's configuration folder (~/.config/Quorlin) when the
+// program's directory is not writable. An empty directory undoes the override.
 QString ProgramDirectory();
 void SetProgramDirectory(const QString& directory);
 

@@ -37,6 +37,23 @@ Finished Run(const QStringList& arguments, const QString& program = Binary()) {
     return result;
 }
 
+constexpr QFileDevice::Permissions OpenToAll =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+    QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+
+// Running as an ordinary user from root: the build folder may sit where that user cannot reach
+// (a home folder of mode 700), so the user gets a copy in a folder anyone may enter but only
+// root may write.
+QString BinaryForNobody(const QTemporaryDir& folder) {
+    const QString copy = folder.filePath(QStringLiteral("quorlin"));
+    QFile::remove(copy);
+    if (!QFile::copy(Binary(), copy) || !QFile::setPermissions(folder.path(), OpenToAll) ||
+        !QFile::setPermissions(copy, OpenToAll)) {
+        return {};
+    }
+    return copy;
+}
+
 quint16 FreePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
@@ -93,22 +110,51 @@ private Q_SLOTS:
         QVERIFY(QDir(empty.path()).entryList(QDir::Files).isEmpty());
     }
 
+    void unwritableProgramFolderFallsBackToTheUsersConfigFolder() {
+        if (::geteuid() != 0) {
+            QSKIP("needs root to run the program as a user who cannot write its folder");
+        }
+        QTemporaryDir home;
+        QVERIFY(QFile::setPermissions(home.path(), OpenToAll | QFileDevice::WriteOther));
+        QTemporaryDir programFolder;
+        const QString program = BinaryForNobody(programFolder);
+        QVERIFY(!program.isEmpty());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        process.setProcessEnvironment(environment);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(QStringLiteral("setpriv"),
+                      {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "--headless",
+                       "--listen-address", "127.0.0.1", "--listen-port",
+                       QString::number(FreePort())});
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.contains(QDir(home.path()).filePath(".config/Quorlin/Quorlin.ini").toUtf8()),
+                 err.constData());
+    }
+
     void busyPortIsReported() {
         QTcpServer holder;
         QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
         const QString port = QString::number(holder.serverPort());
-        const Finished run = Run({"--headless", "--server", "127.0.0.1", "--config-dir",
-                                  configDir.path(), "--listen-address", "127.0.0.1",
-                                  "--listen-port", port});
+        const Finished run =
+            Run({"--headless", "--server", "127.0.0.1", "--config-dir", configDir.path(),
+                 "--listen-address", "127.0.0.1", "--listen-port", port});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(port.toLatin1()), run.err.constData());
     }
 
     void privilegedPortNamesTheWayAround() {
-        QStringList arguments{"--headless", "--server", "127.0.0.1", "--config-dir",
+        QStringList arguments{"--headless",     "--server",      "127.0.0.1", "--config-dir",
                               configDir.path(), "--listen-port", "110"};
         QString program = Binary();
+        QTemporaryDir programFolder;
         if (::geteuid() == 0) {
+            program = BinaryForNobody(programFolder);
+            QVERIFY(!program.isEmpty());
             // As root the port would simply open: try it as an ordinary user instead.
             arguments.prepend(program);
             arguments = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
@@ -129,10 +175,10 @@ private Q_SLOTS:
         const quint16 listenPort = FreePort();
         QProcess quorlin;
         quorlin.setStandardInputFile(QProcess::nullDevice());
-        quorlin.start(Binary(), {"--headless", "--server", "127.0.0.1", "--server-port",
-                                 QString::number(server.Port()), "--listen-port",
-                                 QString::number(listenPort), "--listen-address", "127.0.0.1",
-                                 "--config-dir", configDir.path()});
+        quorlin.start(Binary(),
+                      {"--headless", "--server", "127.0.0.1", "--server-port",
+                       QString::number(server.Port()), "--listen-port", QString::number(listenPort),
+                       "--listen-address", "127.0.0.1", "--config-dir", configDir.path()});
         QVERIFY(quorlin.waitForStarted());
         QByteArray err;
         QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
