@@ -71,7 +71,7 @@ public:
     bool ReadPaused() const { return readPaused; }
 
     // How many bytes Qt may hold unread per connection before it stops reading from the kernel.
-    static constexpr qint64 ReadBufferLimit = 256 * 1024;
+    static constexpr qint64 ReadBufferLimit = 1024 * 1024;
 
 Q_SIGNALS:
     void ConnectionRequest(qint32 requestId);

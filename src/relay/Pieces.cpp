@@ -33,6 +33,19 @@ QList<QByteArray> CompleteLines(const QByteArray& block) {
     return lines;
 }
 
+QByteArray JoinLines(const QList<QByteArray>& lines) {
+    QByteArray joined;
+    for (const QByteArray& line : lines) {
+        joined.append(line).append(CrLf, 2);
+    }
+    return joined;
+}
+
+QByteArrayView CompleteLinesText(QByteArrayView block) {
+    const qsizetype lastLineEnd = block.lastIndexOf(QByteArrayView(CrLf, 2));
+    return lastLineEnd < 0 ? QByteArrayView() : block.first(lastLineEnd + 2);
+}
+
 QByteArray JoinPieces(const QList<QByteArray>& pieces) {
     QByteArray joined;
     qsizetype size = 0;

@@ -129,13 +129,13 @@ void Relay::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
         TaggingResult inspected = InspectBlock(block, view.List3Items(), view.Check1Value());
         inspected.pieces.removeLast(); // the trailing piece is never logged
         if (!inspected.pieces.isEmpty()) {
-            view.List1AddItems(inspected.pieces);
+            view.List1AddLines(JoinLines(inspected.pieces));
         }
         SendToClient(inspected.forward);
     } else {
-        const QList<QByteArray> lines = CompleteLines(block);
+        const QByteArrayView lines = CompleteLinesText(block);
         if (!lines.isEmpty()) {
-            view.List1AddItems(lines);
+            view.List1AddLines(lines);
         }
         SendToClient(block);
     }
@@ -149,7 +149,7 @@ void Relay::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
     view.TraySetImage(PictureClientData);
     for (const ClientStep& step : HandleClientArrival(state, received)) {
         if (!step.logLines.isEmpty()) {
-            view.List2AddItems(step.logLines);
+            view.List2AddLines(JoinLines(step.logLines));
         }
         if (!step.toClient.isEmpty()) {
             SendToClient(step.toClient);

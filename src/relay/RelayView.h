@@ -15,10 +15,12 @@ public:
     // Text1: the mail server host, read at every upstream connection.
     virtual QString Text1() const = 0;
 
-    // List1 (lines from the server) and List2 (lines from the client). Lines are wire bytes
-    // without their CR LF; one call carries all complete lines of one block.
-    virtual void List1AddItems(const QList<QByteArray>& lines) = 0;
-    virtual void List2AddItems(const QList<QByteArray>& lines) = 0;
+    // List1 (lines from the server) and List2 (lines from the client): one entry per line.
+    // One call carries all complete lines of one block as wire bytes, each line still ending
+    // with its CR LF (ForEachLine in relay/Pieces.h walks them), so a reply of a hundred
+    // thousand lines costs one call and no per-line objects on the way.
+    virtual void List1AddLines(QByteArrayView lines) = 0;
+    virtual void List2AddLines(QByteArrayView lines) = 0;
     virtual void List1Clear() = 0;
     virtual void List2Clear() = 0;
 

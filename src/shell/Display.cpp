@@ -224,11 +224,11 @@ void Display::SetText1(const QString& text) {
     text1->setText(text);
 }
 
-void Display::List1AddItems(const QList<QByteArray>& lines) {
+void Display::List1AddLines(QByteArrayView lines) {
     list1Model->AddLines(lines);
 }
 
-void Display::List2AddItems(const QList<QByteArray>& lines) {
+void Display::List2AddLines(QByteArrayView lines) {
     list2Model->AddLines(lines);
 }
 

@@ -50,8 +50,8 @@ public:
 
     QString Text1() const override;
     void SetText1(const QString& text) override;
-    void List1AddItems(const QList<QByteArray>& lines) override;
-    void List2AddItems(const QList<QByteArray>& lines) override;
+    void List1AddLines(QByteArrayView lines) override;
+    void List2AddLines(QByteArrayView lines) override;
     void List1Clear() override;
     void List2Clear() override;
     QStringList List3Items() const override;

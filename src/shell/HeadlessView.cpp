@@ -1,36 +1,68 @@
 #include "shell/HeadlessView.h"
 
 #include "platform/Cp932.h"
+#include "relay/Pieces.h"
 
 #include <QTextStream>
 
-#include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
 HeadlessView::HeadlessView(std::FILE* logOutput) : output(logOutput) {}
 
-void HeadlessView::List1AddItems(const QList<QByteArray>& lines) {
+void HeadlessView::List1AddLines(QByteArrayView lines) {
     WriteLines("S: ", lines);
 }
 
-void HeadlessView::List2AddItems(const QList<QByteArray>& lines) {
+void HeadlessView::List2AddLines(QByteArrayView lines) {
     WriteLines("C: ", lines);
 }
 
-void HeadlessView::WriteLines(const char* prefix, const QList<QByteArray>& lines) {
-    for (const QByteArray& line : lines) {
-        std::fputs(prefix, output);
-        const bool plainAscii =
-            std::all_of(line.cbegin(), line.cend(), [](char c) { return (c & 0x80) == 0; });
-        if (plainAscii) {
-            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), output);
-        } else {
-            // Shown to a person: the wire's code page becomes the terminal's encoding.
-            const QByteArray shown = Cp932ToText(line).toLocal8Bit();
-            std::fwrite(shown.constData(), 1, static_cast<size_t>(shown.size()), output);
-        }
-        std::fputc('\n', output);
+namespace {
+
+// Eight bytes at a time: this runs over every logged block, and most of them are plain ASCII.
+bool IsPlainAscii(QByteArrayView bytes) {
+    const char* scan = bytes.data();
+    qsizetype left = bytes.size();
+    quint64 seen = 0;
+    for (; left >= 8; scan += 8, left -= 8) {
+        quint64 word;
+        std::memcpy(&word, scan, sizeof word);
+        seen |= word;
     }
+    for (; left > 0; ++scan, --left) {
+        seen |= static_cast<unsigned char>(*scan);
+    }
+    return (seen & 0x8080808080808080ULL) == 0;
+}
+
+} // namespace
+
+// A block's lines become one write: a huge UIDL or TOP reply must not cost a system call, or
+// even a locked stdio call, per line.
+void HeadlessView::WriteLines(QByteArrayView prefix, QByteArrayView lines) {
+    QByteArray shown;
+    if (IsPlainAscii(lines)) {
+        // Each line of at least two bytes ("\r\n") grows by the prefix less one byte at most.
+        shown.resize(lines.size() + (lines.size() / 2 + 1) * prefix.size());
+        char* out = shown.data();
+        ForEachLine(lines, [&out, prefix](QByteArrayView line) {
+            std::memcpy(out, prefix.data(), static_cast<size_t>(prefix.size()));
+            out += prefix.size();
+            std::memcpy(out, line.data(), static_cast<size_t>(line.size()));
+            out += line.size();
+            *out++ = '\n';
+        });
+        shown.truncate(out - shown.constData());
+    } else {
+        ForEachLine(lines, [&shown, prefix](QByteArrayView line) {
+            shown.append(prefix);
+            // Shown to a person: the wire's code page becomes the terminal's encoding.
+            shown.append(IsPlainAscii(line) ? line.toByteArray() : Cp932ToText(line).toLocal8Bit());
+            shown.append('\n');
+        });
+    }
+    std::fwrite(shown.constData(), 1, static_cast<size_t>(shown.size()), output);
     std::fflush(output);
 }
 

@@ -15,8 +15,8 @@ public:
     QString Text1() const override { return host; }
     void SetText1(const QString& text) override { host = text; }
 
-    void List1AddItems(const QList<QByteArray>& lines) override;
-    void List2AddItems(const QList<QByteArray>& lines) override;
+    void List1AddLines(QByteArrayView lines) override;
+    void List2AddLines(QByteArrayView lines) override;
     void List1Clear() override {}
     void List2Clear() override {}
 
@@ -39,7 +39,7 @@ public:
     static bool CanAsk();
 
 private:
-    void WriteLines(const char* prefix, const QList<QByteArray>& lines);
+    void WriteLines(QByteArrayView prefix, QByteArrayView lines);
 
     std::FILE* output;
     QString host;

@@ -1,6 +1,7 @@
 #include "shell/LogListModel.h"
 
 #include "platform/Cp932.h"
+#include "relay/Pieces.h"
 
 #include <algorithm>
 
@@ -18,7 +19,9 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
     return Cp932ToText(rows.at(index.row()));
 }
 
-void LogListModel::AddLines(const QList<QByteArray>& lines) {
+void LogListModel::AddLines(QByteArrayView text) {
+    QList<QByteArray> lines;
+    ForEachLine(text, [&lines](QByteArrayView line) { lines.append(line.toByteArray()); });
     if (lines.isEmpty()) {
         return;
     }

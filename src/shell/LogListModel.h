@@ -2,6 +2,7 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
 // The lines of one log list, kept as the wire bytes and decoded only when a line is drawn.
@@ -18,7 +19,8 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    void AddLines(const QList<QByteArray>& lines);
+    // The complete lines of one block, each ending with CR LF.
+    void AddLines(QByteArrayView text);
     void Clear();
     QByteArray Line(qsizetype row) const { return rows.at(row); }
 

@@ -62,11 +62,11 @@ private Q_SLOTS:
         QCOMPARE(session.display->Tray().CurrentPicture(), 1);
 
         // A huge reply cannot grow the log without bound: the oldest lines make room.
-        QList<QByteArray> lines;
+        QByteArray lines;
         for (int i = 0; i <= 100000; ++i) {
-            lines.append(QByteArray::number(i));
+            lines.append(QByteArray::number(i)).append("\r\n");
         }
-        session.display->List1AddItems(lines);
+        session.display->List1AddLines(lines);
         QCOMPARE(session.display->List1Model().rowCount(), 100000);
         QCOMPARE(session.display->List1Model().Line(0), QByteArray("1"));
     }
@@ -120,7 +120,7 @@ private Q_SLOTS:
         QCOMPARE(session.Text2(1)->text(), QString());
 
         // Row 0 without a server: the logs go, a connection starts, the line waits.
-        session.display->List1AddItems({"old"});
+        session.display->List1AddLines("old\r\n");
         session.Text2(0)->setText(QStringLiteral("STAT"));
         QTest::keyClick(session.Text2(0), Qt::Key_Return);
         QCOMPARE(session.display->List1Model().rowCount(), 0);

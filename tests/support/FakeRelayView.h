@@ -1,5 +1,6 @@
 #pragma once
 
+#include "relay/Pieces.h"
 #include "relay/RelayView.h"
 
 #include <QList>
@@ -17,11 +18,13 @@ public:
     QList<int> pictures;
 
     QString Text1() const override { return host; }
-    void List1AddItems(const QList<QByteArray>& lines) override {
-        list1 += lines;
+    void List1AddLines(QByteArrayView lines) override {
+        ForEachLine(lines, [this](QByteArrayView line) { list1.append(line.toByteArray()); });
         ++list1AddCalls;
     }
-    void List2AddItems(const QList<QByteArray>& lines) override { list2 += lines; }
+    void List2AddLines(QByteArrayView lines) override {
+        ForEachLine(lines, [this](QByteArrayView line) { list2.append(line.toByteArray()); });
+    }
     void List1Clear() override { list1.clear(); }
     void List2Clear() override { list2.clear(); }
     QStringList List3Items() const override { return list3; }

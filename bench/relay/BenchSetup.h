@@ -1,0 +1,45 @@
+#pragma once
+
+// Starting what a run needs: the benchmark server, socat and Quorlin in its modes, each on a
+// port of its own, with files in one scratch folder.
+
+#include "ChildProcess.h"
+#include "RelayModes.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct BenchPaths {
+    std::string server;       // pop3_bench_server
+    std::string minimalRelay; // minimal_relay, the floor for any relay
+    std::string socat;        // socat
+    std::string quorlin;      // the program, run with --headless
+    std::string window;       // the program without --headless, under offscreen; empty: not run
+    std::string workDir;      // scratch folder: config folders, logs, stderr of every child
+};
+
+// A route with the process behind it (none for the direct route).
+struct Contestant {
+    Route route;
+    std::unique_ptr<ChildProcess> process;
+    std::string stderrPath;
+};
+
+std::unique_ptr<ChildProcess> StartServer(const BenchPaths& paths, std::uint16_t port,
+                                          const std::vector<std::string>& extraArguments);
+
+Contestant StartSocat(const BenchPaths& paths, std::uint16_t serverPort);
+Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
+                             std::uint16_t serverPort);
+
+// stdoutPath receives Quorlin's log; window runs the program without --headless.
+Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
+                        const std::string& stdoutPath, bool window);
+
+// The last lines a child wrote to its error output, to explain why it failed.
+std::string TailOfFile(const std::string& path, std::size_t maxBytes = 2000);
+
+} // namespace bench

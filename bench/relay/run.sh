@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the relay benchmarks and Quorlin, then runs them and prints markdown tables.
+#
+#   bench/relay/run.sh                 ratios: RETR, UIDL, NOOP, sessions (about 2 minutes)
+#   bench/relay/run.sh --memory        peak memory of a 500 MB RETR to a slow client (2-3 minutes)
+#   bench/relay/run.sh --all           both
+#
+# Any other option goes to bench_relay (for instance --rounds 11, --only uidl, --raw, --keep).
+# BUILD_DIR chooses the build folder (default: build-bench at the top of the tree).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+case "$build" in /*) ;; *) build=$root/$build ;; esac
+
+timings=1
+memory=0
+passed=()
+for argument in "$@"; do
+    case "$argument" in
+    --memory) timings=0 memory=1 ;;
+    --all) timings=1 memory=1 ;;
+    *) passed+=("$argument") ;;
+    esac
+done
+
+command -v socat >/dev/null || { echo "run.sh: socat is missing (apt-get install socat)" >&2; exit 1; }
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target bench_relay pop3_bench_server minimal_relay
+
+cmake --build "$build" -j "$(nproc)" --target quorlin
+program=(--quorlin "$build/quorlin")
+
+bench="$build/bench/relay/bench_relay"
+status=0
+if [ "$timings" = 1 ]; then
+    "$bench" "${program[@]}" ${passed[@]+"${passed[@]}"} || status=$?
+fi
+if [ "$memory" = 1 ]; then
+    "$bench" "${program[@]}" --memory ${passed[@]+"${passed[@]}"} || status=$?
+fi
+exit "$status"
