@@ -1,0 +1,355 @@
+// Faults around the relay over real loopback sockets: a side leaving in the middle of a message,
+// a mail server that cannot be reached, endless lines and binary garbage from either side.
+// Nothing may crash, and every byte that should reach the other side does, in order.
+#include "relay/ClientCommand.h"
+#include "relay/Relay.h"
+#include "support/FakeRelayView.h"
+#include "support/LoopbackPeers.h"
+#include "support/RandomBytes.h"
+
+#include <QCryptographicHash>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray Stamp(int n) {
+    return "<" + QByteArray::number(n) + ".4711@faults.test>";
+}
+QByteArray Greeting(int n) {
+    return "+OK ready " + Stamp(n) + "\r\n";
+}
+
+// The login line as the mail server checks it, computed apart from the relay's own digest code.
+QByteArray ApopLine(const QByteArray& user, const QByteArray& stamp, const QByteArray& password) {
+    return "APOP " + user + ' ' +
+           QCryptographicHash::hash(stamp + password, QCryptographicHash::Md5).toHex() + "\r\n";
+}
+
+constexpr int BigTimeout = 20000;
+constexpr qsizetype MiB = 1024 * 1024;
+
+} // namespace
+
+class RelayFaultsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<FakeRelayView> view;
+    std::unique_ptr<Relay> relay;
+    std::unique_ptr<TestClient> client;
+
+    void StartRelay(quint16 serverPort) {
+        relay = std::make_unique<Relay>(
+            *view, Relay::Options{serverPort, 0, QHostAddress(QHostAddress::LocalHost)});
+        QVERIFY(relay->StartListening().ok);
+    }
+
+    void ConnectClient(int greeting) {
+        server->greeting = Greeting(greeting);
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, Greeting(greeting));
+    }
+
+    // USER and PASS through the relay; the server must see the APOP line for this greeting.
+    void LogIn(int greeting, const QByteArray& user, const QByteArray& password) {
+        const QByteArray before = client->received;
+        client->Send("USER " + user + "\r\n");
+        QTRY_COMPARE(client->received, before + UserReply);
+        server->received.clear();
+        client->Send("PASS " + password + "\r\n");
+        QTRY_COMPARE(server->received, ApopLine(user, Stamp(greeting), password));
+        server->Send("+OK maildrop ready\r\n");
+        QTRY_COMPARE(client->received, before + UserReply + "+OK maildrop ready\r\n");
+    }
+
+    void StartRetr() {
+        server->received.clear();
+        client->Send("RETR 1\r\n");
+        QTRY_COMPARE(server->received, QByteArray("RETR 1\r\n"));
+        QCOMPARE(relay->State().Com, QByteArray("RES"));
+    }
+
+    // A message cut off somewhere in its body: a header block, then random body blocks that
+    // never hold "R", so no block the relay reads can begin with "Return-Path" by chance.
+    static QList<QByteArray> MessageBlocks(quint32 seed, qsizetype bodySize) {
+        QRandomGenerator random(seed);
+        QList<QByteArray> blocks{"+OK message follows\r\n",
+                                 "Return-Path: <a@faults.test>\r\nSubject: cut off\r\n"
+                                 "Content-Type: text/plain; charset=us-ascii\r\n\r\n"};
+        while (bodySize > 0) {
+            const qsizetype size = qMin<qsizetype>(bodySize, 1 + random.bounded(300 * 1024));
+            blocks.append(RandomBytes(random, size, 'R', 'r'));
+            bodySize -= size;
+        }
+        return blocks;
+    }
+
+private Q_SLOTS:
+    void init() {
+        server = std::make_unique<ScriptedServer>();
+        view = std::make_unique<FakeRelayView>();
+        // Nothing is tagged: the test compares the forwarded bytes with what the server sent.
+        view->check1 = 0;
+        StartRelay(server->Port());
+    }
+
+    void cleanup() {
+        client.reset();
+        relay.reset();
+        view.reset();
+        server.reset();
+    }
+
+    void serverClosingInTheMiddleOfARetrDeliversEverythingItSent_data() {
+        QTest::addColumn<bool>("clientReadsLate");
+        QTest::newRow("client reading") << false;
+        // The close is reported only after what waits behind the paused read has gone out.
+        QTest::newRow("client reading late") << true;
+    }
+    void serverClosingInTheMiddleOfARetrDeliversEverythingItSent() {
+        QFETCH(bool, clientReadsLate);
+        ConnectClient(1);
+        LogIn(1, "alice", "wonderland");
+        StartRetr();
+        const QByteArray before = client->received;
+        if (clientReadsLate) {
+            client->socket.setReadBufferSize(64 * 1024);
+            client->SetReading(false);
+        }
+
+        QByteArray sent;
+        // Late: more than all buffers on the way hold, so the close comes behind a paused read.
+        for (const QByteArray& block : MessageBlocks(11, (clientReadsLate ? 24 : 6) * MiB)) {
+            server->Send(block);
+            sent += block;
+        }
+        server->CloseConnection();
+        if (clientReadsLate) {
+            QTRY_VERIFY(relay->Winsock1().ReadPaused());
+            QVERIFY(relay->State().AddB); // the close has not been handled yet
+            client->socket.setReadBufferSize(0);
+            client->SetReading(true);
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(client->received.size(), before.size() + sent.size(), BigTimeout);
+        QCOMPARE(FirstDifference(client->received, before + sent), -1);
+        QTRY_VERIFY(!relay->State().AddB);
+        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+        QVERIFY(client->Connected());
+        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Connected));
+        QVERIFY(view->visible);
+
+        // The client stays until it leaves; what it sends meanwhile has nowhere to go.
+        client->Send("QUIT\r\n");
+        QTRY_COMPARE(client->received.size(),
+                     before.size() + sent.size() + Relay::ServerNotConnectedReply.size());
+        QVERIFY(client->received.endsWith(Relay::ServerNotConnectedReply));
+        client->socket.disconnectFromHost();
+        QTRY_VERIFY(!view->visible);
+        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QCOMPARE(view->Picture(), 1);
+    }
+
+    void clientClosingInTheMiddleOfARetrLeavesNothingForTheNextClient_data() {
+        QTest::addColumn<bool>("clientStalled");
+        QTest::newRow("client reading") << false;
+        // The relay holds a backlog for the client and has stopped reading from the server.
+        QTest::newRow("client stalled") << true;
+    }
+    void clientClosingInTheMiddleOfARetrLeavesNothingForTheNextClient() {
+        QFETCH(bool, clientStalled);
+        ConnectClient(1);
+        LogIn(1, "alice", "wonderland");
+        StartRetr();
+        if (clientStalled) {
+            client->socket.setReadBufferSize(64 * 1024);
+            client->SetReading(false);
+        }
+        const QList<QByteArray> blocks = MessageBlocks(12, 8 * MiB);
+        for (const QByteArray& block : blocks) {
+            server->Send(block);
+        }
+        if (clientStalled) {
+            QTRY_VERIFY(relay->Winsock1().ReadPaused());
+        } else {
+            QTRY_VERIFY(client->received.size() > 2 * MiB);
+        }
+        const QPointer<QTcpSocket> firstServerSide = server->connection;
+        client->socket.abort();
+        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(!relay->Winsock1().ReadPaused()); // nobody left to wait for
+        server->Send("late block for nobody\r\n");
+
+        // A fresh server connection, a fresh greeting and a login built from it.
+        ConnectClient(2);
+        QCOMPARE(server->connections, 2);
+        QCOMPARE(relay->State().Greed, Greeting(2));
+        QTRY_VERIFY(firstServerSide.isNull());
+        LogIn(2, "bob", "builder");
+        server->received.clear();
+        client->Send("STAT\r\n");
+        QTRY_COMPARE(server->received, QByteArray("STAT\r\n"));
+        QCOMPARE(client->received, Greeting(2) + UserReply + "+OK maildrop ready\r\n");
+    }
+
+    void unresolvableServerNameIsReportedAndTheClientReleased() {
+        // The reserved top-level domain never resolves, and fails without asking the network.
+        view->host = QStringLiteral("mail.quorlin.invalid");
+        QSignalSpy failed(relay.get(), &Relay::ServerConnectFailed);
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, Relay::CannotConnectReply);
+        QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(server->connections, 0);
+        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(!view->visible);
+        QCOMPARE(view->Picture(), 1);
+
+        view->host = QStringLiteral("127.0.0.1");
+        ConnectClient(2);
+        LogIn(2, "carol", "secret");
+    }
+
+    void serverLeavingBeforeTheGreetingReleasesTheClient_data() {
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("orderly close") << false;
+        QTest::newRow("reset") << true;
+    }
+    void serverLeavingBeforeTheGreetingReleasesTheClient() {
+        QFETCH(bool, reset);
+        // A server that accepts and goes at once, as one shutting down or refusing service.
+        const auto leave = connect(&server->server, &QTcpServer::newConnection, this, [&] {
+            reset ? server->connection->abort() : server->connection->disconnectFromHost();
+        });
+        server->greeting.clear();
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(server->connections, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(client->received, Relay::CannotConnectReply, 2000);
+        QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(!view->visible);
+
+        disconnect(leave);
+        ConnectClient(2);
+        LogIn(2, "dave", "pw");
+    }
+
+    void endlessLineIsRelayedWholeAndNotLogged_data() {
+        QTest::addColumn<bool>("fromClient");
+        QTest::newRow("from the client") << true;
+        QTest::newRow("from the server") << false;
+    }
+    void endlessLineIsRelayedWholeAndNotLogged() {
+        QFETCH(bool, fromClient);
+        ConnectClient(1);
+        QRandomGenerator random(21);
+        // No CR at all, so no CR LF; no "S", so the client's text can never look like a login.
+        QByteArray line = RandomBytes(random, 10 * MiB, '\r', 'x');
+        std::replace(line.begin(), line.end(), 'S', 's');
+        const QList<QByteArray> list1Before = view->list1;
+
+        if (fromClient) {
+            server->received.clear();
+            client->Send(line);
+            QTRY_COMPARE_WITH_TIMEOUT(server->received.size(), line.size(), BigTimeout);
+            QCOMPARE(FirstDifference(server->received, line), -1);
+            QCOMPARE(view->list2, QList<QByteArray>());
+            client->Send("\r\nNOOP\r\n");
+            QTRY_VERIFY(server->received.endsWith(line.right(10) + "\r\nNOOP\r\n"));
+            QCOMPARE(view->list2, (QList<QByteArray>{"", "NOOP"}));
+        } else {
+            client->received.clear();
+            server->Send(line);
+            QTRY_COMPARE_WITH_TIMEOUT(client->received.size(), line.size(), BigTimeout);
+            QCOMPARE(FirstDifference(client->received, line), -1);
+            QCOMPARE(view->list1, list1Before);
+            server->Send("\r\n+OK\r\n");
+            QTRY_VERIFY(client->received.endsWith(line.right(10) + "\r\n+OK\r\n"));
+            QCOMPARE(view->list1, list1Before + QList<QByteArray>({"", "+OK"}));
+        }
+    }
+
+    void binaryGarbageIsRelayedByteForByte_data() {
+        QTest::addColumn<bool>("fromClient");
+        QTest::addColumn<bool>("inRetr");
+        QTest::addColumn<quint32>("seed");
+        for (const quint32 seed : {1u, 2u, 3u}) {
+            QTest::addRow("from the client, seed %u", seed) << true << false << seed;
+            QTest::addRow("from the server, seed %u", seed) << false << false << seed;
+            QTest::addRow("from the server in a RETR, seed %u", seed) << false << true << seed;
+        }
+    }
+    void binaryGarbageIsRelayedByteForByte() {
+        QFETCH(bool, fromClient);
+        QFETCH(bool, inRetr);
+        QFETCH(quint32, seed);
+        ConnectClient(1);
+        if (inRetr) {
+            StartRetr();
+        }
+        server->received.clear();
+        client->received.clear();
+        QRandomGenerator random(seed);
+        QByteArray sent;
+        const int blocks = 4 + random.bounded(8);
+        for (int i = 0; i < blocks; ++i) {
+            // Sizes from one byte to several reads' worth, so blocks get cut and joined.
+            const qsizetype size = 1 + random.bounded(i % 2 ? 600 * 1024 : 2048);
+            const QByteArray block =
+                RandomBytes(random, size, fromClient ? 'S' : 'R', fromClient ? 's' : 'r');
+            fromClient ? client->Send(block) : server->Send(block);
+            sent += block;
+            if (random.bounded(2)) {
+                QByteArray& arrived = fromClient ? server->received : client->received;
+                QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), sent.size(), BigTimeout);
+            }
+        }
+        QByteArray& arrived = fromClient ? server->received : client->received;
+        QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), sent.size(), BigTimeout);
+        QCOMPARE(FirstDifference(arrived, sent), -1);
+        QVERIFY(client->Connected());
+        QVERIFY(server->Connected());
+    }
+
+    void loginWordsFollowedByGarbageDoNotStopTheRelay() {
+        ConnectClient(1);
+        QRandomGenerator random(31);
+        QList<QByteArray> arrivals{"USER",
+                                   "PASS",
+                                   "USER ",
+                                   "PASS ",
+                                   "USER \r\n",
+                                   "PASS \r\n\r\n",
+                                   "PASS  \r\nUSER  \r\nPASS\r\n"};
+        for (int i = 0; i < 24; ++i) {
+            arrivals.append((i % 2 ? "PASS " : "USER ") + RandomBytes(random, random.bounded(600)));
+        }
+        for (int i = 0; i < arrivals.size(); ++i) {
+            // One small write is read as one arrival; wait until it was, so that the marker
+            // after it arrives on its own and must reach the server.
+            const int arrivalsBefore = view->pictures.count(3);
+            client->Send(arrivals[i]);
+            QTRY_VERIFY(view->pictures.count(3) > arrivalsBefore);
+            const QByteArray marker = "NOOP " + QByteArray::number(i) + "\r\n";
+            client->Send(marker);
+            QTRY_VERIFY2(server->received.endsWith(marker), arrivals[i].toHex().constData());
+            QVERIFY(client->Connected());
+        }
+        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Connected));
+        // Whatever the relay answered itself is in front of this on the way to the client.
+        server->Send("+OK still here\r\n");
+        QTRY_VERIFY(client->received.endsWith("+OK still here\r\n"));
+        client->received.clear();
+        LogIn(1, "erin", "clean");
+    }
+};
+
+QTEST_GUILESS_MAIN(RelayFaultsTest)
+#include "tst_relay_faults.moc"

@@ -1,0 +1,151 @@
+// Flow control over real loopback sockets: when one side stops reading, the relay must stop
+// reading from the other side instead of buffering the difference, and pick up again without
+// losing, doubling or reordering a byte once the slow side reads.
+#include "relay/Relay.h"
+#include "support/FakeRelayView.h"
+#include "support/LoopbackPeers.h"
+#include "support/RandomBytes.h"
+
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+constexpr qsizetype MiB = 1024 * 1024;
+constexpr qsizetype Total = 64 * MiB;
+// What the relay may hold for the slow side: its high-water mark twice over, and one read.
+constexpr qint64 Bound = 2 * Relay::FlowHighWater + SocketEndpoint::ReadBufferLimit;
+constexpr qint64 SlowReadBuffer = 64 * 1024;
+const QByteArray Greeting = "+OK ready <1.2@flow.test>\r\n";
+} // namespace
+
+class RelayFlowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<FakeRelayView> view;
+    std::unique_ptr<Relay> relay;
+    std::unique_ptr<TestClient> client;
+
+private Q_SLOTS:
+    void init() {
+        server = std::make_unique<ScriptedServer>();
+        server->greeting = Greeting;
+        view = std::make_unique<FakeRelayView>();
+        view->check1 = 0;
+        relay = std::make_unique<Relay>(
+            *view, Relay::Options{server->Port(), 0, QHostAddress(QHostAddress::LocalHost)});
+        QVERIFY(relay->StartListening().ok);
+    }
+
+    void cleanup() {
+        client.reset();
+        relay.reset();
+        view.reset();
+        server.reset();
+    }
+
+    void slowReaderHoldsTheSenderBack_data() {
+        QTest::addColumn<bool>("fromServer");
+        QTest::newRow("server to slow client, in a RETR") << true;
+        QTest::newRow("client to slow server") << false;
+    }
+    void slowReaderHoldsTheSenderBack() {
+        QFETCH(bool, fromServer);
+        if (!fromServer) {
+            server->readBufferSize = SlowReadBuffer;
+            server->reading = false;
+        }
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, Greeting);
+        if (fromServer) {
+            client->Send("RETR 1\r\n");
+            QTRY_COMPARE(server->received, QByteArray("RETR 1\r\n"));
+            client->received.clear();
+            client->socket.setReadBufferSize(SlowReadBuffer);
+            client->SetReading(false);
+        }
+        SocketEndpoint& reader = fromServer ? relay->Winsock1() : relay->Winsock2();
+        SocketEndpoint& writer = fromServer ? relay->Winsock2() : relay->Winsock1();
+        QTcpSocket& sender = fromServer ? *server->connection : client->socket;
+        QByteArray& arrived = fromServer ? client->received : server->received;
+
+        // The most the relay held for the slow side, looked at right after each block it relayed.
+        qint64 peak = 0;
+        const auto watch = connect(&reader, &SocketEndpoint::DataArrival, this,
+                                   [&] { peak = qMax(peak, writer.BytesToWrite()); });
+        const auto unwatch = qScopeGuard([&] { disconnect(watch); });
+
+        QRandomGenerator random(41);
+        // No "R" from the server, no "S" from the client: nothing is tagged or taken for a login.
+        const QByteArray data = fromServer ? RandomBytes(random, Total, 'R', 'r')
+                                           : RandomBytes(random, Total, 'S', 's');
+        fromServer ? server->Send(data) : client->Send(data);
+
+        // Wait until nothing moves any more: every buffer on the way is as full as it gets.
+        qint64 lastProgress = -1;
+        QElapsedTimer unchangedFor;
+        const auto stalled = [&] {
+            const qint64 progress = sender.bytesToWrite() + writer.BytesToWrite() + arrived.size();
+            if (progress != lastProgress) {
+                lastProgress = progress;
+                unchangedFor.start();
+                return false;
+            }
+            return unchangedFor.elapsed() >= 200;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(stalled(), 20000);
+        qInfo("stalled: %lld bytes left the sender, the relay holds %lld, peak %lld",
+              Total - sender.bytesToWrite(), writer.BytesToWrite(), peak);
+        QVERIFY(reader.ReadPaused());
+        QVERIFY2(writer.BytesToWrite() <= Bound, QByteArray::number(writer.BytesToWrite()));
+        QVERIFY2(peak <= Bound, QByteArray::number(peak));
+        // The sender still holds back much of it: the kernel's buffers on the way are all that
+        // was taken from it, not the whole transfer.
+        QVERIFY2(sender.bytesToWrite() >= 8 * MiB, QByteArray::number(sender.bytesToWrite()));
+        QCOMPARE(arrived.size(), 0);
+
+        if (fromServer) {
+            client->socket.setReadBufferSize(0);
+            client->SetReading(true);
+        } else {
+            server->connection->setReadBufferSize(0);
+            server->SetReading(true);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), Total, 30000);
+        QCOMPARE(FirstDifference(arrived, data), -1);
+        QVERIFY2(peak <= Bound, QByteArray::number(peak));
+        QTRY_VERIFY(!reader.ReadPaused());
+        QCOMPARE(writer.BytesToWrite(), 0);
+    }
+
+    // The client sends more than the server takes and leaves: the relay must still pass on all
+    // of it once the server reads, and notice the close only after the last byte.
+    void clientLeavingWhileHeldBackStillDeliversEverything() {
+        server->readBufferSize = SlowReadBuffer;
+        server->reading = false;
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, Greeting);
+        QRandomGenerator random(42);
+        const QByteArray data = RandomBytes(random, 24 * MiB, 'S', 's');
+        client->Send(data);
+        client->socket.disconnectFromHost(); // Qt closes once all of it is written
+        QTRY_VERIFY(relay->Winsock2().ReadPaused());
+        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Connected));
+
+        server->connection->setReadBufferSize(0);
+        server->SetReading(true);
+        QTRY_COMPARE_WITH_TIMEOUT(server->received.size(), data.size(), 30000);
+        QCOMPARE(FirstDifference(server->received, data), -1);
+        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Connected));
+    }
+};
+
+QTEST_GUILESS_MAIN(RelayFlowTest)
+#include "tst_relay_flow.moc"
