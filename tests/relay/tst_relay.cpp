@@ -3,8 +3,7 @@
 #include "digest/MD5Hash.h"
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
-#include "support/FakeRelayView.h"
-#include "support/LoopbackPeers.h"
+#include "support/RelayRig.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -14,27 +13,11 @@ namespace {
 const QByteArray RfcGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
 } // namespace
 
-class RelayTest : public QObject {
+class RelayTest : public QObject, RelayRig {
     Q_OBJECT
 
-    std::unique_ptr<ScriptedServer> server;
-    std::unique_ptr<FakeRelayView> view;
-    std::unique_ptr<Relay> relay;
-    std::unique_ptr<TestClient> client;
-
-    void StartRelay(quint16 serverPort) {
-        relay = std::make_unique<Relay>(
-            *view, Relay::Options{serverPort, 0, QHostAddress(QHostAddress::LocalHost)});
-        QVERIFY(relay->StartListening().ok);
-    }
-
-    // A client connected through the relay, with the server's greeting delivered.
     void ConnectClient(const QByteArray& greeting = RfcGreeting) {
-        server->greeting = greeting;
-        client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
-        QTRY_VERIFY(server->Connected());
-        QTRY_COMPARE(client->received, greeting);
+        RelayRig::ConnectClient(greeting);
     }
 
     // Sends a client line and waits until the server got exactly what is expected.
@@ -45,18 +28,9 @@ class RelayTest : public QObject {
     }
 
 private Q_SLOTS:
-    void init() {
-        server = std::make_unique<ScriptedServer>();
-        view = std::make_unique<FakeRelayView>();
-        StartRelay(server->Port());
-    }
+    void init() { SetUpRig(); }
 
-    void cleanup() {
-        client.reset();
-        relay.reset();
-        view.reset();
-        server.reset();
-    }
+    void cleanup() { TearDownRig(); }
 
     void greetingIsCapturedLoggedAndForwarded() {
         ConnectClient();
@@ -196,7 +170,8 @@ private Q_SLOTS:
     void timestampIsTheFirstBracketedStamp_data() {
         QTest::addColumn<QByteArray>("greeting");
         QTest::addColumn<QByteArray>("stamp");
-        QTest::newRow("stamp at the end") << QByteArray("+OK ready <a.b@c>\r\n") << QByteArray("<a.b@c>");
+        QTest::newRow("stamp at the end")
+            << QByteArray("+OK ready <a.b@c>\r\n") << QByteArray("<a.b@c>");
         QTest::newRow("text after the stamp")
             << QByteArray("+OK <a.b@c> ready\r\n") << QByteArray("<a.b@c>");
         QTest::newRow("no CR LF") << QByteArray("+OK <a.b@c>") << QByteArray("<a.b@c>");
@@ -207,7 +182,8 @@ private Q_SLOTS:
         ConnectClient(greeting);
         client->Send("USER u\r\n");
         QTRY_VERIFY(client->received.endsWith(UserReply));
-        ClientSends("PASS secret\r\n", "APOP u " + DigestBytes(stamp + "secret").toLatin1() + "\r\n");
+        ClientSends("PASS secret\r\n",
+                    "APOP u " + DigestBytes(stamp + "secret").toLatin1() + "\r\n");
     }
 
     void noTimestampRefusesTheLoginWithoutSendingThePassword_data() {

@@ -3,9 +3,8 @@
 // Nothing may crash, and every byte that should reach the other side does, in order.
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
-#include "support/FakeRelayView.h"
-#include "support/LoopbackPeers.h"
 #include "support/RandomBytes.h"
+#include "support/RelayRig.h"
 
 #include <QCryptographicHash>
 #include <QPointer>
@@ -34,26 +33,10 @@ constexpr qsizetype MiB = 1024 * 1024;
 
 } // namespace
 
-class RelayFaultsTest : public QObject {
+class RelayFaultsTest : public QObject, RelayRig {
     Q_OBJECT
 
-    std::unique_ptr<ScriptedServer> server;
-    std::unique_ptr<FakeRelayView> view;
-    std::unique_ptr<Relay> relay;
-    std::unique_ptr<TestClient> client;
-
-    void StartRelay(quint16 serverPort) {
-        relay = std::make_unique<Relay>(
-            *view, Relay::Options{serverPort, 0, QHostAddress(QHostAddress::LocalHost)});
-        QVERIFY(relay->StartListening().ok);
-    }
-
-    void ConnectClient(int greeting) {
-        server->greeting = Greeting(greeting);
-        client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
-        QTRY_COMPARE(client->received, Greeting(greeting));
-    }
+    void ConnectClient(int greeting) { RelayRig::ConnectClient(Greeting(greeting)); }
 
     // USER and PASS through the relay; the server must see the APOP line for this greeting.
     void LogIn(int greeting, const QByteArray& user, const QByteArray& password) {
@@ -91,19 +74,12 @@ class RelayFaultsTest : public QObject {
 
 private Q_SLOTS:
     void init() {
-        server = std::make_unique<ScriptedServer>();
-        view = std::make_unique<FakeRelayView>();
+        SetUpRig();
         // Nothing is tagged: the test compares the forwarded bytes with what the server sent.
         view->check1 = 0;
-        StartRelay(server->Port());
     }
 
-    void cleanup() {
-        client.reset();
-        relay.reset();
-        view.reset();
-        server.reset();
-    }
+    void cleanup() { TearDownRig(); }
 
     void serverClosingInTheMiddleOfARetrDeliversEverythingItSent_data() {
         QTest::addColumn<bool>("clientReadsLate");

@@ -2,9 +2,8 @@
 // reading from the other side instead of buffering the difference, and pick up again without
 // losing, doubling or reordering a byte once the slow side reads.
 #include "relay/Relay.h"
-#include "support/FakeRelayView.h"
-#include "support/LoopbackPeers.h"
 #include "support/RandomBytes.h"
+#include "support/RelayRig.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -21,31 +20,17 @@ constexpr qint64 SlowReadBuffer = 64 * 1024;
 const QByteArray Greeting = "+OK ready <1.2@flow.test>\r\n";
 } // namespace
 
-class RelayFlowTest : public QObject {
+class RelayFlowTest : public QObject, RelayRig {
     Q_OBJECT
-
-    std::unique_ptr<ScriptedServer> server;
-    std::unique_ptr<FakeRelayView> view;
-    std::unique_ptr<Relay> relay;
-    std::unique_ptr<TestClient> client;
 
 private Q_SLOTS:
     void init() {
-        server = std::make_unique<ScriptedServer>();
+        SetUpRig();
         server->greeting = Greeting;
-        view = std::make_unique<FakeRelayView>();
         view->check1 = 0;
-        relay = std::make_unique<Relay>(
-            *view, Relay::Options{server->Port(), 0, QHostAddress(QHostAddress::LocalHost)});
-        QVERIFY(relay->StartListening().ok);
     }
 
-    void cleanup() {
-        client.reset();
-        relay.reset();
-        view.reset();
-        server.reset();
-    }
+    void cleanup() { TearDownRig(); }
 
     void slowReaderHoldsTheSenderBack_data() {
         QTest::addColumn<bool>("fromServer");

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "relay/Relay.h"
+#include "support/FakeRelayView.h"
+#include "support/LoopbackPeers.h"
+
+#include <QTest>
+#include <memory>
+
+// The relay between a scripted mail server and a test client, on loopback, as the relay tests
+// build it for every test function.
+class RelayRig {
+protected:
+    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<FakeRelayView> view;
+    std::unique_ptr<Relay> relay;
+    std::unique_ptr<TestClient> client;
+
+    void SetUpRig() {
+        server = std::make_unique<ScriptedServer>();
+        view = std::make_unique<FakeRelayView>();
+        StartRelay(server->Port());
+    }
+
+    void TearDownRig() {
+        client.reset();
+        relay.reset();
+        view.reset();
+        server.reset();
+    }
+
+    // A relay listening on a free loopback port, in front of the server at serverPort.
+    void StartRelay(quint16 serverPort) {
+        relay = std::make_unique<Relay>(
+            *view, Relay::Options{serverPort, 0, QHostAddress(QHostAddress::LocalHost)});
+        QVERIFY(relay->StartListening().ok);
+    }
+
+    // A new client, connected once the server's greeting has come through the relay.
+    void ConnectClient(const QByteArray& greeting) {
+        server->greeting = greeting;
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, greeting);
+    }
+};
