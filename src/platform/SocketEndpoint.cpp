@@ -109,7 +109,8 @@ SocketResult SocketEndpoint::Accept(qint32 requestId) {
 
 SocketResult SocketEndpoint::SendData(const QByteArray& data) {
     if (State() != Connected) {
-        return SocketResult::Refused(tr("SendData needs a connected socket (state %1).").arg(State()));
+        return SocketResult::Refused(
+            tr("SendData needs a connected socket (state %1).").arg(State()));
     }
     if (data.isEmpty()) {
         return SocketResult::Done();
@@ -204,7 +205,8 @@ void SocketEndpoint::OnReadyRead() {
     if (available <= 0) {
         return;
     }
-    Q_EMIT DataArrival(static_cast<qint32>(qMin<qint64>(available, std::numeric_limits<qint32>::max())));
+    Q_EMIT DataArrival(
+        static_cast<qint32>(qMin<qint64>(available, std::numeric_limits<qint32>::max())));
 }
 
 void SocketEndpoint::OnDisconnected() {

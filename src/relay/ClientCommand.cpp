@@ -41,8 +41,8 @@ ClientStep HandleOneCommand(RelayState& state, const QByteArray& command,
             // Without a stamp there is no APOP, and the password must not go out in clear.
             step.toClient = NoTimestampReply;
         } else {
-            step.toServer = "APOP " + state.USER + ' ' + DigestBytes(timestamp + state.PASS).toLatin1() +
-                            "\r\n";
+            step.toServer = "APOP " + state.USER + ' ' +
+                            DigestBytes(timestamp + state.PASS).toLatin1() + "\r\n";
         }
     } else {
         step.toServer = command;

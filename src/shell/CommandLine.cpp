@@ -95,8 +95,10 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(serverOption)) {
         options.server = parser.value(serverOption);
     }
-    const auto serverPort = ParsePort(parser.value(serverPortOption), QStringLiteral("server-port"));
-    const auto listenPort = ParsePort(parser.value(listenPortOption), QStringLiteral("listen-port"));
+    const auto serverPort =
+        ParsePort(parser.value(serverPortOption), QStringLiteral("server-port"));
+    const auto listenPort =
+        ParsePort(parser.value(listenPortOption), QStringLiteral("listen-port"));
     if (!serverPort || !listenPort) {
         return std::nullopt;
     }

@@ -76,8 +76,8 @@ std::optional<QString> HeadlessView::InputBox(const QString& prompt, const QStri
         return std::nullopt;
     }
     QTextStream out(stderr);
-    out << "[" << title << "] " << QString(prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-        << "\n> ";
+    out << "[" << title << "] "
+        << QString(prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) << "\n> ";
     out.flush();
     QTextStream in(stdin);
     QString answer;

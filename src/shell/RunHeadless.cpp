@@ -18,12 +18,11 @@ namespace {
 // Without a terminal nobody can answer the first-run question, and a file holding an empty
 // answer would only hide the problem: say how to set the server instead.
 QString NoServerMessage() {
-    return QStringLiteral(
-               "quorlin: no mail server is set. Either run\n"
-               "  quorlin --headless --server mail.example.com\n"
-               "or write the host name as the first line of\n"
-               "  %1\n"
-               "or start quorlin once from a terminal, where it asks for the server.")
+    return QStringLiteral("quorlin: no mail server is set. Either run\n"
+                          "  quorlin --headless --server mail.example.com\n"
+                          "or write the host name as the first line of\n"
+                          "  %1\n"
+                          "or start quorlin once from a terminal, where it asks for the server.")
         .arg(QDir::toNativeSeparators(ServerSettingPath()));
 }
 
@@ -47,11 +46,12 @@ int RunHeadless(const AppOptions& options) {
     }
     LoadBlockedList(view);
 
-    Relay relay(view, Relay::Options{options.serverPort, options.listenPort, options.listenAddress});
+    Relay relay(view,
+                Relay::Options{options.serverPort, options.listenPort, options.listenAddress});
     const SocketResult listening = relay.StartListening();
     if (!listening) {
-        QTextStream(stderr) << "quorlin: " << ListenFailureMessage(options.listenPort, listening.error)
-                            << "\n";
+        QTextStream(stderr) << "quorlin: "
+                            << ListenFailureMessage(options.listenPort, listening.error) << "\n";
         return 1;
     }
     QObject::connect(&relay, &Relay::ServerConnectFailed, [&view, &options](const QString& why) {
@@ -66,8 +66,7 @@ int RunHeadless(const AppOptions& options) {
                         << (options.listenAddress == QHostAddress(QHostAddress::Any)
                                 ? QStringLiteral("all addresses")
                                 : options.listenAddress.toString())
-                        << " port "
-                        << relay.Winsock2().LocalPort() << ", mail server " << view.Text1() << ":"
-                        << options.serverPort << "\n";
+                        << " port " << relay.Winsock2().LocalPort() << ", mail server "
+                        << view.Text1() << ":" << options.serverPort << "\n";
     return QCoreApplication::exec();
 }

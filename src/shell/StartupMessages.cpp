@@ -3,8 +3,9 @@
 #include <QCoreApplication>
 
 QString ListenFailureMessage(quint16 port, const QString& reason) {
-    QString message =
-        QStringLiteral("Quorlin cannot listen for the mail client on port %1: %2").arg(port).arg(reason);
+    QString message = QStringLiteral("Quorlin cannot listen for the mail client on port %1: %2")
+                          .arg(port)
+                          .arg(reason);
     if (port < 1024) {
         message += QStringLiteral(
                        "\nPorts below 1024 need a privilege. Either choose another port with "
