@@ -10,10 +10,16 @@
 
 namespace {
 
+// A window needs an X or Wayland display, or a Qt platform that brings its own screen
+// (offscreen, vnc, ...); xcb and wayland named without their display have nowhere to show it.
 bool HasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    return !platform.isEmpty() && !platform.startsWith(QStringLiteral("xcb")) &&
+           !platform.startsWith(QStringLiteral("wayland"));
 }
 
 std::optional<quint16> ParsePort(const QString& text, const QString& option) {
