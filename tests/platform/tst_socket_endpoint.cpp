@@ -1,5 +1,6 @@
 // The socket endpoint on 127.0.0.1: the state numbers and the three events the relay relies on.
 #include "platform/SocketEndpoint.h"
+#include "support/LoopbackPeers.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -78,12 +79,7 @@ private Q_SLOTS:
     }
 
     void connectToAClosedPortEndsInStateNine() {
-        quint16 closedPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            closedPort = probe.serverPort();
-        }
+        const quint16 closedPort = FreeLoopbackPort();
         SocketEndpoint endpoint;
         QSignalSpy errors(&endpoint, &SocketEndpoint::ErrorEvent);
         QSignalSpy closes(&endpoint, &SocketEndpoint::CloseEvent);

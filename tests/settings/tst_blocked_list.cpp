@@ -149,8 +149,7 @@ private Q_SLOTS:
     }
 
     void unwritableFolderIsReported() {
-        WriteFileBytes(dir->filePath(u"regular"_s), "x");
-        const QString folder = dir->filePath(u"regular/config"_s);
+        const QString folder = UnwritableFolder(dir->path());
         SetProgramDirectory(folder);
         FakeSettingsView view;
         view.answers = {u"big5"_s};

@@ -120,9 +120,7 @@ private Q_SLOTS:
     }
 
     void unwritableFolderIsReported() {
-        // A folder below a regular file cannot be written to, even by root.
-        WriteFileBytes(dir->filePath(u"regular"_s), "x");
-        const QString folder = dir->filePath(u"regular/config"_s);
+        const QString folder = UnwritableFolder(dir->path());
         SetProgramDirectory(folder);
         FakeSettingsView view;
         view.answers = {u"pop.example.jp"_s};

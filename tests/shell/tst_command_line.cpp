@@ -54,12 +54,6 @@ QString BinaryForNobody(const QTemporaryDir& folder) {
     return copy;
 }
 
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 } // namespace
 
 class CommandLineTest : public QObject {
@@ -102,8 +96,9 @@ private Q_SLOTS:
 
     void noServerAndNoTerminalStopsWithoutCreatingAFile() {
         QTemporaryDir empty;
-        const Finished run = Run({"--headless", "--config-dir", empty.path(), "--listen-port",
-                                  QString::number(FreePort()), "--listen-address", "127.0.0.1"});
+        const Finished run =
+            Run({"--headless", "--config-dir", empty.path(), "--listen-port",
+                 QString::number(FreeLoopbackPort()), "--listen-address", "127.0.0.1"});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("--server"));
         QVERIFY(run.err.contains("Quorlin.ini"));
@@ -128,7 +123,7 @@ private Q_SLOTS:
         process.start(QStringLiteral("setpriv"),
                       {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "--headless",
                        "--listen-address", "127.0.0.1", "--listen-port",
-                       QString::number(FreePort())});
+                       QString::number(FreeLoopbackPort())});
         QVERIFY(process.waitForFinished(20000));
         QCOMPARE(process.exitCode(), 1);
         const QByteArray err = process.readAllStandardError();
@@ -172,7 +167,7 @@ private Q_SLOTS:
     void headlessRelayServesAClientAndLogsWithoutThePassword() {
         ScriptedServer server;
         server.greeting = "+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n";
-        const quint16 listenPort = FreePort();
+        const quint16 listenPort = FreeLoopbackPort();
         QProcess quorlin;
         quorlin.setStandardInputFile(QProcess::nullDevice());
         quorlin.start(Binary(),

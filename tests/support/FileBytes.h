@@ -12,6 +12,13 @@ inline void WriteFileBytes(const QString& path, const QByteArray& bytes) {
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
+// A folder path below a regular file: nothing can be created there, whoever runs the test (root
+// included, for whom permission bits would not do).
+inline QString UnwritableFolder(const QString& scratchDir) {
+    WriteFileBytes(scratchDir + QStringLiteral("/regular"), "x");
+    return scratchDir + QStringLiteral("/regular/config");
+}
+
 // The file's bytes, or a null array when it cannot be read.
 inline QByteArray ReadFileBytes(const QString& path) {
     QFile file(path);

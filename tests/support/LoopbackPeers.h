@@ -7,6 +7,14 @@
 #include <QTcpSocket>
 #include <QTest>
 
+// A loopback port nothing listens on right now: for a refused connect, or for a child process
+// to listen on.
+inline quint16 FreeLoopbackPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
 // A mail server the test scripts block by block: every Send is one write, flushed at once.
 // Connections go once closed, so a long run of sessions leaves nothing behind.
 class ScriptedServer : public QObject {

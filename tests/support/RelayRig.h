@@ -4,6 +4,7 @@
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -34,6 +35,17 @@ protected:
         relay = std::make_unique<Relay>(
             *view, Relay::Options{serverPort, 0, QHostAddress(QHostAddress::LocalHost)});
         QVERIFY(relay->StartListening().ok);
+    }
+
+    // A client waiting for a server that never answered: told so, let go, and the relay
+    // listening again with the window hidden and the tray idle.
+    void ExpectClientReleased(const QSignalSpy& failures) {
+        QTRY_COMPARE(client->received, Relay::CannotConnectReply);
+        QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(failures.count(), 1);
+        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(!view->visible);
+        QCOMPARE(view->Picture(), 1);
     }
 
     // A new client, connected once the server's greeting has come through the relay.
