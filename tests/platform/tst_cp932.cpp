@@ -65,6 +65,14 @@ private Q_SLOTS:
             << QByteArray("\x85\x40z") << u"\uFFFD@z"_s;
         QTest::newRow("unassigned pair with high trail") << QByteArray("\x85\x80z") << u"\uFFFDz"_s;
         QTest::newRow("several in a row") << QByteArray("\xff\xfe\xfd") << u"\uFFFD\uFFFD\uFFFD"_s;
+        // The edges of both lead-byte ranges: a pair there must stay one character when an
+        // invalid byte beside it makes the converter work character by character.
+        QTest::newRow("0x9F pair beside an invalid byte")
+            << QByteArray("\x9f\x40\xff") << u"檗\uFFFD"_s;
+        QTest::newRow("0xE0 pair beside an invalid byte")
+            << QByteArray("\xff\xe0\x40") << u"\uFFFD漾"_s;
+        QTest::newRow("0xFC pair beside an invalid byte")
+            << QByteArray("\xfc\x4b\xff") << u"黑\uFFFD"_s;
     }
 
     void invalidBytes() {
