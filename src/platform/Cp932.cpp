@@ -350,6 +350,24 @@ QByteArray TextToCp932(QStringView text) {
     return bytes;
 }
 
+qsizetype Cp932PrefixLength(QByteArrayView bytes, qsizetype limit) {
+    if (bytes.size() <= limit) {
+        return bytes.size();
+    }
+    // A trail byte may look like ASCII, so characters are only found walking from the start.
+    qsizetype end = 0;
+    while (end < bytes.size()) {
+        const bool pair = IsLeadByte(uchar(bytes[end])) && end + 1 < bytes.size() &&
+                          IsTrailByte(uchar(bytes[end + 1]));
+        const qsizetype next = end + (pair ? 2 : 1);
+        if (next > limit) {
+            break;
+        }
+        end = next;
+    }
+    return end;
+}
+
 Cp932Backend ActiveCp932Backend() {
     return SelectedBackend();
 }

@@ -12,6 +12,10 @@
 QString Cp932ToText(QByteArrayView bytes);
 QByteArray TextToCp932(QStringView text);
 
+// The length of the longest start of bytes, at most limit bytes long, that does not end between
+// the two bytes of one character: where a long line can be cut for showing.
+qsizetype Cp932PrefixLength(QByteArrayView bytes, qsizetype limit);
+
 // The converter underneath: ICU through Qt where Qt was built with it, the C library's iconv
 // otherwise; both give the same results, and tests switch between them to prove it. Where
 // neither knows the code page, only ASCII is converted and every other byte or character

@@ -9,11 +9,30 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
 namespace {
 
 QString& DirectoryOverride() {
     static QString directory;
     return directory;
+}
+
+// The system's reason for a failed file operation. Qt words most failures itself, but some
+// (a short write, a failed commit after a write error) leave only its "Unknown error": the
+// C library's text for the errno saved right after the failing call says what happened.
+FileResult Failed(FileResult& result, const QFileDevice& file, int savedErrno) {
+    result.ok = false;
+    result.error = file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    if ((result.error.isEmpty() || result.error == QFile().errorString()) && savedErrno != 0) {
+        result.error = QString::fromLocal8Bit(std::strerror(savedErrno));
+    }
+    if (result.error.isEmpty()) {
+        result.error = file.errorString();
+    }
+    return result;
 }
 
 } // namespace
@@ -87,14 +106,34 @@ FileResult WriteLines(const QString& path, const QStringList& lines) {
         content += "\r\n";
     }
 
-    // Written aside and renamed over the old file, so a failed write leaves the old content;
-    // a folder that allows changing the file but not adding one is written in place.
+    // Always written aside and renamed over the old file, never written in place: a write that
+    // stops halfway (a full disk, a size limit) must leave the old content whole. A folder that
+    // allows changing the file but not adding one therefore refuses the save, with its reason.
+    // Unbuffered, so that every failing write is seen here: QSaveFile would rename a file whose
+    // buffered tail failed to reach the disk.
     QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        result.ok = false;
-        result.error = file.errorString();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return Failed(result, file, errno);
+    }
+    for (qsizetype done = 0; done < content.size();) {
+        errno = 0;
+        const qint64 written = file.write(content.constData() + done, content.size() - done);
+        if (written <= 0) {
+            Failed(result, file, errno);
+            file.cancelWriting();
+            return result;
+        }
+        done += written;
+    }
+    // Some file systems (network ones, delayed allocation) report a full disk only here, and
+    // QSaveFile does not look at what syncing says.
+    if (::fsync(file.handle()) != 0) {
+        Failed(result, file, errno);
+        file.cancelWriting();
+        return result;
+    }
+    if (!file.commit()) {
+        return Failed(result, file, errno);
     }
     return result;
 }

@@ -33,5 +33,6 @@ struct LinesResult {
 // A file of zero bytes has no lines.
 LinesResult ReadLines(const QString& path);
 // Writes each line followed by CR LF as the whole content of the file, creating it if needed.
-// The old content stays in place until the new content is complete.
+// The new content is written beside the file and renamed over it once complete, so a failed
+// write (a full disk, a folder that takes no new file) leaves the old content whole.
 FileResult WriteLines(const QString& path, const QStringList& lines);

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-HeadlessView::HeadlessView(std::FILE* logOutput) : output(logOutput) {}
+HeadlessView::HeadlessView(int logDescriptor) : output(logDescriptor) {}
 
 void HeadlessView::List1AddLines(QByteArrayView lines) {
     WriteLines("S: ", lines);
@@ -38,8 +38,8 @@ bool IsPlainAscii(QByteArrayView bytes) {
 
 } // namespace
 
-// A block's lines become one write: a huge UIDL or TOP reply must not cost a system call, or
-// even a locked stdio call, per line.
+// A block's lines go out together: a huge UIDL or TOP reply must not cost a system call per
+// line.
 void HeadlessView::WriteLines(QByteArrayView prefix, QByteArrayView lines) {
     QByteArray shown;
     if (IsPlainAscii(lines)) {
@@ -62,8 +62,7 @@ void HeadlessView::WriteLines(QByteArrayView prefix, QByteArrayView lines) {
             shown.append('\n');
         });
     }
-    std::fwrite(shown.constData(), 1, static_cast<size_t>(shown.size()), output);
-    std::fflush(output);
+    output.Append(shown);
 }
 
 bool HeadlessView::CanAsk() {

@@ -2,15 +2,16 @@
 
 #include "relay/RelayView.h"
 #include "settings/SettingsView.h"
+#include "shell/LogOutput.h"
 
-#include <cstdio>
+#include <unistd.h>
 
 // The window's stand-in when there is none: logs go to standard output as "S: " and "C: "
-// lines, the settings live in memory, questions are asked on the terminal, and showing,
-// hiding and the tray do nothing.
+// lines (never waiting for whoever reads them), the settings live in memory, questions are asked on
+// the terminal, and showing, hiding and the tray do nothing.
 class HeadlessView : public RelayView, public SettingsView {
 public:
-    explicit HeadlessView(std::FILE* logOutput = stdout);
+    explicit HeadlessView(int logDescriptor = STDOUT_FILENO);
 
     QString Text1() const override { return host; }
     void SetText1(const QString& text) override { host = text; }
@@ -41,7 +42,7 @@ public:
 private:
     void WriteLines(QByteArrayView prefix, QByteArrayView lines);
 
-    std::FILE* output;
+    LogOutput output;
     QString host;
     QStringList blocked;
 };

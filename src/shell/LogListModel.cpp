@@ -6,7 +6,11 @@
 #include <algorithm>
 
 LogListModel::LogListModel(qsizetype lineCapacity, QObject* parent)
-    : QAbstractListModel(parent), capacity(std::max<qsizetype>(lineCapacity, 1)) {}
+    : LogListModel(lineCapacity, DefaultByteCapacity, parent) {}
+
+LogListModel::LogListModel(qsizetype lineCapacity, qsizetype totalBytes, QObject* parent)
+    : QAbstractListModel(parent), capacity(std::max<qsizetype>(lineCapacity, 1)),
+      byteCapacity(std::max<qsizetype>(totalBytes, 1)) {}
 
 int LogListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows.size());
@@ -16,25 +20,59 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows.size()) {
         return QVariant();
     }
-    return Cp932ToText(rows.at(index.row()));
+    const Row& row = rows.at(index.row());
+    if (row.kept.size() == row.length) {
+        return Cp932ToText(row.kept);
+    }
+    return QStringLiteral("%1… (%2 bytes)").arg(Cp932ToText(row.kept)).arg(row.length);
 }
 
 void LogListModel::AddLines(QByteArrayView text) {
-    QList<QByteArray> lines;
-    ForEachLine(text, [&lines](QByteArrayView line) { lines.append(line.toByteArray()); });
+    QList<QByteArrayView> lines;
+    ForEachLine(text, [&lines](QByteArrayView line) { lines.append(line); });
     if (lines.isEmpty()) {
         return;
     }
-    const qsizetype kept = std::min(lines.size(), capacity);
-    const qsizetype overflow = rows.size() + kept - capacity;
+
+    // The block's own last lines that fit, at least one: a block larger than the whole capacity
+    // is not copied only to be thrown away.
+    QList<qsizetype> keptSizes(lines.size());
+    qsizetype first = lines.size();
+    qsizetype added = 0;
+    while (first > 0 && lines.size() - first < capacity) {
+        const QByteArrayView line = lines.at(first - 1);
+        const qsizetype size =
+            line.size() > LongLineBytes ? Cp932PrefixLength(line, LongLineBytes) : line.size();
+        if (added + size > byteCapacity && first < lines.size()) {
+            break;
+        }
+        --first;
+        keptSizes[first] = size;
+        added += size;
+    }
+    const qsizetype kept = lines.size() - first;
+
+    qsizetype overflow = 0;
+    qsizetype freed = 0;
+    while (overflow < rows.size() &&
+           (rows.size() - overflow + kept > capacity || bytes - freed + added > byteCapacity)) {
+        freed += rows.at(overflow).kept.size();
+        ++overflow;
+    }
     if (overflow > 0) {
         beginRemoveRows(QModelIndex(), 0, static_cast<int>(overflow - 1));
         rows.remove(0, overflow);
+        bytes -= freed;
         endRemoveRows();
     }
-    const int first = static_cast<int>(rows.size());
-    beginInsertRows(QModelIndex(), first, static_cast<int>(first + kept - 1));
-    rows.append(lines.sliced(lines.size() - kept));
+
+    const int firstRow = static_cast<int>(rows.size());
+    beginInsertRows(QModelIndex(), firstRow, static_cast<int>(firstRow + kept - 1));
+    for (qsizetype i = first; i < lines.size(); ++i) {
+        const QByteArrayView line = lines.at(i);
+        rows.append(Row{line.first(keptSizes.at(i)).toByteArray(), line.size()});
+    }
+    bytes += added;
     endInsertRows();
 }
 
@@ -44,5 +82,6 @@ void LogListModel::Clear() {
     }
     beginResetModel();
     rows.clear();
+    bytes = 0;
     endResetModel();
 }

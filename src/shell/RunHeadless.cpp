@@ -5,13 +5,14 @@
 #include "settings/ServerSetting.h"
 #include "shell/AppOptions.h"
 #include "shell/HeadlessView.h"
+#include "shell/LogOutput.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
 
-#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -29,9 +30,6 @@ QString NoServerMessage() {
 } // namespace
 
 int RunHeadless(const AppOptions& options) {
-    static char logBuffer[1 << 16];
-    std::setvbuf(stdout, logBuffer, _IOFBF, sizeof logBuffer);
-
     if (options.configDir) {
         SetProgramDirectory(*options.configDir);
     }
@@ -54,12 +52,21 @@ int RunHeadless(const AppOptions& options) {
                             << ListenFailureMessage(options.listenPort, listening.error) << "\n";
         return 1;
     }
-    QObject::connect(&relay, &Relay::ServerConnectFailed, [&view, &options](const QString& why) {
-        QTextStream(stderr) << "quorlin: cannot connect to the mail server " << view.Text1() << ":"
-                            << options.serverPort << ": " << why << "\n";
-    });
-    QObject::connect(&relay, &Relay::ListenFailed, [&options](const QString& why) {
-        QTextStream(stderr) << "quorlin: " << ListenFailureMessage(options.listenPort, why) << "\n";
+    // Once the relay runs, problems are told the way the log is written: a standard error
+    // that nobody reads must not stop it either.
+    LogOutput problems(STDERR_FILENO);
+    const auto tell = [&problems](const QString& message) {
+        problems.Append((QStringLiteral("quorlin: ") + message + QLatin1Char('\n')).toLocal8Bit());
+    };
+    QObject::connect(&relay, &Relay::ServerConnectFailed,
+                     [&view, &options, tell](const QString& why) {
+                         tell(QStringLiteral("cannot connect to the mail server %1:%2: %3")
+                                  .arg(view.Text1())
+                                  .arg(options.serverPort)
+                                  .arg(why));
+                     });
+    QObject::connect(&relay, &Relay::ListenFailed, [&options, tell](const QString& why) {
+        tell(ListenFailureMessage(options.listenPort, why));
         QCoreApplication::exit(1);
     });
     QTextStream(stderr) << "Quorlin " << QUORLIN_VERSION_TEXT << ": listening on "

@@ -6,6 +6,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 class TestFiles : public QObject {
@@ -79,21 +85,59 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(path).isFile());
     }
 
-    void writableFileInReadOnlyFolderIsWrittenInPlace() {
-        const QString folder = Path(u"read-only"_s);
-        QVERIFY(QDir().mkpath(folder));
-        const QString path = folder + u"/list.ini"_s;
-        WriteFileBytes(path, "old\r\n");
-        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        const bool canAddFiles = QFile(folder + u"/probe"_s).open(QIODevice::WriteOnly);
-        const FileResult written = WriteLines(path, {u"new"_s});
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner);
-        if (canAddFiles) {
-            QSKIP("this user writes into read-only folders");
+    // A write that cannot finish (the disk fills, a size limit is reached, the folder takes no
+    // new file) is refused with the system's reason and leaves the old file as it was.
+    void unfinishedWriteKeepsTheOldFile_data() {
+        QTest::addColumn<bool>("folderTakesNoNewFile");
+        QTest::addColumn<int>("reason");
+        QTest::newRow("file size limit") << false << EFBIG;
+        QTest::newRow("folder takes no new file") << true << EACCES;
+    }
+
+    void unfinishedWriteKeepsTheOldFile() {
+        QFETCH(bool, folderTakesNoNewFile);
+        QFETCH(int, reason);
+        QTemporaryDir scratch;
+        const QString path = scratch.filePath(u"Quorlin_BatList.ini"_s);
+        const QByteArray old = "ISO-2022-KR\r\nbig5\r\n";
+        WriteFileBytes(path, old);
+        constexpr QFileDevice::Permissions ReadAndEnter =
+            QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+            QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        const bool asNobody = folderTakesNoNewFile && ::geteuid() == 0;
+        if (folderTakesNoNewFile) {
+            // Permission bits do not stop root: root writes as nobody, who may change the file
+            // but not add one beside it.
+            QVERIFY(QFile::setPermissions(path, ReadAndEnter | QFileDevice::WriteOwner |
+                                                    QFileDevice::WriteGroup |
+                                                    QFileDevice::WriteOther));
+            QVERIFY(QFile::setPermissions(
+                scratch.path(), asNobody ? ReadAndEnter | QFileDevice::WriteOwner : ReadAndEnter));
         }
-        QVERIFY2(written.ok, qPrintable(written.error));
-        QCOMPARE(ReadFileBytes(path), QByteArray("new\r\n"));
+
+        // The new content is larger than the limit, so any write of it stops halfway.
+        const QString entry(5000, u'x');
+        rlimit sizeLimit{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &sizeLimit), 0);
+        const rlimit unlimited = sizeLimit;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        sizeLimit.rlim_cur = 1000;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &sizeLimit), 0);
+        const bool becameNobody = asNobody && ::seteuid(65534) == 0;
+        const FileResult written = WriteLines(path, {u"big5"_s, entry});
+        if (becameNobody) {
+            QCOMPARE(::seteuid(0), 0);
+        }
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        std::signal(SIGXFSZ, oldHandler);
+        QFile::setPermissions(scratch.path(), ReadAndEnter | QFileDevice::WriteOwner);
+        QCOMPARE(becameNobody, asNobody);
+
+        QVERIFY(!written.ok);
+        QCOMPARE(written.error, QString::fromLocal8Bit(std::strerror(reason)));
+        QCOMPARE(ReadFileBytes(path), old);
+        QCOMPARE(QDir(scratch.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"Quorlin_BatList.ini"_s});
     }
 
     void failuresCarryPathAndReason() {
