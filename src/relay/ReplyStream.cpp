@@ -3,6 +3,7 @@
 #include "relay/Tagging.h"
 
 #include <cstring>
+#include <string.h> // memmem
 
 namespace {
 constexpr QByteArrayView Terminator = "\r\n.\r\n";
@@ -303,22 +304,10 @@ qsizetype ReplyStream::EndIn(QByteArrayView data) const {
     if (straddling >= 0 && straddling < before) {
         return straddling + Terminator.size() - before;
     }
-    // One inside the data: every "." with CR LF on both sides.
-    const char* text = data.data();
-    const qsizetype size = data.size();
-    for (qsizetype dot = 2; dot + 2 < size; ++dot) {
-        const auto* found =
-            static_cast<const char*>(std::memchr(text + dot, '.', size_t(size - 2 - dot)));
-        if (!found) {
-            return -1;
-        }
-        dot = found - text;
-        if (text[dot - 2] == '\r' && text[dot - 1] == '\n' && text[dot + 1] == '\r' &&
-            text[dot + 2] == '\n') {
-            return dot + 3;
-        }
-    }
-    return -1;
+    // One inside the data.
+    const void* found =
+        memmem(data.data(), size_t(data.size()), Terminator.data(), size_t(Terminator.size()));
+    return found ? static_cast<const char*>(found) - data.data() + Terminator.size() : -1;
 }
 
 void ReplyStream::Took(QByteArrayView data) {
