@@ -366,6 +366,23 @@ private Q_SLOTS:
         QCOMPARE(view->list1[3], QByteArray("Subject: [VudOdirOro]Hello"));
     }
 
+    // A server that stops in the middle of a header must not hold the client's bytes forever.
+    void heldReplyStartGoesOutWhenTheServerCloses() {
+        view->list3 = QStringList{QStringLiteral("GB2312")};
+        view->check1 = 1;
+        ConnectClient();
+        ClientSends("RETR 1\r\n", "RETR 1\r\n");
+        const QByteArray start = "+OK 900 octets\r\nReturn-Path: <x>\r\nSubject: cut\r\nX-Lon";
+        server->Send(start);
+        QTRY_COMPARE(view->pictures.count(2), 2);
+        QCOMPARE(client->received, RfcGreeting);
+        server->CloseConnection();
+        // Inspected as far as it came: no charset line, so Check1 tags it.
+        QTRY_COMPARE(client->received, RfcGreeting +
+                                           "+OK 900 octets\r\nReturn-Path: <x>\r\nSubject: "
+                                           "[VudOdirOro]cut\r\nX-Lon");
+    }
+
     void blockWithoutClientIsLoggedAndDropped() {
         ConnectClient();
         client->socket.disconnectFromHost();
