@@ -99,6 +99,7 @@ void Relay::Winsock1_Error() {
         return; // closed or reconnected since
     }
     Q_EMIT ServerConnectFailed(winsock1.ErrorText());
+    Apply(conversation.ServerClosed(TaggingRulesNow()));
     if (!state.AddB) {
         winsock1.Close();
         ReleaseWaitingClient();
