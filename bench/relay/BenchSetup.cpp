@@ -83,6 +83,9 @@ Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::u
     // An empty folder of its own: no settings file of the user is read or written.
     const std::string configDir = base + ".config";
     std::filesystem::create_directories(configDir);
+    // A non-empty blocked list, so that every RETR reply goes through the tagging's gathering
+    // and inspection (the benchmark's mail declares another charset and passes unchanged).
+    std::ofstream(configDir + "/Quorlin_BatList.ini", std::ios::binary) << "GB2312\r\n";
     if (window) {
         // The window may ask for the server when its setting file is missing, and nobody
         // answers under the offscreen platform: the file names the same server as --server.

@@ -1,56 +1,86 @@
 #include "relay/ClientCommand.h"
 
 #include "digest/MD5Hash.h"
-#include "relay/Pieces.h"
+
+#include <cstring>
 
 namespace {
+constexpr QByteArrayView CrLf = "\r\n";
 
-QByteArray FirstWord(const QByteArray& text) {
-    const qsizetype space = text.indexOf(' ');
-    return space < 0 ? text : text.left(space);
+// Keywords Quorlin knows; after a refused AUTH, a line that starts with none of them is taken
+// for the SASL data a client sends next, which must not reach the server or the log.
+constexpr QByteArrayView KnownKeywords[] = {"USER", "PASS", "APOP", "AUTH", "STLS", "CAPA",
+                                            "QUIT", "STAT", "LIST", "RETR", "DELE", "NOOP",
+                                            "RSET", "TOP",  "UIDL", "LANG", "UTF8"};
+
+bool Is(QByteArrayView keyword, QByteArrayView name) {
+    return keyword.compare(name, Qt::CaseInsensitive) == 0;
 }
 
-// The text between the first and the second space, without any CR LF pair in it.
-QByteArray SecondWord(const QByteArray& text) {
-    const qsizetype first = text.indexOf(' ');
-    if (first < 0) {
-        return {};
-    }
-    const qsizetype second = text.indexOf(' ', first + 1);
-    QByteArray word = second < 0 ? text.mid(first + 1) : text.mid(first + 1, second - first - 1);
-    return word.replace("\r\n", "");
-}
-
-ClientStep HandleOneCommand(RelayState& state, const QByteArray& command,
-                            const QByteArray& firstWord) {
-    ClientStep step;
-    state.Com = firstWord == "RETR" ? QByteArray("RES") : QByteArray();
-    step.logLines = CompleteLines(command);
-
-    if (firstWord == "USER") {
-        state.USER = SecondWord(command);
-        step.toClient = UserReply;
-    } else if (firstWord == "PASS") {
-        state.PASS = SecondWord(command);
-        // The password line is the first line of this command; it never reaches the log.
-        if (!step.logLines.isEmpty()) {
-            step.logLines.first() = MaskedPassLine;
+bool IsKnown(QByteArrayView keyword) {
+    for (const QByteArrayView name : KnownKeywords) {
+        if (Is(keyword, name)) {
+            return true;
         }
-        const QByteArray timestamp = ApopTimestamp(state.Greed);
-        if (timestamp.isEmpty()) {
-            // Without a stamp there is no APOP, and the password must not go out in clear.
-            step.toClient = NoTimestampReply;
-        } else {
-            step.toServer = "APOP " + state.USER + ' ' +
-                            DigestBytes(timestamp + state.PASS).toLatin1() + "\r\n";
-        }
-    } else {
-        step.toServer = command;
     }
-    return step;
+    return false;
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The first argument: from behind the keyword's space up to the next space. A password or a
+// name with a space in it is cut there.
+QByteArrayView Argument(QByteArrayView rest) {
+    const qsizetype space = rest.indexOf(' ');
+    return space < 0 ? rest : rest.first(space);
+}
+
+bool HasArguments(QByteArrayView rest) {
+    for (const char c : rest) {
+        if (!IsBlank(c)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The kind of reply the server gives a command that Quorlin passes on.
+ReplyKind KindOfReply(QByteArrayView keyword, QByteArrayView rest) {
+    if (Is(keyword, "RETR")) {
+        return ReplyKind::Retr;
+    }
+    if (Is(keyword, "CAPA")) {
+        return ReplyKind::Capa;
+    }
+    if (Is(keyword, "TOP") ||
+        ((Is(keyword, "LIST") || Is(keyword, "UIDL") || Is(keyword, "LANG")) &&
+         !HasArguments(rest))) {
+        return ReplyKind::MultiLine;
+    }
+    return ReplyKind::SingleLine;
+}
+
+// The keyword: the text up to the first space or tab.
+qsizetype KeywordEnd(QByteArrayView text) {
+    qsizetype end = 0;
+    while (end < text.size() && !IsBlank(text[end])) {
+        ++end;
+    }
+    return end;
+}
+
+void Log(RelayOutput& out, QByteArrayView line) {
+    out.list2.append(line).append(CrLf);
+}
 } // namespace
+
+ReplyKind KindOfReplyTo(QByteArrayView commandLine) {
+    const qsizetype keywordEnd = KeywordEnd(commandLine);
+    return KindOfReply(commandLine.first(keywordEnd),
+                       commandLine.sliced(qMin(keywordEnd + 1, commandLine.size())));
+}
 
 QByteArray ApopTimestamp(const QByteArray& greeting) {
     const qsizetype open = greeting.indexOf('<');
@@ -64,25 +94,119 @@ QByteArray ApopTimestamp(const QByteArray& greeting) {
     return greeting.mid(open, close - open + 1);
 }
 
-QList<ClientStep> HandleClientArrival(RelayState& state, const QByteArray& received) {
-    QList<ClientStep> steps;
-    QByteArray remaining = received;
-    for (;;) {
-        const QByteArray firstWord = FirstWord(remaining);
-        QByteArray command = remaining;
-        remaining.clear();
-        if (firstWord == "USER" || firstWord == "PASS") {
-            // A login command never runs on into the next line: pipelined commands behind it
-            // are handled on their own.
-            const qsizetype lineEnd = command.indexOf("\r\n");
-            if (lineEnd >= 0 && lineEnd + 2 < command.size()) {
-                remaining = command.mid(lineEnd + 2);
-                command.truncate(lineEnd + 2);
+void ClientStream::Reset() {
+    pending.clear();
+    discarding = false;
+    saslMayFollow = false;
+}
+
+void ClientStream::Feed(const QByteArray& received, RelayState& state, ReplyStream& replies,
+                        bool serverConnected, RelayOutput& out) {
+    const char* const data = received.constData();
+    const qsizetype size = received.size();
+    qsizetype at = 0;
+    while (at < size) {
+        const auto* lf = static_cast<const char*>(std::memchr(data + at, '\n', size_t(size - at)));
+        if (!lf) {
+            if (!discarding) {
+                pending.append(data + at, size - at);
+                if (pending.size() > LineLimit) {
+                    TooLong(replies, out);
+                }
             }
+            return;
         }
-        steps.append(HandleOneCommand(state, command, firstWord));
-        if (remaining.isEmpty()) {
-            return steps;
+        const qsizetype end = lf - data + 1;
+        const QByteArrayView piece(data + at, end - at);
+        at = end;
+        if (discarding) {
+            discarding = false;
+            continue;
         }
+        if (pending.isEmpty()) {
+            if (piece.size() > LineLimit) {
+                TooLong(replies, out);
+                discarding = false;
+            } else {
+                Line(piece, state, replies, serverConnected, out);
+            }
+            continue;
+        }
+        pending.append(piece);
+        if (pending.size() > LineLimit) {
+            TooLong(replies, out);
+            discarding = false;
+        } else {
+            Line(pending, state, replies, serverConnected, out);
+        }
+        pending.clear();
+    }
+}
+
+// Never forwarded, never logged: it could hold anything, a password included.
+void ClientStream::TooLong(ReplyStream& replies, RelayOutput& out) {
+    pending.clear();
+    discarding = true;
+    saslMayFollow = false;
+    replies.Answer(LineTooLongReply, out);
+}
+
+void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& replies,
+                        bool serverConnected, RelayOutput& out) {
+    QByteArrayView text = line.chopped(1); // without its LF
+    if (text.endsWith('\r')) {
+        text.chop(1);
+    }
+    const qsizetype keywordEnd = KeywordEnd(text);
+    const QByteArrayView keyword = text.first(keywordEnd);
+    const QByteArrayView rest = text.sliced(qMin(keywordEnd + 1, text.size()));
+    state.Com = Is(keyword, "RETR") ? QByteArray("RES") : QByteArray();
+
+    if (saslMayFollow) {
+        saslMayFollow = false;
+        if (!IsKnown(keyword)) {
+            replies.Answer(AuthRefusedReply, out);
+            return;
+        }
+    }
+    if (Is(keyword, "USER")) {
+        Log(out, text);
+        state.USER = Argument(rest).toByteArray();
+        replies.Answer(UserReply, out);
+    } else if (Is(keyword, "PASS")) {
+        Log(out, MaskedPassLine);
+        state.PASS = Argument(rest).toByteArray();
+        const QByteArray timestamp = ApopTimestamp(state.Greed);
+        if (timestamp.isEmpty()) {
+            // Without a stamp there is no APOP, and the password must not go out in clear.
+            replies.Answer(NoTimestampReply, out);
+        } else if (!serverConnected) {
+            replies.Answer(ServerNotConnectedText, out);
+        } else {
+            out.toServer.append("APOP " + state.USER + ' ' +
+                                DigestBytes(timestamp + state.PASS).toLatin1() + "\r\n");
+            replies.Expect(ReplyKind::SingleLine, out);
+        }
+    } else if (Is(keyword, "AUTH")) {
+        // Keyword and mechanism only: an initial response is a credential.
+        const QByteArrayView mechanism = Argument(rest);
+        QByteArray shown = keyword.toByteArray();
+        if (!mechanism.isEmpty()) {
+            shown.append(' ').append(mechanism);
+        }
+        Log(out, shown);
+        replies.Answer(AuthRefusedReply, out);
+        saslMayFollow = !mechanism.isEmpty();
+    } else if (Is(keyword, "STLS")) {
+        Log(out, text);
+        replies.Answer(StlsRefusedReply, out);
+    } else {
+        Log(out, text);
+        if (!serverConnected) {
+            replies.Answer(ServerNotConnectedText, out);
+            return;
+        }
+        out.toServer.append(line);
+        replies.Expect(KindOfReply(keyword, rest), out);
     }
 }

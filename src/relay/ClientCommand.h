@@ -1,23 +1,41 @@
 #pragma once
 
+#include "relay/RelayOutput.h"
 #include "relay/RelayState.h"
+#include "relay/ReplyStream.h"
 
 #include <QByteArray>
-#include <QList>
+#include <QByteArrayView>
 
-// What one client command turns into: the lines for List2 (the password line already masked),
-// a reply the relay gives the client itself, and the bytes for the mail server.
-struct ClientStep {
-    QList<QByteArray> logLines;
-    QByteArray toClient;
-    QByteArray toServer;
+// The mail client's side of one conversation, without sockets: the client's bytes are read as
+// lines (ended by CR LF or a lone LF), whatever pieces they arrive in, and each line is one
+// command, handled by its keyword in any letter case. USER is answered here, PASS becomes an
+// APOP login, AUTH and STLS are refused here (the password goes nowhere in clear and the
+// conversation stays readable to Quorlin), and every other line goes to the server as it came.
+// Com is set by every line: "RES" for RETR, empty otherwise.
+class ClientStream {
+public:
+    // POP3 commands have at most 255 octets; a line longer than this is refused and dropped.
+    static constexpr qsizetype LineLimit = 8 * 1024;
+
+    // A new client: nothing of an earlier one is held.
+    void Reset();
+    // An arrival from the client. Replies of its own go through `replies`, in their turn.
+    void Feed(const QByteArray& received, RelayState& state, ReplyStream& replies,
+              bool serverConnected, RelayOutput& out);
+
+private:
+    void Line(QByteArrayView line, RelayState& state, ReplyStream& replies, bool serverConnected,
+              RelayOutput& out);
+    void TooLong(ReplyStream& replies, RelayOutput& out);
+
+    QByteArray pending;         // an incomplete line, waiting for its end
+    bool discarding = false;    // the rest of a line too long is dropped up to its end
+    bool saslMayFollow = false; // the line before was a refused AUTH with a mechanism
 };
 
-// Handles one arrival from the mail client: sets Com, answers USER locally, turns PASS into an
-// APOP login, and passes everything else on as it came. An arrival that starts with USER or PASS
-// and carries further lines is split after that first line, and the rest is handled as if it
-// had arrived on its own; so one arrival can give several steps, in order.
-QList<ClientStep> HandleClientArrival(RelayState& state, const QByteArray& received);
+// The kind of reply the server gives to a command line (without its line end) sent to it.
+ReplyKind KindOfReplyTo(QByteArrayView commandLine);
 
 // The RFC 1939 timestamp in a greeting: from the first "<" to the first ">" after it, both
 // included. Empty when the greeting holds no complete stamp.
@@ -27,4 +45,12 @@ QByteArray ApopTimestamp(const QByteArray& greeting);
 inline constexpr char UserReply[] = "+OK Password required.\r\n";
 inline constexpr char NoTimestampReply[] =
     "-ERR APOP is not available: the mail server sent no timestamp.\r\n";
+inline constexpr char AuthRefusedReply[] =
+    "-ERR Quorlin does not pass AUTH on: log in with the plain password login (USER and PASS), "
+    "which it turns into APOP.\r\n";
+inline constexpr char StlsRefusedReply[] =
+    "-ERR Quorlin does not pass STLS on: switch STARTTLS off in the mail client and log in with "
+    "the plain password login (USER and PASS).\r\n";
+inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
+inline constexpr char ServerNotConnectedText[] = "-ERR The mail server is not connected.\r\n";
 inline constexpr char MaskedPassLine[] = "PASS ******";

@@ -2,9 +2,8 @@
 
 #include "relay/ClientCommand.h"
 #include "relay/Pieces.h"
-#include "relay/Tagging.h"
 
-const QByteArray Relay::ServerNotConnectedReply = "-ERR The mail server is not connected.\r\n";
+const QByteArray Relay::ServerNotConnectedReply = ServerNotConnectedText;
 const QByteArray Relay::CannotConnectReply = "-ERR Cannot connect to the mail server.\r\n";
 
 namespace {
@@ -55,6 +54,7 @@ void Relay::ConnectServer() {
         winsock1.Close();
         state.AddB = false;
     }
+    conversation.Reset();
     winsock1.SetRemoteHost(view.Text1());
     winsock1.SetRemotePort(options.serverPort);
     winsock1.Connect();
@@ -65,6 +65,7 @@ void Relay::Winsock1_Close() {
     if (winsock1.State() == SocketEndpoint::Closing) {
         winsock1.Close();
     }
+    Apply(conversation.ServerClosed(TaggingRulesNow()));
     const bool greeted = state.AddB;
     state.AddB = false;
     if (!greeted) {
@@ -98,6 +99,7 @@ void Relay::Winsock1_Error() {
         return; // closed or reconnected since
     }
     Q_EMIT ServerConnectFailed(winsock1.ErrorText());
+    Apply(conversation.ServerClosed(TaggingRulesNow()));
     if (!state.AddB) {
         winsock1.Close();
         ReleaseWaitingClient();
@@ -119,26 +121,8 @@ void Relay::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
     if (block.isEmpty()) {
         return;
     }
-    if (!state.AddB) {
-        state.Greed = block;
-        state.AddB = true;
-    }
     view.TraySetImage(PictureServerData);
-
-    if (state.Com == "RES") {
-        TaggingResult inspected = InspectBlock(block, view.List3Items(), view.Check1Value());
-        inspected.pieces.removeLast(); // the trailing piece is never logged
-        if (!inspected.pieces.isEmpty()) {
-            view.List1AddLines(JoinLines(inspected.pieces));
-        }
-        SendToClient(inspected.forward);
-    } else {
-        const QByteArrayView lines = CompleteLinesText(block);
-        if (!lines.isEmpty()) {
-            view.List1AddLines(lines);
-        }
-        SendToClient(block);
-    }
+    Apply(conversation.FromServer(block, state, TaggingRulesNow()));
 }
 
 void Relay::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
@@ -147,16 +131,26 @@ void Relay::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
         return;
     }
     view.TraySetImage(PictureClientData);
-    for (const ClientStep& step : HandleClientArrival(state, received)) {
-        if (!step.logLines.isEmpty()) {
-            view.List2AddLines(JoinLines(step.logLines));
-        }
-        if (!step.toClient.isEmpty()) {
-            SendToClient(step.toClient);
-        }
-        if (!step.toServer.isEmpty()) {
-            SendToServer(step.toServer);
-        }
+    Apply(conversation.FromClient(received, state, winsock1.State() == SocketEndpoint::Connected));
+}
+
+TaggingRulesSource Relay::TaggingRulesNow() const {
+    return [this] { return TaggingRules{view.List3Items(), view.Check1Value()}; };
+}
+
+void Relay::Apply(const RelayOutput& out) {
+    const QByteArrayView list1 = CompleteLinesText(out.list1);
+    if (!list1.isEmpty()) {
+        view.List1AddLines(list1);
+    }
+    if (!out.list2.isEmpty()) {
+        view.List2AddLines(out.list2);
+    }
+    if (!out.toClient.isEmpty()) {
+        SendToClient(out.toClient);
+    }
+    if (!out.toServer.isEmpty()) {
+        SendToServer(out.toServer);
     }
 }
 
@@ -188,6 +182,9 @@ Relay::ConsoleResult Relay::ConsoleSend(int index, const QByteArray& line) {
         return ConsoleResult::ClientNotConnected;
     }
     target.SendData(line + "\r\n");
+    if (index == 0) {
+        Apply(conversation.ConsoleSentToServer(line));
+    }
     BalanceFlow();
     return ConsoleResult::Sent;
 }

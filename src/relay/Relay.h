@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/SocketEndpoint.h"
+#include "relay/Conversation.h"
 #include "relay/RelayState.h"
 #include "relay/RelayView.h"
 
@@ -70,10 +71,13 @@ private:
     void ClientLeft();
     void ReleaseWaitingClient();
     void BalanceFlow();
+    void Apply(const RelayOutput& out);
+    TaggingRulesSource TaggingRulesNow() const;
 
     RelayView& view;
     Options options;
     RelayState state;
+    Conversation conversation;
     SocketEndpoint winsock1;
     SocketEndpoint winsock2;
 };

@@ -8,5 +8,5 @@ struct RelayState {
     bool AddB = false; // the greeting of the current server connection is in Greed
     QByteArray USER;   // the user name the client gave
     QByteArray PASS;   // the password the client gave
-    QByteArray Greed;  // the whole first block of the current server connection
+    QByteArray Greed;  // the greeting line of the current server connection, with its CR LF
 };

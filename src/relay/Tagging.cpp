@@ -19,14 +19,6 @@ TaggingResult Unchanged(const QByteArray& block) {
     return {{block}, block};
 }
 
-bool IsCharsetLine(QByteArrayView piece) {
-    return piece.contains("Charset") || piece.contains("charset");
-}
-
-bool IsSubjectLine(QByteArrayView piece) {
-    return piece.contains(SubjectName) || piece.contains(LowerSubjectName);
-}
-
 // "To: " or "to: " at the first or second character and no occurrence of the other form: the
 // 1-based positions of the first of each add up to 1 or 2. Keeps out "Reply-To: " and a line
 // that holds both forms.
@@ -126,6 +118,39 @@ TaggingResult InspectHeader(const QByteArray& header, const QStringList& blocked
     return {pieces, header};
 }
 } // namespace
+
+bool IsCharsetLine(QByteArrayView line) {
+    return line.contains("Charset") || line.contains("charset");
+}
+
+bool IsSubjectLine(QByteArrayView line) {
+    return line.contains(SubjectName) || line.contains(LowerSubjectName);
+}
+
+qsizetype HeaderOffset(QByteArrayView start) {
+    // `text` can still become `literal` when it is a shorter beginning of it.
+    const auto couldBecome = [](QByteArrayView text, QByteArrayView literal) {
+        return text.size() < literal.size() && literal.startsWith(text);
+    };
+    if (start.startsWith(HeaderStart)) {
+        return 0;
+    }
+    if (couldBecome(start, HeaderStart) || couldBecome(start, StatusStart)) {
+        return HeaderUnknownYet;
+    }
+    if (!start.startsWith(StatusStart)) {
+        return NoHeader;
+    }
+    const qsizetype statusEnd = start.indexOf(CrLf);
+    if (statusEnd < 0) {
+        return HeaderUnknownYet;
+    }
+    const QByteArrayView behind = start.sliced(statusEnd + CrLf.size());
+    if (behind.startsWith(HeaderStart)) {
+        return statusEnd + CrLf.size();
+    }
+    return couldBecome(behind, HeaderStart) ? HeaderUnknownYet : NoHeader;
+}
 
 TaggingResult InspectBlock(const QByteArray& block, const QStringList& blockedList, int check1) {
     // Most blocks of a reply are body text and leave here after a few bytes.

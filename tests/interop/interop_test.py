@@ -5,13 +5,19 @@ directly (the reference) and through `quorlin --headless`, and every reply is co
              with APOP, a wrong password answered with Dovecot's own "-ERR" line.
   tagging  - "GB2312" and "big5" blocked: the mail in those character sets and the mail without
              one arrives tagged, everything else byte for byte.
+  curl     - curl, which prefers SASL PLAIN when a server offers it, fetches every message
+             through quorlin: it must not get to send the password (nor its base64) anywhere.
+  cut      - as tagging, with a relay between quorlin and Dovecot that cuts every RETR reply in
+             two at several places: the result must not depend on where.
 """
 
 import argparse
+import base64
 import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import threading
@@ -20,6 +26,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import sample_mail  # noqa: E402
+from cutting_relay import CuttingRelay  # noqa: E402
 from private_dovecot import PrivateDovecot  # noqa: E402
 from quorlin_process import QuorlinProcess  # noqa: E402
 from raw_pop3 import RawPOP3, first_difference, unstuff  # noqa: E402
@@ -256,8 +263,7 @@ def run_tagging_case(checks, dovecot, quorlin_binary, config_dir):
     _, direct = fetch_all(dovecot.port)
     numbered = message_numbers(checks, direct, messages)
 
-    with open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb") as f:
-        f.write(b"".join(c.encode() + b"\r\n" for c in sample_mail.BLOCKED_CHARSETS))
+    write_blocked_list(config_dir)
     with QuorlinProcess(quorlin_binary, dovecot.port, config_dir) as quorlin:
         user_reply, received = fetch_all(quorlin.port, len(messages))
         checks.equal("reply to USER through quorlin", LOCAL_USER_REPLY, user_reply)
@@ -281,10 +287,86 @@ def run_tagging_case(checks, dovecot, quorlin_binary, config_dir):
             checks.fail("quorlin exited during the test")
 
 
+def write_blocked_list(config_dir):
+    with open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb") as f:
+        f.write(b"".join(c.encode() + b"\r\n" for c in sample_mail.BLOCKED_CHARSETS))
+
+
+def expected_message(message):
+    if message.when_blocked == "tag":
+        return with_tag(message.data)
+    if message.when_blocked == "insert":
+        return with_inserted_subject(message.data)
+    return message.data
+
+
+def run_curl_case(checks, dovecot, quorlin_binary, config_dir):
+    messages = dovecot.messages
+    _, direct = fetch_all(dovecot.port)
+    numbered = message_numbers(checks, direct, messages)
+    logins_before = len(login_methods(dovecot))
+
+    write_blocked_list(config_dir)
+    with QuorlinProcess(quorlin_binary, dovecot.port, config_dir) as quorlin:
+        for n, message in sorted(numbered.items()):
+            fetched = subprocess.run(
+                ["curl", "--silent", "--show-error", "--max-time", "20", "--user",
+                 "%s:%s" % (USER, PASSWORD), "pop3://127.0.0.1:%d/%d" % (quorlin.port, n)],
+                capture_output=True, check=False)
+            if fetched.returncode != 0:
+                checks.fail("curl RETR %d: exit %d, %r" % (n, fetched.returncode,
+                                                           fetched.stderr[-300:]))
+                continue
+            checks.equal("message %d (%s) through curl and quorlin" % (n, message.label),
+                         expected_message(message), fetched.stdout)
+        if not wait_until(lambda: len(login_methods(dovecot)) >= logins_before + len(numbered)):
+            checks.fail("Dovecot logged fewer logins than curl made")
+        methods = login_methods(dovecot)[logins_before:]
+        print("curl's logins through quorlin, as Dovecot logged them: %s" % sorted(set(methods)))
+        checks.equal("login methods of curl through quorlin", ["APOP"] * len(methods), methods)
+        output = quorlin.log_bytes()
+        plain = base64.b64encode(b"\0" + USER.encode() + b"\0" + PASSWORD.encode())
+        for secret in (PASSWORD.encode(), plain, base64.b64encode(PASSWORD.encode())):
+            if secret in output:
+                checks.fail("quorlin's output shows %r" % secret)
+        if not quorlin.running():
+            checks.fail("quorlin exited during the test")
+
+
+def run_cut_case(checks, dovecot, quorlin_binary, config_dir):
+    messages = dovecot.messages
+    _, direct = fetch_all(dovecot.port)
+    numbered = message_numbers(checks, direct, messages)
+    expected = expected_through_proxy(direct, numbered, True)
+
+    def inside_subject(reply):
+        at = reply.find(b"Subject: ")
+        return at + 4 if at >= 0 else len(reply) // 2
+
+    cuts = [("after 1 byte", lambda reply: 1), ("after 2 bytes", lambda reply: 2),
+            ("after 100 bytes", lambda reply: 100), ("after 1400 bytes", lambda reply: 1400),
+            ('inside "Subject: "', inside_subject)]
+    write_blocked_list(config_dir)
+    with CuttingRelay(dovecot.port, cuts[0][1]) as relay, \
+            QuorlinProcess(quorlin_binary, relay.port, config_dir) as quorlin:
+        for name, cut in cuts:
+            relay.cut = cut
+            made = relay.cuts_made
+            _, received = fetch_all(quorlin.port, len(messages))
+            if relay.cuts_made - made != len(messages):
+                checks.fail("%s: the relay cut %d replies" % (name, relay.cuts_made - made))
+            before = len(checks.failures)
+            compare_transcripts(checks, expected, received, numbered)
+            print("RETR replies cut %s: %s" % (
+                name, "as uncut" if len(checks.failures) == before else "DIFFERENT"))
+        if not quorlin.running():
+            checks.fail("quorlin exited during the test")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
-    parser.add_argument("case", choices=["relay", "tagging"])
+    parser.add_argument("case", choices=["relay", "tagging", "curl", "cut"])
     args = parser.parse_args()
     if not os.access(args.quorlin, os.X_OK):
         print("FAIL: quorlin binary not found or not executable: " + args.quorlin)
@@ -307,7 +389,8 @@ def main():
     try:
         dovecot.start()
         print("Dovecot on 127.0.0.1:%d, files in %s" % (dovecot.port, dovecot.root), flush=True)
-        case = run_relay_case if args.case == "relay" else run_tagging_case
+        case = {"relay": run_relay_case, "tagging": run_tagging_case, "curl": run_curl_case,
+                "cut": run_cut_case}[args.case]
         case(checks, dovecot, args.quorlin, config_dir)
     except Exception as error:  # a broken connection or a server that did not start
         checks.fail("%s: %s" % (type(error).__name__, error))

@@ -110,6 +110,16 @@ def build_messages():
         _common(None, b"Content-Type: text/plain; charset=big5", b"big5"),
         ["這是一封繁體中文郵件。".encode("big5"), b"No subject line above."]), "insert")
 
+    # A header as mail that crossed a few relays has it: several KB of Received lines ahead of
+    # the subject and the charset, more than one TCP segment holds.
+    received = [b"Received: from relay%d.example.net (relay%d.example.net [192.0.2.%d])\r\n"
+                b"\tby mx.example.net (Postfix) with ESMTPS id 4Pb%04d;\r\n"
+                b"\tTue, 14 Mar 2023 09:26:%02d +0900 (JST)" % (i, i, i, i, i) for i in range(30)]
+    long_headers = _common(b"Subject: " + "长途旅行".encode("gb2312"),
+                           b"Content-Type: text/plain; charset=gb2312", b"gb2312c")
+    add("gb2312-after-received-lines", _message(
+        long_headers[:1] + received + long_headers[1:], ["路很长。".encode("gb2312")]), "tag")
+
     add("iso-2022-jp", _message(
         _common(b"Subject: " + _encoded_word(b"ISO-2022-JP", "会議の件", "iso-2022-jp"),
                 b"Content-Type: text/plain; charset=iso-2022-jp", b"jis"),

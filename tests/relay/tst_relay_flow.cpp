@@ -66,8 +66,9 @@ private Q_SLOTS:
 
         QRandomGenerator random(41);
         // No "R" from the server, no "S" from the client: nothing is tagged or taken for a login.
-        const QByteArray data = fromServer ? RandomBytes(random, Total, 'R', 'r')
-                                           : RandomBytes(random, Total, 'S', 's');
+        QByteArray data = fromServer ? RandomBytes(random, Total, 'R', 'r')
+                                     : RandomBytes(random, Total, 'S', 's');
+        data.back() = '\n'; // the client's last line complete, so that it goes on
         fromServer ? server->Send(data) : client->Send(data);
 
         // Wait until nothing moves any more: every buffer on the way is as full as it gets.
@@ -116,7 +117,8 @@ private Q_SLOTS:
         client->ConnectTo(relay->Winsock2().LocalPort());
         QTRY_COMPARE(client->received, Greeting);
         QRandomGenerator random(42);
-        const QByteArray data = RandomBytes(random, 24 * MiB, 'S', 's');
+        QByteArray data = RandomBytes(random, 24 * MiB, 'S', 's');
+        data.back() = '\n';
         client->Send(data);
         client->socket.disconnectFromHost(); // Qt closes once all of it is written
         QTRY_VERIFY(relay->Winsock2().ReadPaused());

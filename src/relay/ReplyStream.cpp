@@ -1,0 +1,370 @@
+#include "relay/ReplyStream.h"
+
+#include "relay/Tagging.h"
+
+#include <cstring>
+#include <string.h> // memmem
+
+namespace {
+constexpr QByteArrayView Terminator = "\r\n.\r\n";
+constexpr QByteArrayView CrLf = "\r\n";
+constexpr QByteArrayView TerminatorLine = ".\r\n";
+// Capabilities a client must not see: Quorlin refuses AUTH and STLS itself, so a client that
+// saw them would try them and could end up without a login.
+constexpr QByteArrayView HiddenCapabilities[] = {"SASL", "STLS"};
+
+qsizetype LineEndIn(QByteArrayView data) {
+    const auto* lf = static_cast<const char*>(std::memchr(data.data(), '\n', size_t(data.size())));
+    return lf ? lf - data.data() + 1 : -1;
+}
+
+bool IsHiddenCapability(QByteArrayView line) {
+    for (const QByteArrayView name : HiddenCapabilities) {
+        if (line.size() >= name.size() &&
+            line.first(name.size()).compare(name, Qt::CaseInsensitive) == 0 &&
+            (line.size() == name.size() || QByteArrayView(" \t\r\n").contains(line[name.size()]))) {
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+void ReplyStream::Reset() {
+    queue.clear();
+    queue.push_back({ReplyKind::Greeting, {}});
+    ClearHead();
+}
+
+void ReplyStream::Expect(ReplyKind kind, RelayOutput& out) {
+    Settle(out);
+    queue.push_back({kind, {}});
+}
+
+void ReplyStream::Answer(QByteArrayView reply, RelayOutput& out) {
+    Settle(out);
+    if (queue.empty()) {
+        out.toClient.append(reply);
+    } else if (queue.back().kind == ReplyKind::Local) {
+        queue.back().answer.append(reply);
+    } else {
+        queue.push_back({ReplyKind::Local, reply.toByteArray()});
+    }
+}
+
+void ReplyStream::Feed(const QByteArray& block, RelayState& state, const TaggingRulesSource& rules,
+                       RelayOutput& out) {
+    qsizetype at = 0;
+    while (at < block.size()) {
+        if (queue.empty()) {
+            // Nothing asked for it: relayed and logged as it comes.
+            const qsizetype rest = block.size() - at;
+            RelayOutput::Append(out.toClient, block, at, rest);
+            RelayOutput::Append(out.List1ForAppending(), block, at, rest);
+            return;
+        }
+        at += FeedHead(block, at, state, rules, out);
+    }
+}
+
+void ReplyStream::ServerClosed(const TaggingRulesSource& rules, RelayOutput& out) {
+    if (!queue.empty()) {
+        const ReplyKind kind = queue.front().kind;
+        if (kind == ReplyKind::Retr && !decided && !held.isEmpty()) {
+            DecideTagging(rules, out);
+        } else if (kind == ReplyKind::Capa && !held.isEmpty()) {
+            out.toClient.append(held);
+            out.List1ForAppending().append(held);
+        }
+        // An incomplete greeting is dropped: the client is told that there is no server.
+    }
+    queue.clear();
+    ClearHead();
+}
+
+qsizetype ReplyStream::HeldBytes() const {
+    qsizetype bytes = held.size();
+    for (const Expected& expected : queue) {
+        bytes += expected.answer.size();
+    }
+    return bytes;
+}
+
+qsizetype ReplyStream::FeedHead(const QByteArray& block, qsizetype from, RelayState& state,
+                                const TaggingRulesSource& rules, RelayOutput& out) {
+    switch (queue.front().kind) {
+    case ReplyKind::Greeting:
+        return FeedGreeting(block, from, state, out);
+    case ReplyKind::Capa:
+        return FeedCapa(block, from, out);
+    case ReplyKind::Retr:
+        return FeedRetr(block, from, rules, out);
+    case ReplyKind::SingleLine:
+    case ReplyKind::MultiLine:
+    case ReplyKind::Local: // never at the head while bytes arrive
+        break;
+    }
+    return PassThrough(block, from, true, out);
+}
+
+qsizetype ReplyStream::FeedGreeting(const QByteArray& block, qsizetype from, RelayState& state,
+                                    RelayOutput& out) {
+    if (decided) {
+        return PassThrough(block, from, true, out);
+    }
+    const QByteArrayView data = QByteArrayView(block).sliced(from);
+    const QByteArrayView room = data.first(qMin(data.size(), LineLimit - held.size()));
+    const qsizetype lineEnd = LineEndIn(room);
+    const QByteArrayView taken = lineEnd < 0 ? room : room.first(lineEnd);
+    held.append(taken);
+    if (lineEnd < 0 && held.size() < LineLimit) {
+        return taken.size();
+    }
+    // Nothing of the greeting goes on before its whole line is here: the client and the APOP
+    // login see the same stamp, however the line arrived.
+    state.Greed = held;
+    state.AddB = true;
+    out.toClient.append(held);
+    out.List1ForAppending().append(held);
+    Took(held);
+    held.clear();
+    decided = true;
+    if (lineEnd >= 0) {
+        FinishHead(out);
+    }
+    return taken.size();
+}
+
+qsizetype ReplyStream::FeedCapa(const QByteArray& block, qsizetype from, RelayOutput& out) {
+    const QByteArrayView data = QByteArrayView(block).sliced(from);
+    qsizetype at = 0;
+    while (at < data.size()) {
+        const QByteArrayView rest = data.sliced(at);
+        const qsizetype lineEnd = LineEndIn(rest);
+        if (lineEnd < 0) {
+            if (passingLine) {
+                out.toClient.append(rest);
+                Took(rest);
+            } else {
+                held.append(rest);
+                if (held.size() > LineLimit) {
+                    // Far too long for a capability name Quorlin leaves out: it goes as it is.
+                    out.toClient.append(held);
+                    Took(held);
+                    held.clear();
+                    passingLine = true;
+                }
+            }
+            return data.size();
+        }
+        const QByteArrayView piece = rest.first(lineEnd);
+        at += lineEnd;
+        if (passingLine) {
+            out.toClient.append(piece);
+            Took(piece);
+            passingLine = false;
+            if (first != '+') {
+                FinishHead(out); // it was an endless "-ERR" status line
+                return at;
+            }
+            continue;
+        }
+        QByteArray line = held;
+        line.append(piece);
+        held.clear();
+        out.List1ForAppending().append(line);
+        const bool status = seen == 0;
+        Took(line);
+        if (status) {
+            out.toClient.append(line);
+            if (first != '+') {
+                FinishHead(out);
+                return at;
+            }
+        } else if (line == TerminatorLine) {
+            out.toClient.append(line);
+            FinishHead(out);
+            return at;
+        } else if (!IsHiddenCapability(line)) {
+            out.toClient.append(line);
+        }
+    }
+    return data.size();
+}
+
+qsizetype ReplyStream::FeedRetr(const QByteArray& block, qsizetype from,
+                                const TaggingRulesSource& rules, RelayOutput& out) {
+    if (!decided && seen == 0 && rules().blockedList.isEmpty()) {
+        decided = true; // no list, no inspection, and nothing of the reply logged
+    }
+    if (decided) {
+        return PassThrough(block, from, false, out);
+    }
+    // The reply's start is held until the tagging is decided, and then inspected as one
+    // block: the result is the same however the network cut the reply.
+    const QByteArrayView data = QByteArrayView(block).sliced(from);
+    QByteArrayView chunk = data.first(qMin(data.size(), gatherLimit - held.size()));
+    const qsizetype end = EndIn(chunk);
+    if (end >= 0) {
+        chunk = chunk.first(end);
+    }
+    held.append(chunk);
+    Took(chunk);
+    bool done = end >= 0 || held.size() >= gatherLimit;
+    if (!done && headerStart < 0) {
+        const qsizetype header = HeaderOffset(held);
+        done = header == NoHeader;
+        if (header >= 0) {
+            headerStart = scanFrom = searchFrom = header;
+        }
+    }
+    if (!done && headerStart >= 0) {
+        done = ScanGathered();
+    }
+    if (done) {
+        DecideTagging(rules, out);
+        if (end >= 0) {
+            FinishHead(out);
+        }
+    }
+    return chunk.size();
+}
+
+// Scans the complete lines gathered since the last call as the tagging does; true once a
+// charset line and a subject line are both in, which decides the inspection.
+bool ReplyStream::ScanGathered() {
+    const QByteArrayView text(held);
+    for (;;) {
+        const qsizetype lineEnd = text.indexOf(CrLf, searchFrom);
+        if (lineEnd < 0) {
+            searchFrom = qMax(scanFrom, text.size() - 1);
+            return false;
+        }
+        const QByteArrayView line = text.sliced(scanFrom, lineEnd - scanFrom);
+        charsetSeen = charsetSeen || IsCharsetLine(line);
+        subjectSeen = subjectSeen || IsSubjectLine(line);
+        scanFrom = searchFrom = lineEnd + CrLf.size();
+        if (charsetSeen && subjectSeen) {
+            return true;
+        }
+    }
+}
+
+void ReplyStream::DecideTagging(const TaggingRulesSource& rules, RelayOutput& out) {
+    const TaggingRules now = rules();
+    TaggingResult result = InspectBlock(held, now.blockedList, now.check1);
+    out.toClient.append(result.forward);
+    result.pieces.removeLast(); // the trailing piece is never logged
+    if (!result.pieces.isEmpty()) {
+        out.List1ForAppending().append(JoinLines(result.pieces));
+    }
+    held.clear();
+    decided = true;
+}
+
+qsizetype ReplyStream::PassThrough(const QByteArray& block, qsizetype from, bool logged,
+                                   RelayOutput& out) {
+    const QByteArrayView data = QByteArrayView(block).sliced(from);
+    // The end of a long reply is only looked for when something waits behind it; otherwise
+    // its blocks go on untouched, and only its last bytes are kept.
+    const bool lookForEnd = !MultiLineHead(data) || queue.size() > 1;
+    const qsizetype end = lookForEnd ? EndIn(data) : -1;
+    const qsizetype taken = end < 0 ? data.size() : end;
+    RelayOutput::Append(out.toClient, block, from, taken);
+    if (logged) {
+        RelayOutput::Append(out.List1ForAppending(), block, from, taken);
+    }
+    Took(data.first(taken));
+    if (end >= 0) {
+        FinishHead(out);
+    }
+    return taken;
+}
+
+bool ReplyStream::MultiLineHead(QByteArrayView data) const {
+    const ReplyKind kind = queue.front().kind;
+    if (kind != ReplyKind::MultiLine && kind != ReplyKind::Capa && kind != ReplyKind::Retr) {
+        return false;
+    }
+    const char lead = seen > 0 ? first : (data.isEmpty() ? char(0) : data[0]);
+    return lead == '+';
+}
+
+qsizetype ReplyStream::EndIn(QByteArrayView data) const {
+    if (!MultiLineHead(data)) {
+        return LineEndIn(data);
+    }
+    // A terminator that began in the bytes before this data.
+    const qsizetype before = qMin<qsizetype>(tailSize, Terminator.size() - 1);
+    char window[2 * (Terminator.size() - 1)];
+    std::memcpy(window, tail + tailSize - before, size_t(before));
+    const qsizetype after = qMin<qsizetype>(data.size(), Terminator.size() - 1);
+    std::memcpy(window + before, data.data(), size_t(after));
+    const qsizetype straddling = QByteArrayView(window, before + after).indexOf(Terminator);
+    if (straddling >= 0 && straddling < before) {
+        return straddling + Terminator.size() - before;
+    }
+    // One inside the data.
+    const void* found =
+        memmem(data.data(), size_t(data.size()), Terminator.data(), size_t(Terminator.size()));
+    return found ? static_cast<const char*>(found) - data.data() + Terminator.size() : -1;
+}
+
+void ReplyStream::Took(QByteArrayView data) {
+    if (data.isEmpty()) {
+        return;
+    }
+    if (seen == 0) {
+        first = data[0];
+    }
+    seen += data.size();
+    constexpr qsizetype keep = sizeof tail;
+    if (data.size() >= keep) {
+        std::memcpy(tail, data.data() + data.size() - keep, size_t(keep));
+        tailSize = keep;
+        return;
+    }
+    char joined[2 * keep];
+    std::memcpy(joined, tail, size_t(tailSize));
+    std::memcpy(joined + tailSize, data.data(), size_t(data.size()));
+    const qsizetype total = tailSize + data.size();
+    tailSize = qMin(total, keep);
+    std::memcpy(tail, joined + total - tailSize, size_t(tailSize));
+}
+
+// A long reply passed without looking for its end may have ended already: its last bytes tell.
+bool ReplyStream::EndedUnseen() const {
+    return !queue.empty() && seen > 0 && MultiLineHead({}) &&
+           QByteArrayView(tail, tailSize) == Terminator;
+}
+
+void ReplyStream::Settle(RelayOutput& out) {
+    if (EndedUnseen()) {
+        FinishHead(out);
+    }
+}
+
+void ReplyStream::ClearHead() {
+    seen = 0;
+    first = 0;
+    tailSize = 0;
+    held.clear();
+    decided = false;
+    passingLine = false;
+    headerStart = -1;
+    scanFrom = searchFrom = 0;
+    charsetSeen = subjectSeen = false;
+}
+
+void ReplyStream::FinishHead(RelayOutput& out) {
+    queue.pop_front();
+    ClearHead();
+    SendAnswers(out);
+}
+
+void ReplyStream::SendAnswers(RelayOutput& out) {
+    while (!queue.empty() && queue.front().kind == ReplyKind::Local) {
+        out.toClient.append(queue.front().answer);
+        queue.pop_front();
+    }
+}

@@ -1,0 +1,257 @@
+// The conversation core without sockets: a retrieved message and the greeting give the same
+// result however the network cuts them, and pipelined replies each get their own treatment.
+#include "relay/Conversation.h"
+#include "relay/Tagging.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+const QByteArray Greeting = "+OK Dovecot ready. <31.7.1678780013.abc+/=@mail.example>\r\n";
+const QByteArray Behind = "+OK 2 1900\r\n"; // the reply to a command pipelined behind RETR
+
+QByteArray ReceivedChain(int count) {
+    QByteArray chain;
+    for (int i = 0; i < count; ++i) {
+        chain += "Received: from relay" + QByteArray::number(i) +
+                 ".example.net (relay.example.net [192.0.2." + QByteArray::number(i % 250) +
+                 "])\r\n\tby mx.example.org (Postfix) with ESMTPS id 4Pb" +
+                 QByteArray::number(1000 + i) +
+                 "\r\n\tfor <quorlin@example.org>; Tue, 14 Mar "
+                 "2023 09:26:53 +0900 (JST)\r\n";
+    }
+    return chain;
+}
+
+// A RETR reply as a server sends it: status line, message, terminating line.
+QByteArray Reply(const QByteArray& message) {
+    return "+OK " + QByteArray::number(message.size()) + " octets\r\n" + message + ".\r\n";
+}
+
+QByteArray Mail(const QByteArray& header, const QByteArray& body) {
+    return "Return-Path: <sender@example.org>\r\n" + header + "\r\n" + body;
+}
+
+QList<QByteArray> Lines(const QByteArray& text) {
+    QList<QByteArray> lines = text.split('\n');
+    lines.removeLast(); // what follows the last line end is no line
+    for (QByteArray& line : lines) {
+        line.chop(1); // the CR
+    }
+    return lines;
+}
+
+// Everything the client and List1 got, the greeting left out.
+struct Seen {
+    QByteArray toClient;
+    QByteArray list1;
+    QByteArray toServer;
+};
+
+void Collect(Seen& seen, const RelayOutput& out) {
+    seen.toClient += out.toClient;
+    seen.list1 += CompleteLinesText(out.list1).toByteArray();
+    seen.toServer += out.toServer;
+}
+
+// A conversation greeted and logged in, with `commands` sent; then the server's pieces.
+Seen Run(const QList<QByteArray>& pieces, const QStringList& list, int check1,
+         const QByteArray& commands, qsizetype gatherLimit) {
+    Conversation conversation(gatherLimit);
+    RelayState state;
+    conversation.Reset();
+    const TaggingRulesSource rules = [&] { return TaggingRules{list, check1}; };
+    conversation.FromServer(Greeting, state, rules);
+    Seen seen;
+    Collect(seen, conversation.FromClient(commands, state, true));
+    for (const QByteArray& piece : pieces) {
+        Collect(seen, conversation.FromServer(piece, state, rules));
+    }
+    return seen;
+}
+
+QList<QByteArray> CutAt(const QByteArray& bytes, QList<qsizetype> cuts) {
+    std::sort(cuts.begin(), cuts.end());
+    QList<QByteArray> pieces;
+    qsizetype from = 0;
+    for (const qsizetype cut : cuts) {
+        pieces.append(bytes.sliced(from, cut - from));
+        from = cut;
+    }
+    pieces.append(bytes.sliced(from));
+    return pieces;
+}
+
+} // namespace
+
+class ConversationTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void retrResultDoesNotDependOnTheCuts_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<int>("check1");
+        QTest::addColumn<qsizetype>("limit");
+        const QStringList blocked{"GB2312", "big5"};
+        const qsizetype limit = ReplyStream::GatherLimit;
+        const QByteArray body = "Line one.\r\n..A stuffed dot.\r\nLast line.\r\n";
+        const QByteArray gbHeader = "Subject: Quarterly report\r\n"
+                                    "Content-Type: text/plain; charset=gb2312\r\n";
+
+        QTest::newRow("long Received chain before the subject")
+            << Reply(Mail(ReceivedChain(30) + gbHeader, body)) << blocked << 0 << limit;
+        QTest::newRow("charset in a MIME part of the body")
+            << Reply(Mail("Subject: Minutes\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed;"
+                          " boundary=\"b1\"\r\n",
+                          "--b1\r\nContent-Type: text/plain; charset=big5\r\n\r\nhello\r\n--b1--"
+                          "\r\n"))
+            << blocked << 0 << limit;
+        QTest::newRow("no charset, Check1 ticked")
+            << Reply(Mail(ReceivedChain(3) + "Subject: Plain\r\nTo: u@example.org\r\n", body))
+            << blocked << 1 << limit;
+        QTest::newRow("no subject, Check1 ticked")
+            << Reply(Mail("From: a@example.org\r\nTo: u@example.org\r\n"
+                          "Content-Type: text/plain; charset=big5\r\n",
+                          body))
+            << blocked << 1 << limit;
+        QTest::newRow("lower-case subject")
+            << Reply(Mail("subject: quiet\r\nContent-Type: text/plain; charset=GB2312\r\n", body))
+            << blocked << 0 << limit;
+        QTest::newRow("encoded subject")
+            << Reply(Mail("Content-Type: text/plain; charset=\"GB2312\"\r\n"
+                          "Subject: =?GB2312?B?u+HS6c2o1qo=?=\r\n",
+                          body))
+            << blocked << 0 << limit;
+        QTest::newRow("unlisted charset")
+            << Reply(Mail(ReceivedChain(2) + "Subject: Hi\r\nContent-Type: text/plain; "
+                                             "charset=iso-2022-jp\r\n",
+                          body))
+            << blocked << 1 << limit;
+        QTest::newRow("header not starting with Return-Path")
+            << Reply("Received: x\r\n" + gbHeader + "\r\n" + body) << blocked << 1 << limit;
+        QTest::newRow("shorter than 100 bytes")
+            << Reply("Return-Path: <a@b>\r\nSubject: x\r\n\r\nhi\r\n") << blocked << 1 << limit;
+        QTest::newRow("error reply")
+            << QByteArray("-ERR no such message\r\n") << blocked << 1 << limit;
+        // The same rules with a small limit, so that every cut of a header beyond it is tried.
+        QTest::newRow("header beyond the limit")
+            << Reply(Mail(ReceivedChain(12) + gbHeader, body)) << blocked << 0 << qsizetype(1500);
+        QTest::newRow("header beyond the limit, no subject")
+            << Reply(Mail(ReceivedChain(12) + "To: u@example.org\r\n", body)) << blocked << 1
+            << qsizetype(1000);
+    }
+
+    void retrResultDoesNotDependOnTheCuts() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, list);
+        QFETCH(int, check1);
+        QFETCH(qsizetype, limit);
+
+        // The reference: the reply inspected as one block, or as much of it as the limit holds.
+        const qsizetype inspected = qMin(limit, reply.size());
+        TaggingResult whole = InspectBlock(reply.first(inspected), list, check1);
+        const QByteArray expected = whole.forward + reply.sliced(inspected);
+        whole.pieces.removeLast();
+        const QList<QByteArray> allLines = whole.pieces;
+        // The line that decides: the first by which a charset and a subject line were both
+        // seen, or else the last one inspected.
+        qsizetype deciding = allLines.size() - 1;
+        bool charset = false;
+        bool subject = false;
+        for (qsizetype i = 1; i < allLines.size(); ++i) {
+            charset = charset || allLines[i].contains("harset");
+            subject = subject || allLines[i].contains("ubject: ");
+            if (charset && subject) {
+                deciding = i;
+                break;
+            }
+        }
+        const auto check = [&](const QList<QByteArray>& pieces, bool pipelined) {
+            const Seen seen =
+                Run(pieces, list, check1,
+                    pipelined ? QByteArray("RETR 1\r\nSTAT\r\n") : "RETR 1\r\n", limit);
+            const QByteArray want = expected + (pipelined ? Behind : QByteArray());
+            if (seen.toClient != want) {
+                return false;
+            }
+            QList<QByteArray> logged = Lines(seen.list1);
+            if (pipelined) {
+                if (logged.isEmpty() || logged.takeLast() != Behind.chopped(2)) {
+                    return false;
+                }
+            }
+            if (logged != allLines.first(logged.size())) {
+                return false;
+            }
+            return allLines.isEmpty() || logged.size() > deciding;
+        };
+        const auto describe = [](const QList<qsizetype>& cuts) {
+            QByteArray text = "cut at";
+            for (const qsizetype cut : cuts) {
+                text += ' ' + QByteArray::number(cut);
+            }
+            return text;
+        };
+
+        const QByteArray withBehind = reply + Behind;
+        for (qsizetype cut = 1; cut < reply.size(); ++cut) {
+            QVERIFY2(check(CutAt(reply, {cut}), false), describe({cut}).constData());
+            QVERIFY2(check(CutAt(withBehind, {cut}), true), describe({cut}).constData());
+        }
+        QRandomGenerator random(20230314);
+        for (int round = 0; round < 300; ++round) {
+            QList<qsizetype> cuts;
+            const int count = 2 + random.bounded(30);
+            for (int i = 0; i < count; ++i) {
+                cuts.append(1 + random.bounded(reply.size() - 1));
+            }
+            std::sort(cuts.begin(), cuts.end());
+            cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+            QVERIFY2(check(CutAt(reply, cuts), false), describe(cuts).constData());
+            QVERIFY2(check(CutAt(withBehind, cuts), true), describe(cuts).constData());
+        }
+    }
+
+    void greetingGivesTheSameLoginHoweverItIsCut() {
+        const QByteArray stamp = "<31.7.1678780013.abc+/=@mail.example>";
+        const QByteArray apop =
+            "APOP alice " +
+            QCryptographicHash::hash(stamp + "secret", QCryptographicHash::Md5).toHex() + "\r\n";
+        const QByteArray firstLine = "+OK Dovecot ready. " + stamp + "\r\n";
+        const QByteArray greeting = firstLine + "+OK unasked\r\n";
+        const auto login = [&](const QList<QByteArray>& pieces) {
+            Conversation conversation;
+            RelayState state;
+            conversation.Reset();
+            const TaggingRulesSource rules = [] { return TaggingRules{}; };
+            Seen seen;
+            for (const QByteArray& piece : pieces) {
+                Collect(seen, conversation.FromServer(piece, state, rules));
+                // Nothing of the greeting is relayed before its line is complete.
+                if (!seen.toClient.isEmpty() && !seen.toClient.startsWith(firstLine)) {
+                    return QByteArray("partial greeting relayed: ") + seen.toClient;
+                }
+            }
+            Collect(seen, conversation.FromClient("USER alice\r\nPASS secret\r\n", state, true));
+            if (seen.toClient != greeting + "+OK Password required.\r\n") {
+                return "client got " + seen.toClient;
+            }
+            return seen.toServer;
+        };
+        QCOMPARE(login({greeting}), apop);
+        for (qsizetype cut = 1; cut < greeting.size(); ++cut) {
+            QCOMPARE(login(CutAt(greeting, {cut})), apop);
+        }
+        QList<QByteArray> bytes;
+        for (const char c : greeting) {
+            bytes.append(QByteArray(1, c));
+        }
+        QCOMPARE(login(bytes), apop);
+    }
+};
+
+QTEST_GUILESS_MAIN(ConversationTest)
+#include "tst_conversation.moc"
