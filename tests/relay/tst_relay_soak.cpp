@@ -34,8 +34,7 @@ public:
             connect(this->server.connection.data(), &QTcpSocket::readyRead, this,
                     &SessionRunner::ServerRead);
         });
-        connect(&relay.Winsock1(), &SocketEndpoint::CloseEvent, this, &SessionRunner::MaybeNext);
-        connect(&relay.Winsock2(), &SocketEndpoint::CloseEvent, this, &SessionRunner::MaybeNext);
+        connect(&relay, &Relay::SessionsChanged, this, &SessionRunner::MaybeNext);
     }
 
     void Run(int sessions) {
