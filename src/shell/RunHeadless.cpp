@@ -5,6 +5,7 @@
 #include "settings/ServerSetting.h"
 #include "shell/AppOptions.h"
 #include "shell/HeadlessView.h"
+#include "shell/RelayOptions.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
@@ -46,8 +47,7 @@ int RunHeadless(const AppOptions& options) {
     }
     LoadBlockedList(view);
 
-    Relay relay(view,
-                Relay::Options{options.serverPort, options.listenPort, options.listenAddress});
+    Relay relay(view, RelayOptionsFor(options));
     const SocketResult listening = relay.StartListening();
     if (!listening) {
         QTextStream(stderr) << "quorlin: "
