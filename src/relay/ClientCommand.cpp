@@ -37,7 +37,10 @@ ClientStep HandleOneCommand(RelayState& state, const QByteArray& command,
             step.logLines.first() = MaskedPassLine;
         }
         const QByteArray timestamp = ApopTimestamp(state.Greed);
-        if (timestamp.isEmpty()) {
+        if (state.USER.isEmpty()) {
+            // No name from this client: logging in under none (or anyone's) would be wrong.
+            step.toClient = NoUserReply;
+        } else if (timestamp.isEmpty()) {
             // Without a stamp there is no APOP, and the password must not go out in clear.
             step.toClient = NoTimestampReply;
         } else {

@@ -27,4 +27,5 @@ QByteArray ApopTimestamp(const QByteArray& greeting);
 inline constexpr char UserReply[] = "+OK Password required.\r\n";
 inline constexpr char NoTimestampReply[] =
     "-ERR APOP is not available: the mail server sent no timestamp.\r\n";
+inline constexpr char NoUserReply[] = "-ERR Give USER with your name before PASS.\r\n";
 inline constexpr char MaskedPassLine[] = "PASS ******";
