@@ -77,7 +77,8 @@ Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
 Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
                         const std::string& stdoutPath, bool window) {
     Contestant quorlin;
-    quorlin.route = Route{name, FreePort(), LoginStyle::UserPass, true};
+    // Quorlin listens from start to end: a refused connection fails the benchmark.
+    quorlin.route = Route{name, FreePort(), LoginStyle::UserPass, false};
     const std::string base = paths.workDir + "/" + SafeFileName(name);
     quorlin.stderrPath = base + ".stderr";
     // An empty folder of its own: no settings file of the user is read or written.
