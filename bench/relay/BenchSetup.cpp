@@ -60,24 +60,28 @@ Contestant StartSocat(const BenchPaths& paths, std::uint16_t serverPort) {
 }
 
 Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
-                             std::uint16_t serverPort) {
+                             std::uint16_t serverPort, bool concurrent) {
     Contestant relay;
     relay.route = Route{name, FreePort(), LoginStyle::Apop, false};
     relay.stderrPath = paths.workDir + "/minimal-relay.stderr";
-    relay.process = std::make_unique<ChildProcess>(
-        "the minimal relay",
-        std::vector<std::string>{paths.minimalRelay, "--listen-port",
-                                 std::to_string(relay.route.port), "--server-port",
-                                 std::to_string(serverPort)},
-        "/dev/null", relay.stderrPath);
+    std::vector<std::string> arguments{paths.minimalRelay, "--listen-port",
+                                       std::to_string(relay.route.port), "--server-port",
+                                       std::to_string(serverPort)};
+    if (concurrent) {
+        arguments.insert(arguments.end(), {"--fork", "1"});
+    }
+    relay.process = std::make_unique<ChildProcess>("the minimal relay", arguments, "/dev/null",
+                                                   relay.stderrPath);
     WaitListening(*relay.process, relay.route.port, relay.stderrPath);
     return relay;
 }
 
 Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
-                        const std::string& stdoutPath, bool window) {
+                        const std::string& stdoutPath, bool window,
+                        const std::vector<std::string>& extraArguments) {
     Contestant quorlin;
-    quorlin.route = Route{name, FreePort(), LoginStyle::UserPass, true};
+    // Quorlin listens from start to end: a refused connection fails the benchmark.
+    quorlin.route = Route{name, FreePort(), LoginStyle::UserPass, false};
     const std::string base = paths.workDir + "/" + SafeFileName(name);
     quorlin.stderrPath = base + ".stderr";
     // An empty folder of its own: no settings file of the user is read or written.
@@ -103,6 +107,7 @@ Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::u
           std::string("127.0.0.1"), std::string("--config-dir"), configDir}) {
         arguments.push_back(option);
     }
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<std::string> environment;
     if (window) {
         environment.emplace_back("QT_QPA_PLATFORM=offscreen");

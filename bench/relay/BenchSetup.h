@@ -32,12 +32,14 @@ std::unique_ptr<ChildProcess> StartServer(const BenchPaths& paths, std::uint16_t
                                           const std::vector<std::string>& extraArguments);
 
 Contestant StartSocat(const BenchPaths& paths, std::uint16_t serverPort);
+// concurrent: each client is relayed in a process of its own, so that many are served at once.
 Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
-                             std::uint16_t serverPort);
+                             std::uint16_t serverPort, bool concurrent = false);
 
 // stdoutPath receives Quorlin's log; window runs the program without --headless.
 Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
-                        const std::string& stdoutPath, bool window);
+                        const std::string& stdoutPath, bool window,
+                        const std::vector<std::string>& extraArguments = {});
 
 // The last lines a child wrote to its error output, to explain why it failed.
 std::string TailOfFile(const std::string& path, std::size_t maxBytes = 2000);

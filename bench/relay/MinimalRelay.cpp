@@ -2,10 +2,11 @@
 // read, Nagle off on both sides. It does nothing else (no login, no logging), so its ratios are
 // the floor for any relay on this machine: what is left above it is the relay's own work.
 //
-//   minimal_relay --listen-port P --server-port S
+//   minimal_relay --listen-port P --server-port S [--fork 1]
 //
-// One client at a time, like Quorlin, but the listener stays open so that the next client waits
-// in the backlog instead of being refused.
+// One client at a time, but the listener stays open so that the next client waits in the
+// backlog instead of being refused; with --fork 1 each client is relayed in a process of its own,
+// so that many are served at once.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -116,12 +117,15 @@ void Relay(int client, int server) {
 int main(int argc, char** argv) {
     int listenPort = 0;
     int serverPort = 0;
+    bool forking = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--listen-port") {
             listenPort = std::atoi(argv[i + 1]);
         } else if (name == "--server-port") {
             serverPort = std::atoi(argv[i + 1]);
+        } else if (name == "--fork") {
+            forking = std::atoi(argv[i + 1]) != 0;
         }
     }
     if (listenPort <= 0 || serverPort <= 0) {
@@ -129,6 +133,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    if (forking) {
+        std::signal(SIGCHLD, SIG_IGN); // children are reaped by the system
+    }
 
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
@@ -143,6 +150,14 @@ int main(int argc, char** argv) {
         if (client < 0) {
             continue;
         }
+        if (forking) {
+            const pid_t child = ::fork();
+            if (child != 0) {
+                ::close(client); // the parent only accepts; a failed fork drops the client
+                continue;
+            }
+            ::close(listener);
+        }
         const int server = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in upstream = Loopback(serverPort);
         if (::connect(server, reinterpret_cast<sockaddr*>(&upstream), sizeof upstream) == 0) {
@@ -152,5 +167,8 @@ int main(int argc, char** argv) {
         }
         ::close(server);
         ::close(client);
+        if (forking) {
+            std::_Exit(0);
+        }
     }
 }

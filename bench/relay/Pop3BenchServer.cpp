@@ -30,6 +30,7 @@ struct ServerOptions {
     int port = 0;
     bench::MailboxShape shape;
     std::string reportPath;
+    bool forking = false;
 };
 
 [[noreturn]] void Fail(const char* what) {
@@ -219,6 +220,8 @@ ServerOptions ParseOptions(int argc, char** argv) {
             options.shape.messageCount = std::atoi(value);
         } else if (name == "--report") {
             options.reportPath = value;
+        } else if (name == "--fork") {
+            options.forking = std::atoi(value) != 0;
         } else {
             std::fprintf(stderr, "pop3_bench_server: unknown option %s\n", argv[i - 1]);
             std::exit(2);
@@ -226,7 +229,7 @@ ServerOptions ParseOptions(int argc, char** argv) {
     }
     if (options.port <= 0 || options.port > 65535 || options.shape.messageCount < 1) {
         std::fprintf(stderr, "usage: pop3_bench_server --port P [--big-mb N] [--messages N] "
-                             "[--report FILE]\n");
+                             "[--report FILE] [--fork 1]\n");
         std::exit(2);
     }
     return options;
@@ -237,6 +240,9 @@ ServerOptions ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
     const ServerOptions options = ParseOptions(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
+    if (options.forking) {
+        std::signal(SIGCHLD, SIG_IGN); // children are reaped by the system
+    }
 
     const bench::BigMessage big = bench::MakeBigMessage(options.shape.bigMessageBytes);
     const std::string uidl = bench::UidlReply(options.shape.messageCount);
@@ -269,6 +275,16 @@ int main(int argc, char** argv) {
         }
         // Every reply is written whole; nothing should wait for an ACK.
         ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        if (options.forking) {
+            // Each connection in a process of its own: many clients are served at once.
+            if (::fork() != 0) {
+                ::close(connection);
+                continue;
+            }
+            ::close(listener);
+            Session(connection, options, big, uidl, serial).Run();
+            std::_Exit(0);
+        }
         Session(connection, options, big, uidl, serial).Run();
         ::close(connection);
     }

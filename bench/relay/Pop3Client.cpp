@@ -171,7 +171,8 @@ void Pop3Client::ReadExactly(std::string_view expected, std::vector<Clock::time_
         check(pending.data(), pending.size());
         pending.clear();
     }
-    static std::vector<char> buffer(1 << 20);
+    // One per thread: the concurrent run reads with many clients at once.
+    thread_local std::vector<char> buffer(1 << 20);
     while (offset < expected.size()) {
         WaitReadable(TimeoutMs);
         const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);

@@ -6,10 +6,13 @@
 //               [--messages N] [--noops N] [--sessions N] [--only retr,uidl,noop,sessions]
 //               [--raw] (every round's times on standard error)
 //   bench_relay --quorlin PATH --memory [--memory-mb N] [--chunk-kb N] [--pause-ms N]
+//   bench_relay --quorlin PATH --concurrent [--clients N] [--concurrent-mb N]
+//               [--concurrent-rounds N]
 //
 // Common: [--server PATH] (default: pop3_bench_server beside this program), [--socat PATH],
 // [--keep] (leave the scratch folder with logs and error output).
 
+#include "ConcurrentRun.h"
 #include "MemoryRun.h"
 #include "TimingRun.h"
 
@@ -29,7 +32,9 @@ struct Options {
     bench::BenchPaths paths;
     bench::TimingOptions timing;
     bench::MemoryOptions memory;
+    bench::ConcurrentOptions concurrent;
     bool memoryRun = false;
+    bool concurrentRun = false;
     bool noWindow = false;
     bool keep = false;
 };
@@ -42,6 +47,8 @@ struct Options {
                  "                   [--only retr,uidl,noop,sessions] [--raw]\n"
                  "       bench_relay --quorlin PATH --memory [--memory-mb N] [--chunk-kb N] "
                  "[--pause-ms N]\n"
+                 "       bench_relay --quorlin PATH --concurrent [--clients N] "
+                 "[--concurrent-mb N] [--concurrent-rounds N]\n"
                  "       common: [--server PATH] [--socat PATH] [--keep]\n",
                  problem.c_str());
     std::exit(2);
@@ -67,6 +74,10 @@ Options Parse(int argc, char** argv) {
         const std::string name = argv[i];
         if (name == "--memory") {
             options.memoryRun = true;
+            continue;
+        }
+        if (name == "--concurrent") {
+            options.concurrentRun = true;
             continue;
         }
         if (name == "--no-window") {
@@ -115,6 +126,12 @@ Options Parse(int argc, char** argv) {
                 options.timing.only.push_back(exchange);
                 start = comma + 1;
             }
+        } else if (name == "--clients") {
+            options.concurrent.clients = static_cast<int>(Number(value, name));
+        } else if (name == "--concurrent-mb") {
+            options.concurrent.messageMb = static_cast<std::size_t>(Number(value, name));
+        } else if (name == "--concurrent-rounds") {
+            options.concurrent.rounds = static_cast<int>(Number(value, name));
         } else if (name == "--memory-mb") {
             options.memory.messageMb = static_cast<std::size_t>(Number(value, name));
         } else if (name == "--chunk-kb") {
@@ -158,8 +175,9 @@ int main(int argc, char** argv) {
 
     int status = 1;
     try {
-        status = options.memoryRun ? bench::RunMemory(options.paths, options.memory)
-                                   : bench::RunTimings(options.paths, options.timing);
+        status = options.concurrentRun ? bench::RunConcurrent(options.paths, options.concurrent)
+                 : options.memoryRun   ? bench::RunMemory(options.paths, options.memory)
+                                       : bench::RunTimings(options.paths, options.timing);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "\nbench_relay: FAILED: %s\n", failure.what());
         const std::string serverErrors =

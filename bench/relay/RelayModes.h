@@ -15,7 +15,7 @@ struct Route {
     std::string name;
     std::uint16_t port = 0;
     LoginStyle login = LoginStyle::Apop;
-    bool retryRefused = false; // the relay listens again only after its client has gone
+    bool retryRefused = false; // tried again (and counted) when a connection is refused
 };
 
 struct UidlTiming {

@@ -4,6 +4,7 @@
 #   bench/relay/run.sh                 ratios: RETR, UIDL, NOOP, sessions (about 2 minutes)
 #   bench/relay/run.sh --memory        peak memory of a 500 MB RETR to a slow client (2-3 minutes)
 #   bench/relay/run.sh --all           both
+#   bench/relay/run.sh --concurrent    50 clients retrieving at once (about a minute)
 #
 # Any other option goes to bench_relay (for instance --rounds 11, --only uidl, --raw, --keep).
 # BUILD_DIR chooses the build folder (default: build-bench at the top of the tree).
@@ -15,11 +16,13 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 
 timings=1
 memory=0
+concurrent=0
 passed=()
 for argument in "$@"; do
     case "$argument" in
     --memory) timings=0 memory=1 ;;
     --all) timings=1 memory=1 ;;
+    --concurrent) timings=0 concurrent=1 ;;
     *) passed+=("$argument") ;;
     esac
 done
@@ -39,5 +42,8 @@ if [ "$timings" = 1 ]; then
 fi
 if [ "$memory" = 1 ]; then
     "$bench" "${program[@]}" --memory ${passed[@]+"${passed[@]}"} || status=$?
+fi
+if [ "$concurrent" = 1 ]; then
+    "$bench" "${program[@]}" --concurrent ${passed[@]+"${passed[@]}"} || status=$?
 fi
 exit "$status"

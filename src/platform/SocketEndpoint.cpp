@@ -1,9 +1,24 @@
 #include "platform/SocketEndpoint.h"
 
+#include "platform/StreamSocket.h"
+
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <functional>
 #include <limits>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Hands each accepted descriptor over as it is, so the connection can become a StreamSocket.
+class EndpointListener : public QTcpServer {
+public:
+    using QTcpServer::QTcpServer;
+    std::function<void(qintptr)> incoming;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { incoming(descriptor); }
+};
 
 SocketEndpoint::SocketEndpoint(QObject* parent) : QObject(parent) {}
 
@@ -12,8 +27,12 @@ SocketEndpoint::~SocketEndpoint() {
     if (socket) {
         socket->disconnect(this);
     }
-    if (server) {
-        server->disconnect(this);
+    if (stream) {
+        stream->disconnect(this);
+        stream->CloseWhenDone(CloseLingerMs);
+    }
+    for (const qintptr descriptor : std::as_const(pendingRequests)) {
+        ::close(int(descriptor));
     }
 }
 
@@ -23,6 +42,9 @@ int SocketEndpoint::State() const {
     }
     if (server && server->isListening()) {
         return Listening;
+    }
+    if (stream) {
+        return peerClosed ? Closing : Connected;
     }
     if (!socket) {
         return Closed;
@@ -56,6 +78,9 @@ quint16 SocketEndpoint::LocalPort() const {
     if (socket) {
         return socket->localPort();
     }
+    if (stream) {
+        return stream->LocalPort();
+    }
     return localPort;
 }
 
@@ -74,8 +99,8 @@ SocketResult SocketEndpoint::Listen() {
         return SocketResult::Refused(tr("Listen needs a closed socket (state %1).").arg(State()));
     }
     if (!server) {
-        server = new QTcpServer(this);
-        connect(server, &QTcpServer::newConnection, this, &SocketEndpoint::OnNewConnection);
+        server = new EndpointListener(this);
+        server->incoming = [this](qintptr descriptor) { OnIncoming(descriptor); };
     }
     if (!server->listen(localAddress, localPort)) {
         const QString why = server->errorString();
@@ -91,28 +116,38 @@ SocketResult SocketEndpoint::Accept(qint32 requestId) {
     if (State() != Closed) {
         return SocketResult::Refused(tr("Accept needs a closed socket (state %1).").arg(State()));
     }
-    QTcpSocket* requested = pendingRequests.take(requestId);
-    if (!requested) {
+    return AcceptInto(requestId, *this);
+}
+
+SocketResult SocketEndpoint::AcceptInto(qint32 requestId, SocketEndpoint& target) {
+    if (target.State() != Closed) {
+        return SocketResult::Refused(
+            tr("Accept needs a closed socket (state %1).").arg(target.State()));
+    }
+    const auto requested = pendingRequests.constFind(requestId);
+    if (requested == pendingRequests.constEnd()) {
         return SocketResult::Refused(tr("No connection request %1 is waiting.").arg(requestId));
     }
-    AdoptSocket(requested);
-    if (requested->state() != QAbstractSocket::ConnectedState) {
-        // The client left before we took it: report it the same way as a later close.
-        peerClosed = true;
-        closeEventOwed = true;
-    }
-    if (requested->bytesAvailable() > 0 || closeEventOwed) {
-        QMetaObject::invokeMethod(this, &SocketEndpoint::DeliverPendingData, Qt::QueuedConnection);
-    }
+    const qintptr descriptor = *requested;
+    pendingRequests.erase(requested);
+    target.AdoptStream(descriptor);
     return SocketResult::Done();
 }
 
 SocketResult SocketEndpoint::SendData(const QByteArray& data) {
-    if (State() != Connected) {
+    // A peer that has only finished its own sending still takes replies.
+    const bool writable = State() == Connected || (stream && State() == Closing);
+    if (!writable || finishOwed) {
         return SocketResult::Refused(
             tr("SendData needs a connected socket (state %1).").arg(State()));
     }
     if (data.isEmpty()) {
+        return SocketResult::Done();
+    }
+    if (stream) {
+        if (!stream->Write(data)) {
+            return SocketResult::Refused(errorText);
+        }
         return SocketResult::Done();
     }
     if (socket->write(data) != data.size()) {
@@ -126,11 +161,19 @@ SocketResult SocketEndpoint::SendData(const QByteArray& data) {
 
 QByteArray SocketEndpoint::GetData() {
     // read() of exactly what is buffered hands over Qt's buffer; readAll() would copy every byte.
+    if (stream) {
+        return stream->TakeAll();
+    }
     return socket ? socket->read(socket->bytesAvailable()) : QByteArray();
 }
 
 void SocketEndpoint::Close() {
     ReleaseSocket(true);
+    if (stream) {
+        StreamSocket* leaving = std::exchange(stream, nullptr);
+        leaving->disconnect(this);
+        leaving->CloseWhenDone(CloseLingerMs);
+    }
     if (server) {
         server->close();
     }
@@ -139,11 +182,40 @@ void SocketEndpoint::Close() {
     closeEventOwed = false;
     failed = false;
     readPaused = false;
+    errorEventOwed = false;
+    finishOwed = false;
     errorText.clear();
 }
 
+void SocketEndpoint::FinishSending() {
+    if (stream) {
+        stream->FinishSending();
+        return;
+    }
+    if (socket && socket->state() == QAbstractSocket::ConnectedState) {
+        finishOwed = true;
+        ShutDownSocketIfDrained();
+    }
+}
+
+void SocketEndpoint::ShutDownSocketIfDrained() {
+    if (finishOwed && socket && socket->bytesToWrite() == 0) {
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+    }
+}
+
 qint64 SocketEndpoint::BytesToWrite() const {
+    if (stream) {
+        return stream->BytesToWrite();
+    }
     return socket ? socket->bytesToWrite() : 0;
+}
+
+qint64 SocketEndpoint::Available() const {
+    if (stream) {
+        return stream->BytesAvailable();
+    }
+    return socket ? socket->bytesAvailable() : 0;
 }
 
 void SocketEndpoint::SetReadPaused(bool paused) {
@@ -151,7 +223,7 @@ void SocketEndpoint::SetReadPaused(bool paused) {
         return;
     }
     readPaused = paused;
-    if (!paused && socket && (socket->bytesAvailable() > 0 || closeEventOwed)) {
+    if (!paused && (socket || stream) && (Available() > 0 || closeEventOwed)) {
         QMetaObject::invokeMethod(this, &SocketEndpoint::DeliverPendingData, Qt::QueuedConnection);
     }
 }
@@ -172,8 +244,42 @@ void SocketEndpoint::AdoptSocket(QTcpSocket* adopted) {
     connect(socket, &QTcpSocket::readyRead, this, &SocketEndpoint::OnReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &SocketEndpoint::OnDisconnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &SocketEndpoint::OnSocketError);
-    connect(socket, &QTcpSocket::bytesWritten, this,
-            [this] { Q_EMIT BytesWritten(socket->bytesToWrite()); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        ShutDownSocketIfDrained();
+        Q_EMIT BytesWritten(socket->bytesToWrite());
+    });
+}
+
+void SocketEndpoint::AdoptStream(qintptr descriptor) {
+    stream = new StreamSocket(descriptor, ReadBufferLimit, this);
+    peerClosed = false;
+    closeEventOwed = false;
+    errorEventOwed = false;
+    failed = false;
+    errorText.clear();
+    connect(stream, &StreamSocket::ReadyRead, this, &SocketEndpoint::OnReadyRead);
+    connect(stream, &StreamSocket::PeerFinishedSending, this, &SocketEndpoint::OnPeerFinished);
+    connect(stream, &StreamSocket::WriteFailed, this, &SocketEndpoint::OnWriteFailed);
+    connect(stream, &StreamSocket::BytesWritten, this, &SocketEndpoint::BytesWritten);
+}
+
+void SocketEndpoint::OnPeerFinished() {
+    peerClosed = true;
+    if (readPaused && Available() > 0) {
+        closeEventOwed = true;
+        return;
+    }
+    Q_EMIT CloseEvent();
+}
+
+void SocketEndpoint::OnWriteFailed() {
+    failed = true;
+    errorText = tr("The peer has gone; nothing more can reach it.");
+    if (closeEventOwed) {
+        errorEventOwed = true;
+        return;
+    }
+    Q_EMIT ErrorEvent();
 }
 
 void SocketEndpoint::ReleaseSocket(bool flushPending) {
@@ -198,10 +304,10 @@ void SocketEndpoint::ReleaseSocket(bool flushPending) {
 }
 
 void SocketEndpoint::OnReadyRead() {
-    if (readPaused || !socket) {
+    if (readPaused || (!socket && !stream)) {
         return;
     }
-    const qint64 available = socket->bytesAvailable();
+    const qint64 available = Available();
     if (available <= 0) {
         return;
     }
@@ -234,36 +340,34 @@ void SocketEndpoint::OnSocketError() {
     Q_EMIT ErrorEvent();
 }
 
-void SocketEndpoint::OnNewConnection() {
-    while (server && server->hasPendingConnections()) {
-        QTcpSocket* incoming = server->nextPendingConnection();
-        incoming->setParent(this);
-        const qint32 id = nextRequestId++;
-        if (nextRequestId <= 0) {
-            nextRequestId = 1;
-        }
-        if (State() != Listening) {
-            incoming->abort();
-            incoming->deleteLater();
-            continue;
-        }
-        pendingRequests.insert(id, incoming);
-        Q_EMIT ConnectionRequest(id);
-        // A request nobody accepted is refused, as a listener that was not asked to take it.
-        if (QTcpSocket* unclaimed = pendingRequests.take(id)) {
-            unclaimed->abort();
-            unclaimed->deleteLater();
-        }
+void SocketEndpoint::OnIncoming(qintptr descriptor) {
+    const qint32 id = nextRequestId++;
+    if (nextRequestId <= 0) {
+        nextRequestId = 1;
+    }
+    if (State() != Listening) {
+        ::close(int(descriptor));
+        return;
+    }
+    pendingRequests.insert(id, descriptor);
+    Q_EMIT ConnectionRequest(id);
+    // A request nobody accepted is refused, as a listener that was not asked to take it.
+    if (pendingRequests.contains(id)) {
+        ::close(int(pendingRequests.take(id)));
     }
 }
 
 void SocketEndpoint::DeliverPendingData() {
-    if (!socket || readPaused) {
+    if ((!socket && !stream) || readPaused) {
         return;
     }
     OnReadyRead();
-    if (socket && closeEventOwed && !readPaused) {
+    if ((socket || stream) && closeEventOwed && !readPaused) {
         closeEventOwed = false;
         Q_EMIT CloseEvent();
+        if (stream && errorEventOwed) {
+            errorEventOwed = false;
+            Q_EMIT ErrorEvent();
+        }
     }
 }

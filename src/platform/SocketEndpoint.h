@@ -6,8 +6,9 @@
 #include <QObject>
 #include <QString>
 
-class QTcpServer;
 class QTcpSocket;
+class StreamSocket;
+class EndpointListener;
 
 // The result of a socket operation: refused operations come back here instead of throwing out
 // of the event loop, and the caller decides what to do.
@@ -23,6 +24,10 @@ struct SocketResult {
 // One TCP endpoint with the state numbers and the three events the relay is written against.
 // It is either a client connection (Connect), a listener (Listen) or, after Accept, the
 // connection the listener was asked for. Everything happens on the Qt event-loop thread.
+//
+// An accepted connection keeps writing after the peer has finished sending: state 8 and the
+// close event then mean "nothing more will come", not "nobody is listening". A peer that has
+// gone entirely shows when a write fails: state 9 and ErrorEvent.
 class SocketEndpoint : public QObject {
     Q_OBJECT
 
@@ -57,9 +62,16 @@ public:
     SocketResult Connect();
     SocketResult Listen();
     SocketResult Accept(qint32 requestId);
+    // Takes a request announced by this listener into another, closed endpoint; this one keeps
+    // listening.
+    SocketResult AcceptInto(qint32 requestId, SocketEndpoint& target);
     SocketResult SendData(const QByteArray& data);
     QByteArray GetData();
     void Close();
+
+    // Ends the sending side (TCP FIN) once everything written so far has gone out; what the
+    // peer sends is still read.
+    void FinishSending();
 
     // Why the endpoint went to state 9, for the user.
     QString ErrorText() const { return errorText; }
@@ -72,6 +84,8 @@ public:
 
     // How many bytes Qt may hold unread per connection before it stops reading from the kernel.
     static constexpr qint64 ReadBufferLimit = 1024 * 1024;
+    // After Close, how long an accepted connection may take to deliver what was written to it.
+    static constexpr int CloseLingerMs = 5000;
 
 Q_SIGNALS:
     void ConnectionRequest(qint32 requestId);
@@ -83,11 +97,16 @@ Q_SIGNALS:
 
 private:
     void AdoptSocket(QTcpSocket* socket);
+    void AdoptStream(qintptr descriptor);
+    void OnIncoming(qintptr descriptor);
+    void OnPeerFinished();
+    void OnWriteFailed();
+    qint64 Available() const;
+    void ShutDownSocketIfDrained();
     void ReleaseSocket(bool flushPending);
     void OnReadyRead();
     void OnDisconnected();
     void OnSocketError();
-    void OnNewConnection();
     void DeliverPendingData();
 
     QString remoteHost;
@@ -95,14 +114,17 @@ private:
     quint16 localPort = 0;
     QHostAddress localAddress = QHostAddress::Any;
 
-    QTcpServer* server = nullptr;
+    EndpointListener* server = nullptr;
     QTcpSocket* socket = nullptr;
-    QHash<qint32, QTcpSocket*> pendingRequests;
+    StreamSocket* stream = nullptr;
+    QHash<qint32, qintptr> pendingRequests;
     qint32 nextRequestId = 1;
 
     bool peerClosed = false;
     bool closeEventOwed = false;
     bool failed = false;
     bool readPaused = false;
+    bool errorEventOwed = false;
+    bool finishOwed = false;
     QString errorText;
 };

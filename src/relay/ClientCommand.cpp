@@ -177,7 +177,10 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
         Log(out, MaskedPassLine);
         state.PASS = Argument(rest).toByteArray();
         const QByteArray timestamp = ApopTimestamp(state.Greed);
-        if (timestamp.isEmpty()) {
+        if (state.USER.isEmpty()) {
+            // No name from this client: logging in under none (or anyone's) would be wrong.
+            replies.Answer(NoUserReply, out);
+        } else if (timestamp.isEmpty()) {
             // Without a stamp there is no APOP, and the password must not go out in clear.
             replies.Answer(NoTimestampReply, out);
         } else if (!serverConnected) {

@@ -53,4 +53,5 @@ inline constexpr char StlsRefusedReply[] =
     "the plain password login (USER and PASS).\r\n";
 inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
 inline constexpr char ServerNotConnectedText[] = "-ERR The mail server is not connected.\r\n";
+inline constexpr char NoUserReply[] = "-ERR Give USER with your name before PASS.\r\n";
 inline constexpr char MaskedPassLine[] = "PASS ******";

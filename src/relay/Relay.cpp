@@ -1,30 +1,26 @@
 #include "relay/Relay.h"
 
-#include "relay/ClientCommand.h"
-#include "relay/Pieces.h"
-
-const QByteArray Relay::ServerNotConnectedReply = ServerNotConnectedText;
-const QByteArray Relay::CannotConnectReply = "-ERR Cannot connect to the mail server.\r\n";
+#include <algorithm>
 
 namespace {
 constexpr int PictureIdle = 1;
-constexpr int PictureServerData = 2;
-constexpr int PictureClientData = 3;
 } // namespace
 
 Relay::Relay(RelayView& relayView, const Options& relayOptions, QObject* parent)
     : QObject(parent), view(relayView), options(relayOptions) {
     connect(&winsock2, &SocketEndpoint::ConnectionRequest, this,
             &Relay::Winsock2_ConnectionRequest);
-    connect(&winsock1, &SocketEndpoint::CloseEvent, this, &Relay::Winsock1_Close);
-    connect(&winsock2, &SocketEndpoint::CloseEvent, this, &Relay::Winsock2_Close);
-    connect(&winsock1, &SocketEndpoint::DataArrival, this, &Relay::Winsock1_DataArrival);
-    connect(&winsock2, &SocketEndpoint::DataArrival, this, &Relay::Winsock2_DataArrival);
-    // Queued: a connect can fail inside Connect itself, and the handler must not run there.
-    connect(&winsock1, &SocketEndpoint::ErrorEvent, this, &Relay::Winsock1_Error,
-            Qt::QueuedConnection);
-    connect(&winsock1, &SocketEndpoint::BytesWritten, this, &Relay::BalanceFlow);
-    connect(&winsock2, &SocketEndpoint::BytesWritten, this, &Relay::BalanceFlow);
+}
+
+Relay::~Relay() {
+    for (RelaySession* session : std::as_const(sessions)) {
+        session->disconnect(this);
+    }
+}
+
+QByteArray Relay::TooManyClientsReply(int maxClients) {
+    return "-ERR Quorlin is serving " + QByteArray::number(maxClients) +
+           " mail clients at once, the most it takes; try again later.\r\n";
 }
 
 SocketResult Relay::StartListening() {
@@ -34,180 +30,114 @@ SocketResult Relay::StartListening() {
 }
 
 void Relay::Winsock2_ConnectionRequest(qint32 requestId) {
-    if (winsock2.State() != SocketEndpoint::Closed) {
-        winsock2.Close();
-    }
-    if (!winsock2.Accept(requestId)) {
-        winsock2.Listen();
+    if (ClientSessions() >= options.maxClients) {
+        SocketEndpoint refused;
+        if (winsock2.AcceptInto(requestId, refused)) {
+            refused.SendData(TooManyClientsReply(options.maxClients));
+            refused.Close();
+        }
         return;
     }
-    view.ShowWindow();
-    ConnectServer();
+    // A server connection the console opened without a client gives way to the client, as
+    // the client's own connection would have replaced it.
+    for (RelaySession* session : QList<RelaySession*>(sessions)) {
+        if (!session->HasClient()) {
+            session->End();
+        }
+    }
+    RelaySession* session = NewSession();
+    if (!winsock2.AcceptInto(requestId, session->Winsock2())) {
+        session->End();
+        return;
+    }
+    session->Start();
 }
 
-void Relay::ConnectServer() {
-    view.List1Clear();
-    view.List2Clear();
-    // Whatever is left of an earlier server connection goes, so the new client gets a fresh
-    // connection and a fresh greeting for its APOP stamp.
-    if (winsock1.State() != SocketEndpoint::Closed) {
-        winsock1.Close();
-        state.AddB = false;
-    }
-    conversation.Reset();
-    winsock1.SetRemoteHost(view.Text1());
-    winsock1.SetRemotePort(options.serverPort);
-    winsock1.Connect();
-    BalanceFlow();
+RelaySession* Relay::NewSession() {
+    auto* session = new RelaySession(
+        view, [this] { return SessionCount(); }, FreeNumber(),
+        RelaySession::Options{options.serverPort, options.idleTimeoutMs}, this);
+    sessions.append(session);
+    connect(session, &RelaySession::ServerConnectFailed, this, &Relay::ServerConnectFailed);
+    connect(session, &RelaySession::Finished, this, [this, session] { SessionFinished(session); });
+    TellConsoleClient();
+    Q_EMIT SessionsChanged(SessionCount());
+    return session;
 }
 
-void Relay::Winsock1_Close() {
-    if (winsock1.State() == SocketEndpoint::Closing) {
-        winsock1.Close();
-    }
-    Apply(conversation.ServerClosed(TaggingRulesNow()));
-    const bool greeted = state.AddB;
-    state.AddB = false;
-    if (!greeted) {
-        // Gone before it said anything: the client would wait for a greeting forever.
-        ReleaseWaitingClient();
-    }
-    BalanceFlow();
-}
-
-void Relay::Winsock2_Close() {
-    if (winsock2.State() == SocketEndpoint::Closing) {
-        winsock2.Close();
-    }
-    ClientLeft();
-}
-
-void Relay::ClientLeft() {
-    const SocketResult listening = winsock2.Listen();
-    if (!listening) {
-        Q_EMIT ListenFailed(listening.error);
-    }
-    if (winsock1.State() + winsock2.State() < 3) {
+void Relay::SessionFinished(RelaySession* session) {
+    sessions.removeOne(session);
+    session->deleteLater();
+    if (session->HasClient() && ClientSessions() == 0) {
         view.HideWindow();
+        view.TraySetImage(PictureIdle);
     }
-    view.TraySetImage(PictureIdle);
-    BalanceFlow();
+    TellConsoleClient();
+    Q_EMIT SessionsChanged(SessionCount());
 }
 
-void Relay::Winsock1_Error() {
-    if (winsock1.State() != SocketEndpoint::Error) {
-        return; // closed or reconnected since
-    }
-    Q_EMIT ServerConnectFailed(winsock1.ErrorText());
-    Apply(conversation.ServerClosed(TaggingRulesNow()));
-    if (!state.AddB) {
-        winsock1.Close();
-        ReleaseWaitingClient();
-    }
+int Relay::ClientSessions() const {
+    return int(std::count_if(sessions.cbegin(), sessions.cend(),
+                             [](const RelaySession* session) { return session->HasClient(); }));
 }
 
-// The client waits for a greeting that will never come: tell it and let it go.
-void Relay::ReleaseWaitingClient() {
-    if (winsock2.State() != SocketEndpoint::Connected) {
-        return;
-    }
-    winsock2.SendData(CannotConnectReply);
-    winsock2.Close();
-    ClientLeft();
-}
-
-void Relay::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
-    const QByteArray block = winsock1.GetData();
-    if (block.isEmpty()) {
-        return;
-    }
-    view.TraySetImage(PictureServerData);
-    Apply(conversation.FromServer(block, state, TaggingRulesNow()));
-}
-
-void Relay::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
-    const QByteArray received = winsock2.GetData();
-    if (received.isEmpty()) {
-        return;
-    }
-    view.TraySetImage(PictureClientData);
-    Apply(conversation.FromClient(received, state, winsock1.State() == SocketEndpoint::Connected));
-}
-
-TaggingRulesSource Relay::TaggingRulesNow() const {
-    return [this] { return TaggingRules{view.List3Items(), view.Check1Value()}; };
-}
-
-void Relay::Apply(const RelayOutput& out) {
-    const QByteArrayView list1 = CompleteLinesText(out.list1);
-    if (!list1.isEmpty()) {
-        view.List1AddLines(list1);
-    }
-    if (!out.list2.isEmpty()) {
-        view.List2AddLines(out.list2);
-    }
-    if (!out.toClient.isEmpty()) {
-        SendToClient(out.toClient);
-    }
-    if (!out.toServer.isEmpty()) {
-        SendToServer(out.toServer);
+// The smallest number no conversation going on has: numbers stay short in the logs.
+int Relay::FreeNumber() const {
+    for (int number = 1;; ++number) {
+        if (std::none_of(sessions.cbegin(), sessions.cend(),
+                         [number](const RelaySession* s) { return s->Number() == number; })) {
+            return number;
+        }
     }
 }
 
-void Relay::SendToServer(const QByteArray& bytes) {
-    if (winsock1.State() != SocketEndpoint::Connected) {
-        SendToClient(ServerNotConnectedReply);
-        return;
-    }
-    winsock1.SendData(bytes);
-    BalanceFlow();
+void Relay::TellConsoleClient() {
+    view.ConsoleClient(sessions.size() > 1 ? sessions.last()->Number() : 0);
 }
 
-void Relay::SendToClient(const QByteArray& bytes) {
-    // A client that has gone simply misses the block; it is not kept for later.
-    if (winsock2.State() != SocketEndpoint::Connected) {
-        return;
-    }
-    winsock2.SendData(bytes);
-    BalanceFlow();
+const RelayState& Relay::State() const {
+    return sessions.isEmpty() ? noState : sessions.last()->State();
+}
+
+SocketEndpoint& Relay::Winsock1() {
+    return sessions.isEmpty() ? noServer : sessions.last()->Winsock1();
+}
+
+SocketEndpoint& Relay::Winsock2() {
+    return sessions.isEmpty() ? winsock2 : sessions.last()->Winsock2();
 }
 
 Relay::ConsoleResult Relay::ConsoleSend(int index, const QByteArray& line) {
-    SocketEndpoint& target = index == 0 ? winsock1 : winsock2;
-    if (target.State() != SocketEndpoint::Connected) {
+    if (sessions.isEmpty()) {
         if (index == 0) {
-            ConnectServer();
+            NewSession()->ConnectServer();
             return ConsoleResult::ServerConnectStarted;
         }
         return ConsoleResult::ClientNotConnected;
     }
-    target.SendData(line + "\r\n");
-    if (index == 0) {
-        Apply(conversation.ConsoleSentToServer(line));
+    RelaySession* latest = sessions.last();
+    SocketEndpoint& target = index == 0 ? latest->Winsock1() : latest->Winsock2();
+    if (target.State() != SocketEndpoint::Connected) {
+        if (index == 0) {
+            latest->ConnectServer();
+            return ConsoleResult::ServerConnectStarted;
+        }
+        return ConsoleResult::ClientNotConnected;
     }
-    BalanceFlow();
+    if (index == 0) {
+        latest->ConsoleToServer(line);
+    } else {
+        target.SendData(line + "\r\n");
+        latest->BalanceFlow();
+    }
     return ConsoleResult::Sent;
 }
 
 void Relay::CloseAll() {
-    if (winsock1.State() != SocketEndpoint::Closed) {
-        winsock1.Close();
+    for (RelaySession* session : QList<RelaySession*>(sessions)) {
+        session->End();
     }
     if (winsock2.State() != SocketEndpoint::Closed) {
         winsock2.Close();
     }
-}
-
-// Reading from one side pauses while the other side has more than FlowHighWater bytes waiting
-// to be written, and resumes once that has drained below FlowLowWater. Unread data then waits in
-// the kernel, which slows the sender down by TCP's own means: memory stays bounded whatever the
-// size of a message and however slowly the mail client reads.
-void Relay::BalanceFlow() {
-    const auto balance = [](SocketEndpoint& reader, const SocketEndpoint& writer) {
-        const qint64 waiting = writer.BytesToWrite();
-        const bool pause = reader.ReadPaused() ? waiting > FlowLowWater : waiting > FlowHighWater;
-        reader.SetReadPaused(pause);
-    };
-    balance(winsock1, winsock2);
-    balance(winsock2, winsock1);
 }

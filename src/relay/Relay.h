@@ -1,16 +1,17 @@
 #pragma once
 
 #include "platform/SocketEndpoint.h"
-#include "relay/Conversation.h"
+#include "relay/RelaySession.h"
 #include "relay/RelayState.h"
 #include "relay/RelayView.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 
-// The proxy between one mail client (Winsock2) and the mail server (Winsock1): accepts the
-// client, connects upstream, relays both directions block by block, turns USER/PASS into an
-// APOP login and tags retrieved mail in a blocked character set.
+// The proxy's front: listens for mail clients from start-up to the end of the program and gives
+// each client its own conversation (RelaySession) with its own connection to the mail server.
+// A client beyond the limit is told so and let go; the others are not disturbed.
 class Relay : public QObject {
     Q_OBJECT
 
@@ -19,7 +20,13 @@ public:
         quint16 serverPort = 110;
         quint16 listenPort = 110;
         QHostAddress listenAddress = QHostAddress::Any;
+        int maxClients = DefaultMaxClients;
+        int idleTimeoutMs = DefaultIdleTimeoutMs;
     };
+
+    static constexpr int DefaultMaxClients = 10;
+    // RFC 1939 asks for at least ten minutes before an idle client is logged out.
+    static constexpr int DefaultIdleTimeoutMs = 600 * 1000;
 
     enum class ConsoleResult {
         Sent,
@@ -27,57 +34,56 @@ public:
         ClientNotConnected,   // row 1 while no client was connected: nothing sent
     };
 
-    // Above this many unsent bytes on one side, reading from the other side pauses.
-    static constexpr qint64 FlowHighWater = 1024 * 1024;
-    static constexpr qint64 FlowLowWater = 256 * 1024;
+    static constexpr qint64 FlowHighWater = RelaySession::FlowHighWater;
+    static constexpr qint64 FlowLowWater = RelaySession::FlowLowWater;
 
     Relay(RelayView& view, const Options& options, QObject* parent = nullptr);
+    ~Relay() override;
 
     // Start-up's listening step; on failure the caller reports the reason and stops.
     SocketResult StartListening();
 
-    void ConnectServer();
-
-    // The manual console: row 0 sends to the server, row 1 to the client; CR LF is added.
+    // The manual console talks to the most recent client's conversation: row 0 sends to its
+    // server, row 1 to the client; CR LF is added. Without any client, row 0 opens a server
+    // connection of its own.
     ConsoleResult ConsoleSend(int index, const QByteArray& line);
 
-    // The quit command: both sockets closed, nothing sent.
+    // The quit command: every connection closed, nothing sent, no more listening.
     void CloseAll();
 
-    const RelayState& State() const { return state; }
-    SocketEndpoint& Winsock1() { return winsock1; }
-    SocketEndpoint& Winsock2() { return winsock2; }
+    // Conversations going on now, the console's own server connection included.
+    int SessionCount() const { return int(sessions.size()); }
+    // The most recent conversation's state and sockets; while there is none, an empty state,
+    // a closed server socket and the listener.
+    const RelayState& State() const;
+    SocketEndpoint& Winsock1();
+    SocketEndpoint& Winsock2();
 
-    // Replies the relay gives the client itself when the mail server is out of reach.
-    static const QByteArray ServerNotConnectedReply;
-    static const QByteArray CannotConnectReply;
+    // Replies the relay gives a client itself.
+    static inline const QByteArray& ServerNotConnectedReply = RelaySession::ServerNotConnectedReply;
+    static inline const QByteArray& CannotConnectReply = RelaySession::CannotConnectReply;
+    static QByteArray TooManyClientsReply(int maxClients);
 
 Q_SIGNALS:
     // The connection to the mail server failed; reason as the system gave it.
     void ServerConnectFailed(const QString& reason);
-    // Listening again after a client left failed: no further client can connect.
+    // The listener failed while running: no further client can connect.
     void ListenFailed(const QString& reason);
+    // A conversation began or ended.
+    void SessionsChanged(int sessions);
 
 private:
     void Winsock2_ConnectionRequest(qint32 requestId);
-    void Winsock1_Close();
-    void Winsock2_Close();
-    void Winsock1_DataArrival(qint32 bytesTotal);
-    void Winsock2_DataArrival(qint32 bytesTotal);
-    void Winsock1_Error();
-
-    void SendToServer(const QByteArray& bytes);
-    void SendToClient(const QByteArray& bytes);
-    void ClientLeft();
-    void ReleaseWaitingClient();
-    void BalanceFlow();
-    void Apply(const RelayOutput& out);
-    TaggingRulesSource TaggingRulesNow() const;
+    RelaySession* NewSession();
+    void SessionFinished(RelaySession* session);
+    int ClientSessions() const;
+    int FreeNumber() const;
+    void TellConsoleClient();
 
     RelayView& view;
     Options options;
-    RelayState state;
-    Conversation conversation;
-    SocketEndpoint winsock1;
-    SocketEndpoint winsock2;
+    SocketEndpoint winsock2; // the listener
+    SocketEndpoint noServer;
+    RelayState noState;
+    QList<RelaySession*> sessions; // in the order they began
 };

@@ -33,4 +33,8 @@ public:
 
     // Tray pictures: 1 idle, 2 data from the server, 3 data from the client, 4 opened from menu.
     virtual void TraySetImage(int picture) = 0;
+
+    // The client whose conversation the manual console talks to, by the number its log lines
+    // carry; 0 while at most one conversation goes on and the number is not shown.
+    virtual void ConsoleClient(int number) { (void)number; }
 };

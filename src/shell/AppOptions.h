@@ -12,6 +12,8 @@ struct AppOptions {
     quint16 listenPort = 110;
     QHostAddress listenAddress = QHostAddress::Any;
     std::optional<QString> configDir;
+    std::optional<int> maxClients;         // --max-clients
+    std::optional<int> idleTimeoutSeconds; // --idle-timeout
 };
 
 int RunHeadless(const AppOptions& options);

@@ -1,6 +1,7 @@
 #include "shell/CommandLine.h"
 
 #include "QuorlinVersion.h"
+#include "settings/ClientLimits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,6 +32,17 @@ std::optional<quint16> ParsePort(const QString& text, const QString& option) {
         return std::nullopt;
     }
     return static_cast<quint16>(value);
+}
+
+std::optional<int> ParseCount(const QString& text, const QString& option, int most) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || value > most) {
+        QTextStream(stderr) << "quorlin: --" << option << " needs a whole number from 1 to " << most
+                            << ", not \"" << text << "\".\n";
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace
@@ -76,8 +88,19 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Folder of Quorlin.ini and Quorlin_BatList.ini "
                        "(default: the program's folder)."),
         QStringLiteral("folder"));
+    const QCommandLineOption maxClientsOption(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Mail clients served at once; one more is refused (default 10, or Limit "
+                       "in [Clients] of Quorlin_Options.ini)."),
+        QStringLiteral("count"));
+    const QCommandLineOption idleTimeoutOption(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Seconds a client may stay silent before it and its server connection "
+                       "are let go (default 600, or IdleTimeoutSeconds in [Clients])."),
+        QStringLiteral("seconds"));
     parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
-                       listenPortOption, listenAddressOption, configDirOption});
+                       listenPortOption, listenAddressOption, configDirOption, maxClientsOption,
+                       idleTimeoutOption});
 
     if (!parser.parse(arguments)) {
         QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
@@ -121,6 +144,20 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(configDirOption)) {
         options.configDir = parser.value(configDirOption);
+    }
+    if (parser.isSet(maxClientsOption)) {
+        options.maxClients = ParseCount(parser.value(maxClientsOption),
+                                        QStringLiteral("max-clients"), MaxClientLimit);
+        if (!options.maxClients) {
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(idleTimeoutOption)) {
+        options.idleTimeoutSeconds = ParseCount(
+            parser.value(idleTimeoutOption), QStringLiteral("idle-timeout"), MaxIdleTimeoutSeconds);
+        if (!options.idleTimeoutSeconds) {
+            return std::nullopt;
+        }
     }
     return options;
 }

@@ -8,6 +8,7 @@
 #include "shell/ImageList1.h"
 #include "shell/LogListModel.h"
 #include "shell/Placement.h"
+#include "shell/RelayOptions.h"
 #include "shell/StartupMessages.h"
 #include "shell/Twips.h"
 #include "shell/VirtualKeys.h"
@@ -45,6 +46,7 @@ constexpr int PictureOpenedFromMenu = 4;
 constexpr QSize ClientArea(4710 / TwipsPerPixel, 5700 / TwipsPerPixel);
 
 const QString ServerToolTip = QStringLiteral("APOPで接続するサーバーを入力してください。");
+const QString ConsoleCaption = QStringLiteral("任意コマンド");
 
 template <typename Control>
 Control* Place(Control* control, const QString& name, const QRect& geometry) {
@@ -59,9 +61,7 @@ Display::Display(const AppOptions& appOptions, bool systemTrayAvailable, QWidget
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      options(appOptions), notify(systemTrayAvailable),
-      relay(*this, Relay::Options{appOptions.serverPort, appOptions.listenPort,
-                                  appOptions.listenAddress}) {
+      options(appOptions), notify(systemTrayAvailable), relay(*this, RelayOptionsFor(appOptions)) {
     setObjectName(QStringLiteral("Display"));
     setWindowTitle(BaseCaption);
     setWindowIcon(ImageList1::Picture(1));
@@ -96,7 +96,7 @@ void Display::BuildControls() {
         view->setSelectionMode(QAbstractItemView::SingleSelection);
     }
 
-    frame1 = Place(new QGroupBox(QStringLiteral("任意コマンド"), this), QStringLiteral("Frame1"),
+    frame1 = Place(new QGroupBox(ConsoleCaption, this), QStringLiteral("Frame1"),
                    TwipsRect(60, 2820, 3855, 1275));
     const std::array<QString, 2> hints = {QStringLiteral("メールサーバーへのコマンド"),
                                           QStringLiteral("メーラーへのコマンド")};
@@ -290,6 +290,13 @@ void Display::HideWindow() {
 
 void Display::TraySetImage(int picture) {
     notify.TraySetImage(picture);
+}
+
+// With several clients served, the console's frame names the client it talks to, by the
+// number its log lines carry.
+void Display::ConsoleClient(int number) {
+    frame1->setTitle(number == 0 ? ConsoleCaption
+                                 : QStringLiteral("%1 [%2]").arg(ConsoleCaption).arg(number));
 }
 
 std::optional<QString> Display::InputBox(const QString& prompt, const QString& title,

@@ -62,6 +62,7 @@ public:
     void ShowWindow() override;
     void HideWindow() override;
     void TraySetImage(int picture) override;
+    void ConsoleClient(int number) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
     void ReportFileError(const QString& message) override;

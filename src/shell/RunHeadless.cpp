@@ -6,6 +6,7 @@
 #include "shell/AppOptions.h"
 #include "shell/HeadlessView.h"
 #include "shell/LogOutput.h"
+#include "shell/RelayOptions.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
@@ -44,8 +45,7 @@ int RunHeadless(const AppOptions& options) {
     }
     LoadBlockedList(view);
 
-    Relay relay(view,
-                Relay::Options{options.serverPort, options.listenPort, options.listenAddress});
+    Relay relay(view, RelayOptionsFor(options));
     const SocketResult listening = relay.StartListening();
     if (!listening) {
         QTextStream(stderr) << "quorlin: "

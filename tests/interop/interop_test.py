@@ -9,6 +9,9 @@ directly (the reference) and through `quorlin --headless`, and every reply is co
              through quorlin: it must not get to send the password (nor its base64) anywhere.
   cut      - as tagging, with a relay between quorlin and Dovecot that cuts every RETR reply in
              two at several places: the result must not depend on where.
+  clients  - two accounts fetched at once through one quorlin, each byte for byte; a scripted
+             fetch that half-closes after its commands gets its message; a client that leaves
+             before its retrieval was delivered leaves the mailbox as it was.
 """
 
 import argparse
@@ -18,6 +21,7 @@ import re
 import shutil
 import signal
 import subprocess
+import socket
 import sys
 import tempfile
 import threading
@@ -62,13 +66,13 @@ class Checks:
         return False
 
 
-def fetch_all(port, message_count=None):
+def fetch_all(port, message_count=None, user=USER, password=PASSWORD, retry_refused=True):
     """One POP3 session; returns (USER reply, transcript). The transcript is a list of
     (command, exact reply bytes) from PASS to QUIT."""
-    client = RawPOP3("127.0.0.1", port)
+    client = RawPOP3("127.0.0.1", port, connect_deadline=5.0 if retry_refused else 0.0)
     try:
-        user_reply = client.single("USER " + USER)
-        transcript = [("PASS", client.single("PASS " + PASSWORD))]
+        user_reply = client.single("USER " + user)
+        transcript = [("PASS", client.single("PASS " + password))]
         if not transcript[0][1].startswith(b"+OK"):
             raise LoginFailed("PASS after %r was answered %r" % (user_reply, transcript[0][1]))
         transcript.append(("STAT", client.single("STAT")))
@@ -359,6 +363,118 @@ def run_cut_case(checks, dovecot, quorlin_binary, config_dir):
             compare_transcripts(checks, expected, received, numbered)
             print("RETR replies cut %s: %s" % (
                 name, "as uncut" if len(checks.failures) == before else "DIFFERENT"))
+SECOND_USER = "second"
+SECOND_PASSWORD = "Sec0nd-Account.3"
+
+
+def second_account_messages():
+    """A mailbox of its own, unlike the first account's in size and content."""
+    messages = []
+    for n in range(3):
+        lines = [b"Mail %d for the second account, line %d." % (n, i) for i in range(400 * (n + 1))]
+        data = (b"Return-Path: <other@example.org>\r\nFrom: other@example.org\r\n"
+                b"To: second@example.org\r\nSubject: Second account, message %d\r\n"
+                b"Content-Type: text/plain; charset=us-ascii\r\n\r\n" % n
+                + b"\r\n".join(lines) + b"\r\n.leading dot\r\n")
+        messages.append(sample_mail.Message("second-%d" % n, "17100000%02d.M%dP2.interop" % (n, n),
+                                            data, "unchanged"))
+    return messages
+
+
+def message_count(port, user, password):
+    client = RawPOP3("127.0.0.1", port)
+    try:
+        client.single("USER " + user)
+        client.single("PASS " + password)
+        count = int(client.single("STAT").split()[1])
+        client.single("QUIT")
+        return count
+    finally:
+        client.close()
+
+
+def scripted_fetch(port, commands, half_close, read=True, timeout=15.0):
+    """As `(sleep 1; printf COMMANDS) | socat -t 5 - TCP:...`: waits for the greeting, writes
+    every command at once, then shuts its sending side (or closes at once when not reading).
+    Returns everything received up to the server's EOF and how long the EOF took after the
+    last byte."""
+    connection = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    try:
+        received = connection.recv(4096)
+        connection.sendall(b"".join(c.encode() + b"\r\n" for c in commands))
+        if not read:
+            return received, None
+        if half_close:
+            connection.shutdown(socket.SHUT_WR)
+        last = time.monotonic()
+        while True:
+            chunk = connection.recv(65536)
+            if not chunk:
+                return received, time.monotonic() - last
+            received += chunk
+            last = time.monotonic()
+    finally:
+        connection.close()
+
+
+def run_clients_case(checks, dovecot, quorlin_binary, config_dir):
+    open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb").close()
+    accounts = [(USER, PASSWORD), (SECOND_USER, SECOND_PASSWORD)]
+    direct = [fetch_all(dovecot.port, None, u, p)[1] for u, p in accounts]
+
+    with QuorlinProcess(quorlin_binary, dovecot.port, config_dir) as quorlin:
+        # Two mail programs at once, one account each.
+        results = [None, None]
+
+        def fetch(i):
+            try:
+                # Not retried: while one is served, the other must not be refused.
+                results[i] = fetch_all(quorlin.port, None, *accounts[i], retry_refused=False)
+            except Exception as error:  # reported below
+                results[i] = error
+
+        threads = [threading.Thread(target=fetch, args=(i,), daemon=True) for i in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for i, (user, _) in enumerate(accounts):
+            if isinstance(results[i], Exception):
+                checks.fail("fetch of %s through quorlin: %s" % (user, results[i]))
+                continue
+            checks.equal("reply to USER %s through quorlin" % user, LOCAL_USER_REPLY,
+                         results[i][0])
+            checks.equal("replies to %s through quorlin" % user, [c for c, _ in direct[i]],
+                         [c for c, _ in results[i][1]])
+            for (command, want), (_, got) in zip(direct[i], results[i][1]):
+                checks.equal("reply to %s for %s through quorlin" % (command, user), want, got)
+        if not re.search(rb"(?m)^[SC]: \[[12]\] ", quorlin.log_bytes()):
+            checks.fail("quorlin's log does not say which client a line belongs to")
+
+        # The half-closing fetch: every reply arrives, and the mail goes as the client asked.
+        before = message_count(dovecot.port, SECOND_USER, SECOND_PASSWORD)
+        got, eof_after = scripted_fetch(
+            quorlin.port, ["USER " + SECOND_USER, "PASS " + SECOND_PASSWORD, "RETR 1", "DELE 1",
+                           "QUIT"], half_close=True)
+        retr = dict(direct[1])["RETR 1"]
+        if retr not in got:
+            checks.fail("the half-closing fetch did not get message 1 (%d bytes arrived, "
+                        "ending %r)" % (len(got), got[-80:]))
+        if not re.search(rb"\+OK[^\r]*\r\n$", got):
+            checks.fail("the half-closing fetch did not get the reply to QUIT: %r" % got[-80:])
+        print("half-closing fetch: %d bytes, EOF %.3f s after the last byte" % (len(got), eof_after))
+        if eof_after > 1.0:
+            checks.fail("EOF came %.1f s after the last byte" % eof_after)
+        checks.equal("messages left after the half-closing fetch", before - 1,
+                     message_count(dovecot.port, SECOND_USER, SECOND_PASSWORD))
+
+        # A client that sends RETR and DELE but leaves without reading or QUIT: nothing of it
+        # was delivered, and the mailbox keeps the message.
+        scripted_fetch(quorlin.port, ["USER " + SECOND_USER, "PASS " + SECOND_PASSWORD,
+                                      "RETR 1", "DELE 1"], half_close=False, read=False)
+        time.sleep(1.0)
+        checks.equal("messages left after a fetch that was not delivered", before - 1,
+                     message_count(dovecot.port, SECOND_USER, SECOND_PASSWORD))
         if not quorlin.running():
             checks.fail("quorlin exited during the test")
 
@@ -366,7 +482,7 @@ def run_cut_case(checks, dovecot, quorlin_binary, config_dir):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
-    parser.add_argument("case", choices=["relay", "tagging", "curl", "cut"])
+    parser.add_argument("case", choices=["relay", "tagging", "curl", "cut", "clients"])
     args = parser.parse_args()
     if not os.access(args.quorlin, os.X_OK):
         print("FAIL: quorlin binary not found or not executable: " + args.quorlin)
@@ -385,12 +501,13 @@ def main():
     signal.signal(signal.SIGALRM, stop_now)
     signal.alarm(OWN_DEADLINE_SECONDS)
     config_dir = tempfile.mkdtemp(prefix="qcf", dir="/tmp")
-    dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages())
+    dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages(),
+                             [(SECOND_USER, SECOND_PASSWORD, second_account_messages())])
     try:
         dovecot.start()
         print("Dovecot on 127.0.0.1:%d, files in %s" % (dovecot.port, dovecot.root), flush=True)
         case = {"relay": run_relay_case, "tagging": run_tagging_case, "curl": run_curl_case,
-                "cut": run_cut_case}[args.case]
+                "cut": run_cut_case, "clients": run_clients_case}[args.case]
         case(checks, dovecot, args.quorlin, config_dir)
     except Exception as error:  # a broken connection or a server that did not start
         checks.fail("%s: %s" % (type(error).__name__, error))

@@ -61,11 +61,13 @@ class DovecotError(Exception):
 class PrivateDovecot:
     """Start with start(), stop with stop(); usable as a context manager."""
 
-    def __init__(self, user, password, messages):
+    def __init__(self, user, password, messages, others=()):
         # messages: objects with .filename and .data, stored as they are in Maildir/new.
+        # others: further accounts as (user, password, messages).
         self.user = user
         self.password = password
         self.messages = messages
+        self.accounts = [(user, password, messages)] + list(others)
         self.root = None
         self.port = None
         self.process = None
@@ -83,7 +85,10 @@ class PrivateDovecot:
 
     @property
     def maildir(self):
-        return os.path.join(self.root, "home", self.user, "Maildir")
+        return self.maildir_of(self.user)
+
+    def maildir_of(self, user):
+        return os.path.join(self.root, "home", user, "Maildir")
 
     # Lifecycle ----------------------------------------------------------------------------------
 
@@ -198,18 +203,21 @@ class PrivateDovecot:
         state_dir = os.path.join(self.root, "state")
         os.makedirs(state_dir)
         home_root = os.path.join(self.root, "home")
-        for sub in ("new", "cur", "tmp"):
-            os.makedirs(os.path.join(self.maildir, sub))
-        for message in self.messages:
-            with open(os.path.join(self.maildir, "new", message.filename), "wb") as f:
-                f.write(message.data)
+        for user, _password, messages in self.accounts:
+            for sub in ("new", "cur", "tmp"):
+                os.makedirs(os.path.join(self.maildir_of(user), sub))
+            for message in messages:
+                with open(os.path.join(self.maildir_of(user), "new", message.filename),
+                          "wb") as f:
+                    f.write(message.data)
         for folder, _dirs, files in os.walk(home_root):
             os.chown(folder, mail_uid, mail_gid)
             for name in files:
                 os.chown(os.path.join(folder, name), mail_uid, mail_gid)
         passwd_path = os.path.join(self.root, "passwd")
         with open(passwd_path, "w") as f:
-            f.write("%s:%s\n" % (self.user, self.password))
+            for user, password, _messages in self.accounts:
+                f.write("%s:%s\n" % (user, password))
         os.chmod(passwd_path, 0o600)
         with open(self._config_path(), "w") as f:
             f.write(CONFIG_TEMPLATE.format(

@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <sys/socket.h>
+
 class SocketEndpointTest : public QObject {
     Q_OBJECT
 
@@ -67,7 +69,12 @@ private Q_SLOTS:
         QCOMPARE(stateAtEvent, int(SocketEndpoint::Closing));
         QCOMPARE(endpoint.State(), int(SocketEndpoint::Closing));
         QCOMPARE(endpoint.GetData(), QByteArray("last words"));
-        QVERIFY(!endpoint.SendData("too late").ok);
+        // The peer might only have finished its own sending, so writing goes on; this one has
+        // gone entirely, which shows once a write fails.
+        QSignalSpy errors(&endpoint, &SocketEndpoint::ErrorEvent);
+        QTRY_VERIFY(!endpoint.SendData("too late").ok);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(endpoint.State(), int(SocketEndpoint::Error));
 
         endpoint.Close();
         QCOMPARE(endpoint.State(), int(SocketEndpoint::Closed));
@@ -76,6 +83,42 @@ private Q_SLOTS:
         QTcpSocket second;
         second.connectToHost(QHostAddress::LocalHost, port);
         QTRY_COMPARE(endpoint.State(), int(SocketEndpoint::Connected));
+    }
+
+    // A client that half-closes still gets every reply; the listener keeps listening meanwhile,
+    // and FinishSending ends the conversation with the peer's EOF.
+    void halfClosedPeerStillReceivesWhileTheListenerListens() {
+        SocketEndpoint listener;
+        Listen(listener);
+        SocketEndpoint accepted;
+        connect(&listener, &SocketEndpoint::ConnectionRequest, this,
+                [&](qint32 id) { QVERIFY(listener.AcceptInto(id, accepted).ok); });
+        QSignalSpy closes(&accepted, &SocketEndpoint::CloseEvent);
+
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
+        QTRY_COMPARE(accepted.State(), int(SocketEndpoint::Connected));
+        QCOMPARE(listener.State(), int(SocketEndpoint::Listening));
+        QCOMPARE(accepted.LocalPort(), listener.LocalPort());
+        peer.write("RETR 1\r\nQUIT\r\n");
+        peer.flush();
+        QVERIFY(::shutdown(int(peer.socketDescriptor()), SHUT_WR) == 0);
+        QTRY_COMPARE(closes.count(), 1);
+        QCOMPARE(accepted.GetData(), QByteArray("RETR 1\r\nQUIT\r\n"));
+
+        const QByteArray reply = "+OK\r\n" + QByteArray(16 * 1024 * 1024, 'x') + "\r\n.\r\n";
+        QVERIFY(accepted.SendData(reply).ok);
+        QVERIFY(accepted.BytesToWrite() > 0); // more than the kernel takes at once
+        accepted.FinishSending();
+        QByteArray got;
+        connect(&peer, &QTcpSocket::readyRead, this, [&] { got += peer.readAll(); });
+        QTRY_COMPARE(peer.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(got.size(), reply.size());
+        QCOMPARE(got, reply);
+
+        QTcpSocket next;
+        next.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
+        QVERIFY(next.waitForConnected(2000));
     }
 
     void connectToAClosedPortEndsInStateNine() {

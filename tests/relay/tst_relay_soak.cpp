@@ -5,6 +5,7 @@
 #include "relay/Relay.h"
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
+#include "support/MailboxServer.h"
 #include "support/ProcessUsage.h"
 
 #include <QCryptographicHash>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/socket.h>
 
 namespace {
 
@@ -34,8 +36,7 @@ public:
             connect(this->server.connection.data(), &QTcpSocket::readyRead, this,
                     &SessionRunner::ServerRead);
         });
-        connect(&relay.Winsock1(), &SocketEndpoint::CloseEvent, this, &SessionRunner::MaybeNext);
-        connect(&relay.Winsock2(), &SocketEndpoint::CloseEvent, this, &SessionRunner::MaybeNext);
+        connect(&relay, &Relay::SessionsChanged, this, &SessionRunner::MaybeNext);
     }
 
     void Run(int sessions) {
@@ -212,6 +213,91 @@ private Q_SLOTS:
         QVERIFY2(descriptorsAfter <= descriptorsBefore + 2,
                  QByteArray::number(descriptorsAfter - descriptorsBefore));
         QVERIFY2(residentAfter - residentBefore <= 3 * 1024,
+                 QByteArray::number(residentAfter - residentBefore) + " KiB more");
+    }
+
+    // Rounds of six clients at once, each conversation ending another way: QUIT, the client
+    // dropping mid-RETR, the client half-closing after QUIT, the client leaving without QUIT,
+    // the server resetting mid-RETR, and the idle timeout.
+    void overlappingClientsEndingEveryWayLeakNothing() {
+        MailboxServer server;
+        FakeRelayView view;
+        Relay::Options options{server.Port(), 0, QHostAddress(QHostAddress::LocalHost)};
+        options.idleTimeoutMs = 300;
+        Relay relay(view, options);
+        QVERIFY(relay.StartListening().ok);
+        constexpr int Clients = 6;
+        QByteArray message;
+        while (message.size() < 400 * 1024) {
+            message += "a line of a long message\r\n";
+        }
+        for (int i = 0; i < Clients; ++i) {
+            server.passwords["u" + QByteArray::number(i)] = "p" + QByteArray::number(i);
+            server.messages["u" + QByteArray::number(i)] = message;
+        }
+
+        const auto round = [&] {
+            std::vector<std::unique_ptr<TestClient>> clients;
+            for (int i = 0; i < Clients; ++i) {
+                clients.push_back(std::make_unique<TestClient>());
+                clients.back()->ConnectTo(relay.Winsock2().LocalPort());
+            }
+            const auto all = [&](auto done) {
+                return std::all_of(clients.begin(), clients.end(),
+                                   [&](const auto& client) { return done(*client); });
+            };
+            QTRY_VERIFY(all([](TestClient& c) { return c.received.endsWith(">\r\n"); }));
+            QCOMPARE(relay.SessionCount(), Clients);
+            for (int i = 0; i < Clients - 1; ++i) {
+                const QByteArray n = QByteArray::number(i);
+                clients[i]->Send("USER u" + n + "\r\nPASS p" + n + "\r\n");
+            }
+            QTRY_VERIFY(std::all_of(clients.begin(), clients.end() - 1, [](const auto& c) {
+                return c->received.endsWith("maildrop ready\r\n");
+            }));
+            clients[1]->Send("RETR 1\r\n");
+            clients[4]->Send("RETR 1\r\n");
+            QTRY_VERIFY(clients[1]->received.size() > 64 * 1024 &&
+                        clients[4]->received.size() > 64 * 1024);
+            clients[0]->Send("QUIT\r\n");
+            clients[1]->socket.abort();
+            clients[2]->Send("NOOP\r\nQUIT\r\n");
+            ::shutdown(int(clients[2]->socket.socketDescriptor()), SHUT_WR);
+            clients[3]->socket.disconnectFromHost();
+            server.ByStamp(clients[4]->received.left(60))->socket->abort();
+            QTRY_VERIFY(all([](TestClient& c) {
+                return c.socket.state() == QAbstractSocket::UnconnectedState;
+            }));
+            QTRY_COMPARE(relay.SessionCount(), 0);
+            QTRY_COMPARE(server.OpenConnections(), 0);
+            QVERIFY(clients[0]->received.endsWith("maildrop ready\r\n+OK bye\r\n"));
+            QVERIFY(clients[2]->received.endsWith("maildrop ready\r\n+OK\r\n+OK bye\r\n"));
+            // The server's own records go, so that only the relay's memory is measured.
+            QTRY_VERIFY(server.server.findChildren<QTcpSocket*>().isEmpty());
+            server.connections.clear();
+            view.pictures.clear();
+        };
+
+        for (int warmUp = 0; warmUp < 10; ++warmUp) {
+            round();
+        }
+        QTest::qWait(200); // lingering closes finish
+        const int descriptorsBefore = OpenFileDescriptorCount();
+        const qint64 residentBefore = ResidentKiB();
+        for (int measured = 0; measured < 30; ++measured) {
+            round();
+            if (QTest::currentTestFailed()) {
+                return;
+            }
+        }
+        QTest::qWait(200);
+        const int descriptorsAfter = OpenFileDescriptorCount();
+        const qint64 residentAfter = ResidentKiB();
+        qInfo("overlapping: descriptors %d -> %d, resident %lld KiB -> %lld KiB", descriptorsBefore,
+              descriptorsAfter, residentBefore, residentAfter);
+        QVERIFY2(descriptorsAfter <= descriptorsBefore + 2,
+                 QByteArray::number(descriptorsAfter - descriptorsBefore));
+        QVERIFY2(residentAfter - residentBefore <= 4 * 1024,
                  QByteArray::number(residentAfter - residentBefore) + " KiB more");
     }
 };

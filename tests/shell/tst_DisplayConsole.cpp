@@ -3,6 +3,7 @@
 
 #include "shell/LogListModel.h"
 
+#include <QGroupBox>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -39,8 +40,8 @@ class DisplayConsoleTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The window comes up for a client, logs both sides, and goes when the client leaves after
-    // the server.
+    // The window comes up for a client, logs both sides, and goes when the server has closed
+    // and the client has been let go.
     void clientShowsAndHidesTheWindow() {
         Session session;
         QVERIFY(!session.display->isVisible());
@@ -56,8 +57,8 @@ private Q_SLOTS:
 
         session.server.CloseConnection();
         QTRY_COMPARE(session.display->RelayCore().Winsock1().State(), 0);
-        QVERIFY(session.display->isVisible());
-        session.client.socket.disconnectFromHost();
+        // The client is let go with the server, and the window with the last client.
+        QTRY_VERIFY(!session.client.Connected());
         QTRY_VERIFY(!session.display->isVisible());
         QCOMPARE(session.display->Tray().CurrentPicture(), 1);
 
@@ -127,6 +128,29 @@ private Q_SLOTS:
         QCOMPARE(session.Text2(0)->text(), QStringLiteral("STAT"));
         QTRY_COMPARE(session.server.connections, 1);
         QCOMPARE(session.server.received, QByteArray());
+    }
+
+    // With a second client the log lines carry client numbers and the console's frame names
+    // the client it talks to: the most recent one.
+    void secondClientIsNumberedAndNamedByTheConsole() {
+        Session session;
+        session.ConnectClient();
+        TestClient second;
+        second.ConnectTo(session.display->RelayCore().Winsock2().LocalPort());
+        QTRY_VERIFY(second.received.endsWith(">\r\n"));
+        auto* frame = Control<QGroupBox>(*session.display, "Frame1");
+        QCOMPARE(frame->title(), QStringLiteral("任意コマンド [2]"));
+        LogListModel& list1 = session.display->List1Model();
+        QCOMPARE(list1.data(list1.index(list1.rowCount() - 1)),
+                 QVariant(QStringLiteral("[2] +OK ready <1.2@pop>")));
+        session.Text2(1)->setText(QStringLiteral("+OK to the second"));
+        QTest::mouseClick(Control<QPushButton>(*session.display, "Command1_1"), Qt::LeftButton);
+        QTRY_VERIFY(second.received.endsWith("+OK to the second\r\n"));
+        QVERIFY(!session.client.received.contains("second"));
+
+        second.socket.disconnectFromHost();
+        QTRY_COMPARE(frame->title(), QStringLiteral("任意コマンド"));
+        QVERIFY(session.display->isVisible());
     }
 
     void serverBoxSavesOnEnterAndButton() {

@@ -86,6 +86,9 @@ private Q_SLOTS:
         QTest::newRow("port too big") << QStringList{"--headless", "--server-port", "70000"};
         QTest::newRow("not an address") << QStringList{"--headless", "--listen-address", "x.y"};
         QTest::newRow("unknown option") << QStringList{"--headless", "--bogus"};
+        QTest::newRow("no clients") << QStringList{"--headless", "--max-clients", "0"};
+        QTest::newRow("idle timeout not a number")
+            << QStringList{"--headless", "--idle-timeout", "ten"};
     }
     void badOptionsAreRefused() {
         QFETCH(QStringList, arguments);
@@ -162,6 +165,41 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains("110"), run.err.constData());
         QVERIFY(run.err.contains("--listen-port"));
         QVERIFY(run.err.contains("setcap cap_net_bind_service"));
+    }
+
+    // The command line's limit wins over the options file's; the file's idle timeout applies.
+    void clientLimitsFromTheCommandLineAndTheOptionsFile() {
+        QTemporaryDir folder;
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[Clients]\r\nLimit=5\r\nIdleTimeoutSeconds=1\r\n");
+        options.close();
+        ScriptedServer server;
+        server.greeting = "+OK ready <1.2@limits>\r\n";
+        const quint16 listenPort = FreeLoopbackPort();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), {"--headless", "--server", "127.0.0.1", "--server-port",
+                                 QString::number(server.Port()), "--listen-port",
+                                 QString::number(listenPort), "--listen-address", "127.0.0.1",
+                                 "--config-dir", folder.path(), "--max-clients", "1"});
+        QVERIFY(quorlin.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+
+        TestClient first;
+        first.ConnectTo(listenPort);
+        QTRY_COMPARE(first.received, server.greeting);
+        TestClient second;
+        second.ConnectTo(listenPort);
+        QTRY_VERIFY(second.received.startsWith("-ERR"));
+        QTRY_COMPARE(second.socket.state(), QAbstractSocket::UnconnectedState);
+        // Silent for the file's one second: let go, with its server connection.
+        QTRY_COMPARE_WITH_TIMEOUT(first.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_VERIFY(server.peerClosed);
+        QCOMPARE(server.received, QByteArray());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
     }
 
     void headlessRelayServesAClientAndLogsWithoutThePassword() {

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/SocketEndpoint.h"
+#include "relay/Conversation.h"
+#include "relay/RelayState.h"
+#include "relay/SessionView.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// One mail client's conversation: its connection (Winsock2), its own connection to the mail
+// server (Winsock1) and its own RelayState. It relays both directions block by block, turns
+// USER/PASS into an APOP login and tags retrieved mail in a blocked character set. Nothing of it
+// is shared with another client's conversation, and nothing of it outlives its client.
+//
+// It ends once both sides are done: the server closing (after the client has been given
+// everything the server sent), the client going away, or nothing moving for the idle timeout.
+class RelaySession : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        quint16 serverPort = 110;
+        int idleTimeoutMs = 600 * 1000;
+    };
+
+    // Above this many unsent bytes on one side, reading from the other side pauses.
+    static constexpr qint64 FlowHighWater = 1024 * 1024;
+    static constexpr qint64 FlowLowWater = 256 * 1024;
+
+    RelaySession(RelayView& window, std::function<int()> clientsServed, int number,
+                 const Options& options, QObject* parent = nullptr);
+
+    // The client has been accepted on Winsock2: show the window and connect upstream.
+    void Start();
+    void ConnectServer();
+    // Both connections closed at once, nothing sent.
+    void End();
+    void BalanceFlow();
+    // A line typed into the console for this client's server; CR LF is added.
+    void ConsoleToServer(const QByteArray& line);
+
+    int Number() const { return number; }
+    bool HasClient() const { return hadClient; }
+    bool Ended() const { return ended; }
+    const RelayState& State() const { return state; }
+    SocketEndpoint& Winsock1() { return winsock1; }
+    SocketEndpoint& Winsock2() { return winsock2; }
+
+    // Replies the relay gives the client itself when the mail server is out of reach.
+    static const QByteArray ServerNotConnectedReply;
+    static const QByteArray CannotConnectReply;
+
+Q_SIGNALS:
+    void ServerConnectFailed(const QString& reason);
+    void Finished();
+
+private:
+    void Winsock1_Close();
+    void Winsock2_Close();
+    void Winsock1_DataArrival(qint32 bytesTotal);
+    void Winsock2_DataArrival(qint32 bytesTotal);
+    void Winsock1_Error();
+    void Winsock2_Error();
+
+    void SendToServer(const QByteArray& bytes);
+    void SendToClient(const QByteArray& bytes);
+    void ClientLeft();
+    void ReleaseWaitingClient();
+    void FinishClient();
+    void FinishClientIfDrained();
+    void Apply(const RelayOutput& out);
+    TaggingRulesSource TaggingRulesNow() const;
+    void Touch();
+    void CheckIdle();
+
+    SessionView view;
+    Options options;
+    int number;
+    RelayState state;
+    Conversation conversation;
+    SocketEndpoint winsock1;
+    SocketEndpoint winsock2;
+    bool hadClient = false;
+    bool finishing = false;
+    bool ended = false;
+    QElapsedTimer lastActivity;
+    QTimer idleTimer;
+};

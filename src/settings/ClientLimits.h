@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+
+// The limits on mail clients kept in the options file, section [Clients]: Limit (clients served
+// at once) and IdleTimeoutSeconds (how long a client may stay silent). A missing key, or a value
+// that is not a whole number of at least 1, leaves the choice to the caller.
+struct ClientLimits {
+    std::optional<int> maxClients;
+    std::optional<int> idleTimeoutSeconds;
+};
+
+ClientLimits ReadClientLimits();
+
+inline constexpr int MaxClientLimit = 100000;
+// The largest idle timeout kept to the millisecond in an int.
+inline constexpr int MaxIdleTimeoutSeconds = 2'000'000;
