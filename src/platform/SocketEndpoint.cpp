@@ -1,5 +1,7 @@
 #include "platform/SocketEndpoint.h"
 
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -29,6 +31,9 @@ int SocketEndpoint::State() const {
     }
     if (peerClosed) {
         return Closing;
+    }
+    if (handshaking && socket->state() == QAbstractSocket::ConnectedState) {
+        return Connecting;
     }
     switch (socket->state()) {
     case QAbstractSocket::UnconnectedState:
@@ -63,10 +68,63 @@ SocketResult SocketEndpoint::Connect() {
     if (State() != Closed) {
         return SocketResult::Refused(tr("Connect needs a closed socket (state %1).").arg(State()));
     }
-    auto* created = new QTcpSocket(this);
+    auto* created = new QSslSocket(this);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!tlsPolicy.extraAuthorities.isEmpty()) {
+        configuration.addCaCertificates(tlsPolicy.extraAuthorities);
+    }
+    created->setSslConfiguration(configuration);
     AdoptSocket(created);
-    created->connectToHost(remoteHost, remotePort);
+    tlsRefusal.clear();
+    connect(created, &QSslSocket::sslErrors, this, &SocketEndpoint::OnSslErrors);
+    connect(created, &QSslSocket::encrypted, this, &SocketEndpoint::OnEncrypted);
+    handshaking = tlsPolicy.mode == SecurityMode::Tls;
+    if (handshaking) {
+        created->connectToHostEncrypted(remoteHost, remotePort);
+    } else {
+        created->connectToHost(remoteHost, remotePort);
+    }
     return SocketResult::Done();
+}
+
+SocketResult SocketEndpoint::StartTls() {
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    if (!secure || State() != Connected || secure->isEncrypted()) {
+        return SocketResult::Refused(
+            tr("StartTls needs a plain connected socket (state %1).").arg(State()));
+    }
+    handshaking = true;
+    // The name the certificate is checked against is the host we were told to reach.
+    secure->setPeerVerifyName(remoteHost);
+    secure->startClientEncryption();
+    return SocketResult::Done();
+}
+
+bool SocketEndpoint::IsEncrypted() const {
+    const auto* secure = qobject_cast<const QSslSocket*>(socket);
+    return secure && secure->isEncrypted();
+}
+
+void SocketEndpoint::OnSslErrors(const QList<QSslError>& errors) {
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    if (!secure) {
+        return;
+    }
+    const TrustDecision decision =
+        DecideTrust(errors, secure->peerCertificate(), tlsPolicy.pinnedFingerprints);
+    if (decision.accepted) {
+        secure->ignoreSslErrors(errors);
+    } else {
+        // Qt ends the handshake itself; OnSocketError reports it with this reason.
+        tlsRefusal = decision.reason;
+    }
+}
+
+void SocketEndpoint::OnEncrypted() {
+    handshaking = false;
+    Q_EMIT Encrypted();
 }
 
 SocketResult SocketEndpoint::Listen() {
@@ -140,6 +198,8 @@ void SocketEndpoint::Close() {
     failed = false;
     readPaused = false;
     errorText.clear();
+    handshaking = false;
+    tlsRefusal.clear();
 }
 
 qint64 SocketEndpoint::BytesToWrite() const {
@@ -231,6 +291,15 @@ void SocketEndpoint::OnSocketError() {
     }
     failed = true;
     errorText = socket->errorString();
+    if (handshaking) {
+        handshaking = false;
+        const auto* secure = qobject_cast<const QSslSocket*>(socket);
+        const QString reason = tlsRefusal.isEmpty() ? errorText : tlsRefusal;
+        if (!tlsRefusal.isEmpty()) {
+            errorText = tlsRefusal;
+        }
+        Q_EMIT TlsFailed(reason, secure ? secure->peerCertificate() : QSslCertificate());
+    }
     Q_EMIT ErrorEvent();
 }
 

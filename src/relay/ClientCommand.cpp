@@ -32,6 +32,7 @@ ClientStep HandleOneCommand(RelayState& state, const QByteArray& command,
         step.toClient = UserReply;
     } else if (firstWord == "PASS") {
         state.PASS = SecondWord(command);
+        step.login = true;
         // The password line is the first line of this command; it never reaches the log.
         if (!step.logLines.isEmpty()) {
             step.logLines.first() = MaskedPassLine;

@@ -11,6 +11,7 @@ struct ClientStep {
     QList<QByteArray> logLines;
     QByteArray toClient;
     QByteArray toServer;
+    bool login = false; // the PASS that logs in; inside TLS it becomes USER and PASS
 };
 
 // Handles one arrival from the mail client: sets Com, answers USER locally, turns PASS into an

@@ -25,6 +25,8 @@ Relay::Relay(RelayView& relayView, const Options& relayOptions, QObject* parent)
     connect(&winsock1, &SocketEndpoint::ErrorEvent, this, &Relay::Winsock1_Error,
             Qt::QueuedConnection);
     connect(&winsock1, &SocketEndpoint::BytesWritten, this, &Relay::BalanceFlow);
+    connect(&winsock1, &SocketEndpoint::Encrypted, this, &Relay::Tls_Encrypted);
+    connect(&winsock1, &SocketEndpoint::TlsFailed, this, &Relay::Tls_Failed, Qt::QueuedConnection);
     connect(&winsock2, &SocketEndpoint::BytesWritten, this, &Relay::BalanceFlow);
 }
 
@@ -57,6 +59,7 @@ void Relay::ConnectServer() {
     }
     winsock1.SetRemoteHost(view.Text1());
     winsock1.SetRemotePort(options.serverPort);
+    Tls_PrepareConnect(view.Text1());
     winsock1.Connect();
     BalanceFlow();
 }
@@ -115,8 +118,8 @@ void Relay::ReleaseWaitingClient() {
 }
 
 void Relay::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
-    const QByteArray block = winsock1.GetData();
-    if (block.isEmpty()) {
+    QByteArray block = winsock1.GetData();
+    if (block.isEmpty() || Tls_ServerBlock(block)) {
         return;
     }
     if (!state.AddB) {
@@ -147,7 +150,8 @@ void Relay::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
         return;
     }
     view.TraySetImage(PictureClientData);
-    for (const ClientStep& step : HandleClientArrival(state, received)) {
+    for (ClientStep& step : HandleClientArrival(state, received)) {
+        Tls_LoginStep(step);
         if (!step.logLines.isEmpty()) {
             view.List2AddLines(JoinLines(step.logLines));
         }
@@ -213,4 +217,7 @@ void Relay::BalanceFlow() {
     };
     balance(winsock1, winsock2);
     balance(winsock2, winsock1);
+    if (tls.holdingClient) {
+        winsock2.SetReadPaused(true);
+    }
 }

@@ -2,10 +2,13 @@
 
 #include "platform/SocketEndpoint.h"
 #include "relay/RelayState.h"
+#include "relay/RelayTls.h"
 #include "relay/RelayView.h"
 
 #include <QHostAddress>
 #include <QObject>
+
+struct ClientStep;
 
 // The proxy between one mail client (Winsock2) and the mail server (Winsock1): accepts the
 // client, connects upstream, relays both directions block by block, turns USER/PASS into an
@@ -37,6 +40,12 @@ public:
 
     void ConnectServer();
 
+    // TLS toward the mail server for the connections from now on; plain APOP by default.
+    void SetServerTls(const ServerTlsSettings& settings);
+    void SetServerPort(quint16 port) { options.serverPort = port; }
+    quint16 ServerPort() const { return options.serverPort; }
+    SecurityMode ServerSecurityMode() const { return serverTls.policy.mode; }
+
     // The manual console: row 0 sends to the server, row 1 to the client; CR LF is added.
     ConsoleResult ConsoleSend(int index, const QByteArray& line);
 
@@ -56,6 +65,9 @@ Q_SIGNALS:
     void ServerConnectFailed(const QString& reason);
     // Listening again after a client left failed: no further client can connect.
     void ListenFailed(const QString& reason);
+    // TLS to the mail server did not come about (refused certificate, failed handshake, no
+    // STLS); the client was told and let go, nothing of its login was sent.
+    void ServerTlsFailed(const TlsFailure& failure);
 
 private:
     void Winsock2_ConnectionRequest(qint32 requestId);
@@ -71,9 +83,18 @@ private:
     void ReleaseWaitingClient();
     void BalanceFlow();
 
+    // TLS steps, in RelayTls.cpp.
+    void Tls_PrepareConnect(const QString& host);
+    bool Tls_ServerBlock(QByteArray& block); // true: nothing left for the normal path
+    void Tls_LoginStep(ClientStep& step);
+    void Tls_Encrypted();
+    void Tls_Failed(const QString& reason, const QSslCertificate& certificate);
+
     RelayView& view;
     Options options;
     RelayState state;
     SocketEndpoint winsock1;
     SocketEndpoint winsock2;
+    ServerTlsSettings serverTls;
+    TlsSession tls;
 };
