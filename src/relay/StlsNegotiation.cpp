@@ -34,11 +34,12 @@ StlsNegotiation::Action StlsNegotiation::Feed(const QByteArray& block) {
     pending.remove(0, start);
     if (action.step == Step::StartTls && !pending.isEmpty()) {
         // Bytes behind the "+OK" were sent before TLS yet would be read as if they came
-        // through it: someone in the middle may have put them there.
-        action = {Step::Refused,
-                  {},
-                  QStringLiteral("the mail server sent data right after STLS"),
-                  action.serverLines};
+        // through it: someone in the middle may have put them there. They are logged, not used.
+        action.step = Step::Refused;
+        action.reason = QStringLiteral("the mail server sent data right after STLS");
+        for (qsizetype end; (end = pending.indexOf("\r\n")) >= 0; pending.remove(0, end + 2)) {
+            action.serverLines.append(pending.left(end));
+        }
     }
     if (action.step == Step::StartTls || action.step == Step::Refused) {
         phase = Phase::Done;
