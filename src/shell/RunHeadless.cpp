@@ -5,6 +5,7 @@
 #include "settings/ServerSetting.h"
 #include "shell/AppOptions.h"
 #include "shell/HeadlessView.h"
+#include "shell/ServerTlsSetup.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
@@ -48,15 +49,26 @@ int RunHeadless(const AppOptions& options) {
 
     Relay relay(view,
                 Relay::Options{options.serverPort, options.listenPort, options.listenAddress});
+    const ServerTlsSetup tlsSetup = ResolveServerTls(options, LoadServerSecurity());
+    QString caProblem;
+    if (!ApplyServerTls(relay, tlsSetup, &caProblem)) {
+        QTextStream(stderr) << "quorlin: " << caProblem << "\n";
+        if (options.caFile) {
+            return 1;
+        }
+    }
+    QObject::connect(&relay, &Relay::ServerTlsFailed, [](const TlsFailure& failure) {
+        QTextStream(stderr) << TlsFailureReport(failure) << "\n";
+    });
     const SocketResult listening = relay.StartListening();
     if (!listening) {
         QTextStream(stderr) << "quorlin: "
                             << ListenFailureMessage(options.listenPort, listening.error) << "\n";
         return 1;
     }
-    QObject::connect(&relay, &Relay::ServerConnectFailed, [&view, &options](const QString& why) {
+    QObject::connect(&relay, &Relay::ServerConnectFailed, [&view, &relay](const QString& why) {
         QTextStream(stderr) << "quorlin: cannot connect to the mail server " << view.Text1() << ":"
-                            << options.serverPort << ": " << why << "\n";
+                            << relay.ServerPort() << ": " << why << "\n";
     });
     QObject::connect(&relay, &Relay::ListenFailed, [&options](const QString& why) {
         QTextStream(stderr) << "quorlin: " << ListenFailureMessage(options.listenPort, why) << "\n";
@@ -67,6 +79,6 @@ int RunHeadless(const AppOptions& options) {
                                 ? QStringLiteral("all addresses")
                                 : options.listenAddress.toString())
                         << " port " << relay.Winsock2().LocalPort() << ", mail server "
-                        << view.Text1() << ":" << options.serverPort << "\n";
+                        << ServerDescription(view.Text1(), tlsSetup) << "\n";
     return QCoreApplication::exec();
 }
