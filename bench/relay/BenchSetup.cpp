@@ -75,7 +75,8 @@ Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
 }
 
 Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
-                        const std::string& stdoutPath, bool window) {
+                        const std::string& stdoutPath, bool window,
+                        const std::vector<std::string>& extraArguments) {
     Contestant quorlin;
     quorlin.route = Route{name, FreePort(), LoginStyle::UserPass, true};
     const std::string base = paths.workDir + "/" + SafeFileName(name);
@@ -100,6 +101,7 @@ Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::u
           std::string("127.0.0.1"), std::string("--config-dir"), configDir}) {
         arguments.push_back(option);
     }
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<std::string> environment;
     if (window) {
         environment.emplace_back("QT_QPA_PLATFORM=offscreen");

@@ -36,8 +36,10 @@ Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
                              std::uint16_t serverPort);
 
 // stdoutPath receives Quorlin's log; window runs the program without --headless.
+// extraArguments: more options, such as --security tls.
 Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
-                        const std::string& stdoutPath, bool window);
+                        const std::string& stdoutPath, bool window,
+                        const std::vector<std::string>& extraArguments = {});
 
 // The last lines a child wrote to its error output, to explain why it failed.
 std::string TailOfFile(const std::string& path, std::size_t maxBytes = 2000);

@@ -6,12 +6,15 @@
 //               [--messages N] [--noops N] [--sessions N] [--only retr,uidl,noop,sessions]
 //               [--raw] (every round's times on standard error)
 //   bench_relay --quorlin PATH --memory [--memory-mb N] [--chunk-kb N] [--pause-ms N]
+//   bench_relay --quorlin PATH --tls [--rounds N] [--big-mb N] [--messages N]
+//               (RETR and UIDL with TLS toward the server, Quorlin against a direct TLS client)
 //
 // Common: [--server PATH] (default: pop3_bench_server beside this program), [--socat PATH],
 // [--keep] (leave the scratch folder with logs and error output).
 
 #include "MemoryRun.h"
 #include "TimingRun.h"
+#include "TlsRun.h"
 
 #include <unistd.h>
 
@@ -30,6 +33,7 @@ struct Options {
     bench::TimingOptions timing;
     bench::MemoryOptions memory;
     bool memoryRun = false;
+    bool tlsRun = false;
     bool noWindow = false;
     bool keep = false;
 };
@@ -42,6 +46,8 @@ struct Options {
                  "                   [--only retr,uidl,noop,sessions] [--raw]\n"
                  "       bench_relay --quorlin PATH --memory [--memory-mb N] [--chunk-kb N] "
                  "[--pause-ms N]\n"
+                 "       bench_relay --quorlin PATH --tls [--rounds N] [--big-mb N] "
+                 "[--messages N]\n"
                  "       common: [--server PATH] [--socat PATH] [--keep]\n",
                  problem.c_str());
     std::exit(2);
@@ -67,6 +73,10 @@ Options Parse(int argc, char** argv) {
         const std::string name = argv[i];
         if (name == "--memory") {
             options.memoryRun = true;
+            continue;
+        }
+        if (name == "--tls") {
+            options.tlsRun = true;
             continue;
         }
         if (name == "--no-window") {
@@ -159,6 +169,7 @@ int main(int argc, char** argv) {
     int status = 1;
     try {
         status = options.memoryRun ? bench::RunMemory(options.paths, options.memory)
+                 : options.tlsRun  ? bench::RunTlsTimings(options.paths, options.timing)
                                    : bench::RunTimings(options.paths, options.timing);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "\nbench_relay: FAILED: %s\n", failure.what());

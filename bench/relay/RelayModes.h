@@ -16,6 +16,7 @@ struct Route {
     std::uint16_t port = 0;
     LoginStyle login = LoginStyle::Apop;
     bool retryRefused = false; // the relay listens again only after its client has gone
+    bool tls = false;          // the client speaks TLS to this route
 };
 
 struct UidlTiming {

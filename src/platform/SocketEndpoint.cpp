@@ -258,6 +258,26 @@ void SocketEndpoint::ReleaseSocket(bool flushPending) {
 }
 
 void SocketEndpoint::OnReadyRead() {
+    if (IsEncrypted()) {
+        // Qt announces decrypted data a few KB at a time while it works through what came in;
+        // one arrival once it is done keeps blocks large, as on a plain connection, instead of
+        // a relay step and a write for every few KB.
+        if (!arrivalQueued) {
+            arrivalQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    arrivalQueued = false;
+                    EmitDataArrival();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    EmitDataArrival();
+}
+
+void SocketEndpoint::EmitDataArrival() {
     if (readPaused || !socket) {
         return;
     }
@@ -330,7 +350,7 @@ void SocketEndpoint::DeliverPendingData() {
     if (!socket || readPaused) {
         return;
     }
-    OnReadyRead();
+    EmitDataArrival();
     if (socket && closeEventOwed && !readPaused) {
         closeEventOwed = false;
         Q_EMIT CloseEvent();

@@ -102,6 +102,7 @@ private:
     void AdoptSocket(QTcpSocket* socket);
     void ReleaseSocket(bool flushPending);
     void OnReadyRead();
+    void EmitDataArrival();
     void OnDisconnected();
     void OnSocketError();
     void OnNewConnection();
@@ -127,5 +128,6 @@ private:
 
     TlsPolicy tlsPolicy;
     bool handshaking = false;
+    bool arrivalQueued = false;
     QString tlsRefusal; // the verdict on the certificate, when it was refused
 };
