@@ -311,7 +311,10 @@ void SocketEndpoint::OnSocketError() {
     }
     failed = true;
     errorText = socket->errorString();
-    if (handshaking) {
+    const bool tlsError = socket->error() == QAbstractSocket::SslHandshakeFailedError ||
+                          socket->error() == QAbstractSocket::SslInternalError ||
+                          socket->error() == QAbstractSocket::SslInvalidUserDataError;
+    if (handshaking && (tlsError || !tlsRefusal.isEmpty())) {
         handshaking = false;
         const auto* secure = qobject_cast<const QSslSocket*>(socket);
         const QString reason = tlsRefusal.isEmpty() ? errorText : tlsRefusal;
@@ -320,6 +323,7 @@ void SocketEndpoint::OnSocketError() {
         }
         Q_EMIT TlsFailed(reason, secure ? secure->peerCertificate() : QSslCertificate());
     }
+    handshaking = false; // a refused or broken TCP connection is reported as before
     Q_EMIT ErrorEvent();
 }
 

@@ -102,20 +102,30 @@ TrustDecision DecideTrust(const QList<QSslError>& errors, const QSslCertificate&
     if (errors.isEmpty()) {
         return {true, {}};
     }
-    for (const QSslError& error : errors) {
-        if (!PinCanOverride(error.error())) {
-            return {false, ShortReason(error.error())};
+    // Every fault in a few words, those a pin cannot mend first.
+    QStringList reasons;
+    bool pinCanMend = true;
+    for (const bool overridable : {false, true}) {
+        for (const QSslError& error : errors) {
+            if (PinCanOverride(error.error()) != overridable) {
+                continue;
+            }
+            pinCanMend = pinCanMend && overridable;
+            const QString reason = ShortReason(error.error());
+            if (!reasons.contains(reason)) {
+                reasons.append(reason);
+            }
         }
     }
-    const bool pinned = !leaf.isNull() && pinnedFingerprints.contains(CertificateFingerprint(leaf));
-    if (pinned) {
+    const bool pinned =
+        !leaf.isNull() && pinnedFingerprints.contains(CertificateFingerprint(leaf));
+    if (pinCanMend && pinned) {
         return {true, {}};
     }
-    if (!pinnedFingerprints.isEmpty()) {
-        return {false, ShortReason(errors.first().error()) +
-                           QStringLiteral(", and it is not the pinned one")};
+    if (pinCanMend && !pinnedFingerprints.isEmpty()) {
+        reasons.append(QStringLiteral("it is not the pinned one"));
     }
-    return {false, ShortReason(errors.first().error())};
+    return {false, reasons.join(QStringLiteral("; "))};
 }
 
 CertificateSummary Summarize(const QSslCertificate& certificate) {

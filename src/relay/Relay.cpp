@@ -217,7 +217,7 @@ void Relay::BalanceFlow() {
     };
     balance(winsock1, winsock2);
     balance(winsock2, winsock1);
-    if (tls.holdingClient) {
+    if (Tls_HoldsClient()) {
         winsock2.SetReadPaused(true);
     }
 }

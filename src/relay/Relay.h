@@ -88,6 +88,7 @@ private:
     bool Tls_ServerBlock(QByteArray& block); // true: nothing left for the normal path
     void Tls_LoginStep(ClientStep& step);
     void Tls_Encrypted();
+    bool Tls_HoldsClient() const;
     void Tls_Failed(const QString& reason, const QSslCertificate& certificate);
 
     RelayView& view;

@@ -90,6 +90,14 @@ void Relay::Tls_Encrypted() {
     SendToClient(state.Greed);
 }
 
+// The client's commands wait (unread, in the kernel) while the way to the server is still being
+// made secure; once that failed or the server left, the client is told and let go instead.
+bool Relay::Tls_HoldsClient() const {
+    const int server = winsock1.State();
+    return tls.holdingClient && winsock2.State() == SocketEndpoint::Connected &&
+           server >= SocketEndpoint::ConnectionPending && server <= SocketEndpoint::Connected;
+}
+
 void Relay::Tls_Failed(const QString& reason, const QSslCertificate& certificate) {
     tls.negotiating = false;
     tls.holdingClient = false;
