@@ -56,6 +56,7 @@ bool Relay::Tls_ServerBlock(QByteArray& block) {
         tls.holdingClient = false;
     }
     if (tls.loginReplies.Active()) {
+        view.TraySetImage(PictureServerData);
         LoginReplyPair::Result replies = tls.loginReplies.Feed(block);
         const QByteArrayView lines = CompleteLinesText(replies.consumed);
         if (!lines.isEmpty()) {

@@ -208,9 +208,14 @@ private Q_SLOTS:
         Exchange("PASS s3cret\r\nNOOP\r\n", "+OK Logged in.\r\n-ERR Unknown command.\r\n");
         Exchange("RETR 1\r\n", "+OK " + QByteArray::number(Message.size() - 1) + " octets\r\n" +
                                    TaggedMessage + ".\r\n");
+        // The console's line goes inside TLS as well, and its reply reaches the client.
+        client->received.clear();
+        QCOMPARE(relay->ConsoleSend(0, "STAT"), Relay::ConsoleResult::Sent);
+        QTRY_COMPARE(client->received, QByteArray("-ERR Unknown command.\r\n"));
         Exchange("QUIT\r\n", "+OK Logging out.\r\n");
 
-        const QList<QByteArray> inside{"USER alice", "PASS s3cret", "NOOP", "RETR 1", "QUIT"};
+        const QList<QByteArray> inside{"USER alice", "PASS s3cret", "NOOP",
+                                       "RETR 1",     "STAT",        "QUIT"};
         QCOMPARE(server->Commands(), plainCommands + inside);
         for (const TlsPop3Server::Line& line : server->lines) {
             QCOMPARE(line.encrypted, !plainCommands.contains(line.text));
