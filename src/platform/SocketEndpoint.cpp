@@ -68,6 +68,13 @@ SocketResult SocketEndpoint::Connect() {
     if (State() != Closed) {
         return SocketResult::Refused(tr("Connect needs a closed socket (state %1).").arg(State()));
     }
+    if (tlsPolicy.mode == SecurityMode::None) {
+        // A plain socket, not a TLS one left unencrypted: that would add a buffer in between.
+        auto* created = new QTcpSocket(this);
+        AdoptSocket(created);
+        created->connectToHost(remoteHost, remotePort);
+        return SocketResult::Done();
+    }
     auto* created = new QSslSocket(this);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
