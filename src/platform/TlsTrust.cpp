@@ -117,8 +117,7 @@ TrustDecision DecideTrust(const QList<QSslError>& errors, const QSslCertificate&
             }
         }
     }
-    const bool pinned =
-        !leaf.isNull() && pinnedFingerprints.contains(CertificateFingerprint(leaf));
+    const bool pinned = !leaf.isNull() && pinnedFingerprints.contains(CertificateFingerprint(leaf));
     if (pinCanMend && pinned) {
         return {true, {}};
     }
