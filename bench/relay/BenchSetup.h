@@ -37,6 +37,7 @@ Contestant StartMinimalRelay(const BenchPaths& paths, const std::string& name,
                              std::uint16_t serverPort, bool concurrent = false);
 
 // stdoutPath receives Quorlin's log; window runs the program without --headless.
+// extraArguments: more options, such as --security tls.
 Contestant StartQuorlin(const BenchPaths& paths, const std::string& name, std::uint16_t serverPort,
                         const std::string& stdoutPath, bool window,
                         const std::vector<std::string>& extraArguments = {});

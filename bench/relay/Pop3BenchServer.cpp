@@ -3,12 +3,18 @@
 // kernel allows. One connection at a time, in the order they arrive.
 //
 //   pop3_bench_server --port P [--big-mb N] [--messages N] [--report FILE]
+//                     [--tls-cert PEM --tls-key PEM]
 //
-// Logs in only with APOP against the greeting's timestamp; a wrong digest is answered with -ERR
+// With --tls-cert and --tls-key every connection is TLS from the first byte, and USER and PASS
+// log in as well (the channel protects the password). Otherwise logs in only with APOP against
+// the greeting's timestamp; a wrong digest is answered with -ERR
 // and reported on standard error, which fails the benchmark run. With --report, one line per
 // RETR of message 1 is appended to FILE: "RETR 1 <bytes sent> <md5 of the bytes sent>".
 
 #include "BenchMailbox.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,6 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +38,8 @@ struct ServerOptions {
     bench::MailboxShape shape;
     std::string reportPath;
     bool forking = false;
+    std::string tlsCert;
+    std::string tlsKey;
 };
 
 [[noreturn]] void Fail(const char* what) {
@@ -64,15 +73,15 @@ std::string UpperWord(std::string_view word) {
 
 class Session {
 public:
-    Session(int socket, const ServerOptions& serverOptions, const bench::BigMessage& bigMessage,
-            const std::string& uidlReply, unsigned serial)
-        : fd(socket), options(serverOptions), big(bigMessage), uidl(uidlReply) {
+    Session(int socket, SSL* tlsSession, const ServerOptions& serverOptions,
+            const bench::BigMessage& bigMessage, const std::string& uidlReply, unsigned serial)
+        : fd(socket), ssl(tlsSession), options(serverOptions), big(bigMessage), uidl(uidlReply) {
         timestamp =
             "<" + std::to_string(::getpid()) + "." + std::to_string(serial) + "@bench.invalid>";
     }
 
     void Run() {
-        if (!SendAll(fd, "+OK Benchmark POP3 server ready " + timestamp + "\r\n")) {
+        if (!Send("+OK Benchmark POP3 server ready " + timestamp + "\r\n")) {
             return;
         }
         std::string line;
@@ -84,6 +93,28 @@ public:
     }
 
 private:
+    bool Send(std::string_view bytes) {
+        if (!ssl) {
+            return SendAll(fd, bytes);
+        }
+        while (!bytes.empty()) {
+            const int sent = SSL_write(
+                ssl, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30)));
+            if (sent <= 0) {
+                return false;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return true;
+    }
+
+    ssize_t Receive(char* buffer, std::size_t size) {
+        if (ssl) {
+            return SSL_read(ssl, buffer, static_cast<int>(size));
+        }
+        return ::recv(fd, buffer, size, 0);
+    }
+
     bool ReadLine(std::string& line) {
         for (;;) {
             const std::size_t end = pending.find('\n');
@@ -96,7 +127,7 @@ private:
                 return true;
             }
             char buffer[4096];
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            const ssize_t got = Receive(buffer, sizeof buffer);
             if (got < 0 && errno == EINTR) {
                 continue;
             }
@@ -115,46 +146,59 @@ private:
             space == std::string::npos ? std::string() : line.substr(space + 1);
 
         if (command == "QUIT") {
-            SendAll(fd, "+OK bye\r\n");
+            Send("+OK bye\r\n");
             return false;
         }
         if (command == "NOOP") {
-            return SendAll(fd, "+OK\r\n");
+            return Send("+OK\r\n");
         }
         if (command == "APOP") {
-            return SendAll(fd, CheckApop(argument) ? "+OK maildrop ready\r\n"
-                                                   : "-ERR authentication failed\r\n");
+            return Send(CheckApop(argument) ? "+OK maildrop ready\r\n"
+                                            : "-ERR authentication failed\r\n");
+        }
+        if (ssl && command == "USER") {
+            userName = argument;
+            return Send("+OK\r\n");
+        }
+        if (ssl && command == "PASS") {
+            loggedIn = userName == bench::MailUser && argument == bench::MailPassword;
+            if (!loggedIn) {
+                std::fprintf(stderr, "pop3_bench_server: wrong USER/PASS login for \"%s\"\n",
+                             userName.c_str());
+                std::fflush(stderr);
+            }
+            return Send(loggedIn ? "+OK maildrop ready\r\n" : "-ERR authentication failed\r\n");
         }
         if (!loggedIn) {
-            return SendAll(fd, "-ERR log in with APOP first\r\n");
+            return Send("-ERR log in with APOP first\r\n");
         }
         if (command == "STAT") {
-            return SendAll(fd, "+OK " + std::to_string(options.shape.messageCount) + " " +
-                                   std::to_string(MailboxOctets()) + "\r\n");
+            return Send("+OK " + std::to_string(options.shape.messageCount) + " " +
+                        std::to_string(MailboxOctets()) + "\r\n");
         }
         if (command == "UIDL") {
             if (argument.empty()) {
-                return SendAll(fd, uidl);
+                return Send(uidl);
             }
             const int number = std::atoi(argument.c_str());
             if (number < 1 || number > options.shape.messageCount) {
-                return SendAll(fd, "-ERR no such message\r\n");
+                return Send("-ERR no such message\r\n");
             }
-            return SendAll(fd, "+OK " + bench::UidlLine(number) + "\r\n");
+            return Send("+OK " + bench::UidlLine(number) + "\r\n");
         }
         if (command == "RETR") {
             const int number = std::atoi(argument.c_str());
             if (number < 1 || number > options.shape.messageCount) {
-                return SendAll(fd, "-ERR no such message\r\n");
+                return Send("-ERR no such message\r\n");
             }
             if (number > 1) {
-                return SendAll(fd, bench::TinyMessageReply(number));
+                return Send(bench::TinyMessageReply(number));
             }
-            const bool sent = SendAll(fd, big.reply);
+            const bool sent = Send(big.reply);
             Report(sent);
             return sent;
         }
-        return SendAll(fd, "-ERR unknown command\r\n");
+        return Send("-ERR unknown command\r\n");
     }
 
     std::size_t MailboxOctets() const {
@@ -195,11 +239,13 @@ private:
     }
 
     int fd;
+    SSL* ssl;
     const ServerOptions& options;
     const bench::BigMessage& big;
     const std::string& uidl;
     std::string timestamp;
     std::string pending;
+    std::string userName; // USER inside TLS
     bool loggedIn = false;
 };
 
@@ -222,6 +268,10 @@ ServerOptions ParseOptions(int argc, char** argv) {
             options.reportPath = value;
         } else if (name == "--fork") {
             options.forking = std::atoi(value) != 0;
+        } else if (name == "--tls-cert") {
+            options.tlsCert = value;
+        } else if (name == "--tls-key") {
+            options.tlsKey = value;
         } else {
             std::fprintf(stderr, "pop3_bench_server: unknown option %s\n", argv[i - 1]);
             std::exit(2);
@@ -246,6 +296,17 @@ int main(int argc, char** argv) {
 
     const bench::BigMessage big = bench::MakeBigMessage(options.shape.bigMessageBytes);
     const std::string uidl = bench::UidlReply(options.shape.messageCount);
+
+    SSL_CTX* tls = nullptr;
+    if (!options.tlsCert.empty()) {
+        tls = SSL_CTX_new(TLS_server_method());
+        if (!tls || SSL_CTX_use_certificate_chain_file(tls, options.tlsCert.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(tls, options.tlsKey.c_str(), SSL_FILETYPE_PEM) != 1) {
+            ERR_print_errors_fp(stderr);
+            std::exit(1);
+        }
+        SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION);
+    }
 
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener < 0) {
@@ -282,10 +343,29 @@ int main(int argc, char** argv) {
                 continue;
             }
             ::close(listener);
-            Session(connection, options, big, uidl, serial).Run();
+        }
+        SSL* ssl = nullptr;
+        if (tls) {
+            ssl = SSL_new(tls);
+            SSL_set_fd(ssl, connection);
+            if (SSL_accept(ssl) != 1) {
+                // A client that gave up (a probe for the listener) is no failure.
+                SSL_free(ssl);
+                ::close(connection);
+                if (options.forking) {
+                    std::_Exit(0);
+                }
+                continue;
+            }
+        }
+        Session(connection, ssl, options, big, uidl, serial).Run();
+        if (ssl) {
+            SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
+        if (options.forking) {
             std::_Exit(0);
         }
-        Session(connection, options, big, uidl, serial).Run();
         ::close(connection);
     }
 }

@@ -2,6 +2,8 @@
 
 #include "BenchMailbox.h"
 
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -49,13 +51,31 @@ int ConnectOnce(std::uint16_t port) {
     return fd;
 }
 
+SSL_CTX* ClientTlsContext() {
+    static SSL_CTX* context = [] {
+        SSL_CTX* created = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_min_proto_version(created, TLS1_2_VERSION);
+        SSL_CTX_set_verify(created, SSL_VERIFY_NONE, nullptr);
+        return created;
+    }();
+    return context;
+}
+
 } // namespace
 
-Pop3Client::Pop3Client(std::uint16_t port, bool retryRefused) {
+Pop3Client::Pop3Client(std::uint16_t port, bool retryRefused, bool tls) {
     const auto giveUp = Clock::now() + std::chrono::seconds(10);
     for (;;) {
         fd = ConnectOnce(port);
         if (fd >= 0) {
+            if (tls) {
+                ssl = SSL_new(ClientTlsContext());
+                SSL_set_fd(ssl, fd);
+                if (SSL_connect(ssl) != 1) {
+                    throw std::runtime_error("TLS handshake with port " + std::to_string(port) +
+                                             " failed");
+                }
+            }
             return;
         }
         if (errno != ECONNREFUSED || !retryRefused || Clock::now() > giveUp) {
@@ -73,6 +93,9 @@ Pop3Client::Pop3Client(std::uint16_t port, bool retryRefused) {
 }
 
 Pop3Client::~Pop3Client() {
+    if (ssl) {
+        SSL_free(ssl);
+    }
     if (fd >= 0) {
         ::close(fd);
     }
@@ -104,7 +127,25 @@ void Pop3Client::Quit() {
     ExpectOk(ReadLine(), "QUIT");
 }
 
+long Pop3Client::Receive(char* buffer, std::size_t size) {
+    if (ssl) {
+        const int got = SSL_read(ssl, buffer, static_cast<int>(size));
+        if (got <= 0 && SSL_get_error(ssl, got) == SSL_ERROR_ZERO_RETURN) {
+            return 0;
+        }
+        return got <= 0 ? (errno = EPROTO, -1) : got;
+    }
+    return ::recv(fd, buffer, size, 0);
+}
+
 void Pop3Client::Send(std::string_view bytes) {
+    while (ssl && !bytes.empty()) {
+        const int sent = SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size()));
+        if (sent <= 0) {
+            throw std::runtime_error("TLS write failed");
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
     while (!bytes.empty()) {
         const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent < 0) {
@@ -118,6 +159,9 @@ void Pop3Client::Send(std::string_view bytes) {
 }
 
 void Pop3Client::WaitReadable(int timeoutMs) {
+    if (ssl && SSL_pending(ssl) > 0) {
+        return; // decrypted bytes already wait inside OpenSSL
+    }
     pollfd readable{fd, POLLIN, 0};
     for (;;) {
         const int ready = ::poll(&readable, 1, timeoutMs);
@@ -141,7 +185,7 @@ std::string Pop3Client::ReadLine() {
         }
         WaitReadable(TimeoutMs);
         char buffer[4096];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t got = Receive(buffer, sizeof buffer);
         if (got == 0) {
             throw std::runtime_error("connection closed while a reply line was expected");
         }
@@ -175,7 +219,7 @@ void Pop3Client::ReadExactly(std::string_view expected, std::vector<Clock::time_
     thread_local std::vector<char> buffer(1 << 20);
     while (offset < expected.size()) {
         WaitReadable(TimeoutMs);
-        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+        const ssize_t got = Receive(buffer.data(), buffer.size());
         if (got == 0) {
             throw std::runtime_error("connection closed after " + std::to_string(offset) + " of " +
                                      std::to_string(expected.size()) + " bytes");
@@ -205,6 +249,9 @@ void Pop3Client::ReadMultiLineSlowly(std::size_t chunkBytes, int pauseMs,
             tail.erase(0, tail.size() - Terminator.size());
         }
     };
+    if (ssl) {
+        throw std::runtime_error("slow reading is not built for TLS");
+    }
     if (!pending.empty()) {
         take(pending.data(), pending.size());
         pending.clear();

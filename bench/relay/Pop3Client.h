@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -22,7 +25,9 @@ public:
     // A relay that serves one client at a time listens again only once the last client has
     // gone, so a connection made right after the previous one closed can be refused; with
     // retryRefused it is tried again for a while and the retries are counted.
-    Pop3Client(std::uint16_t port, bool retryRefused);
+    // With tls the connection is TLS from the first byte (the benchmark's own server and
+    // certificate on loopback: the certificate is not checked).
+    Pop3Client(std::uint16_t port, bool retryRefused, bool tls = false);
     ~Pop3Client();
     Pop3Client(const Pop3Client&) = delete;
     Pop3Client& operator=(const Pop3Client&) = delete;
@@ -52,8 +57,10 @@ public:
 
 private:
     void WaitReadable(int timeoutMs);
+    long Receive(char* buffer, std::size_t size);
 
     int fd = -1;
+    ssl_st* ssl = nullptr;
     int retries = 0;
     std::string pending;
 };

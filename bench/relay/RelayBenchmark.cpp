@@ -8,6 +8,8 @@
 //   bench_relay --quorlin PATH --memory [--memory-mb N] [--chunk-kb N] [--pause-ms N]
 //   bench_relay --quorlin PATH --concurrent [--clients N] [--concurrent-mb N]
 //               [--concurrent-rounds N]
+//   bench_relay --quorlin PATH --tls [--rounds N] [--big-mb N] [--messages N]
+//               (RETR and UIDL with TLS toward the server, Quorlin against a direct TLS client)
 //
 // Common: [--server PATH] (default: pop3_bench_server beside this program), [--socat PATH],
 // [--keep] (leave the scratch folder with logs and error output).
@@ -15,6 +17,7 @@
 #include "ConcurrentRun.h"
 #include "MemoryRun.h"
 #include "TimingRun.h"
+#include "TlsRun.h"
 
 #include <unistd.h>
 
@@ -35,6 +38,7 @@ struct Options {
     bench::ConcurrentOptions concurrent;
     bool memoryRun = false;
     bool concurrentRun = false;
+    bool tlsRun = false;
     bool noWindow = false;
     bool keep = false;
 };
@@ -49,6 +53,8 @@ struct Options {
                  "[--pause-ms N]\n"
                  "       bench_relay --quorlin PATH --concurrent [--clients N] "
                  "[--concurrent-mb N] [--concurrent-rounds N]\n"
+                 "       bench_relay --quorlin PATH --tls [--rounds N] [--big-mb N] "
+                 "[--messages N]\n"
                  "       common: [--server PATH] [--socat PATH] [--keep]\n",
                  problem.c_str());
     std::exit(2);
@@ -78,6 +84,10 @@ Options Parse(int argc, char** argv) {
         }
         if (name == "--concurrent") {
             options.concurrentRun = true;
+            continue;
+        }
+        if (name == "--tls") {
+            options.tlsRun = true;
             continue;
         }
         if (name == "--no-window") {
@@ -177,6 +187,7 @@ int main(int argc, char** argv) {
     try {
         status = options.concurrentRun ? bench::RunConcurrent(options.paths, options.concurrent)
                  : options.memoryRun   ? bench::RunMemory(options.paths, options.memory)
+                 : options.tlsRun      ? bench::RunTlsTimings(options.paths, options.timing)
                                        : bench::RunTimings(options.paths, options.timing);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "\nbench_relay: FAILED: %s\n", failure.what());

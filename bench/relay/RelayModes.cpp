@@ -15,7 +15,7 @@ double Milliseconds(Clock::duration elapsed) {
 } // namespace
 
 double TimeRetr(const Route& route, const std::string& expectedReply) {
-    Pop3Client client(route.port, route.retryRefused);
+    Pop3Client client(route.port, route.retryRefused, route.tls);
     client.LogIn(route.login);
     const auto start = Clock::now();
     client.Send("RETR 1\r\n");
@@ -26,7 +26,7 @@ double TimeRetr(const Route& route, const std::string& expectedReply) {
 }
 
 UidlTiming TimeUidl(const Route& route, const std::string& expectedReply) {
-    Pop3Client client(route.port, route.retryRefused);
+    Pop3Client client(route.port, route.retryRefused, route.tls);
     client.LogIn(route.login);
     std::vector<Clock::time_point> arrivals;
     arrivals.reserve(1 << 16);
@@ -45,7 +45,7 @@ UidlTiming TimeUidl(const Route& route, const std::string& expectedReply) {
 }
 
 NoopTiming TimeNoops(const Route& route, int count) {
-    Pop3Client client(route.port, route.retryRefused);
+    Pop3Client client(route.port, route.retryRefused, route.tls);
     client.LogIn(route.login);
     NoopTiming timing;
     timing.latenciesMs.reserve(static_cast<std::size_t>(count));
@@ -68,7 +68,7 @@ SessionsTiming TimeSessions(const Route& route, int count) {
     SessionsTiming timing;
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
-        Pop3Client client(route.port, route.retryRefused);
+        Pop3Client client(route.port, route.retryRefused, route.tls);
         client.LogIn(route.login);
         client.Quit();
         timing.refusedRetries += client.Retries();

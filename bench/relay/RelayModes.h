@@ -16,6 +16,7 @@ struct Route {
     std::uint16_t port = 0;
     LoginStyle login = LoginStyle::Apop;
     bool retryRefused = false; // tried again (and counted) when a connection is refused
+    bool tls = false;          // the client speaks TLS to this route
 };
 
 struct UidlTiming {

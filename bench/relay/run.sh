@@ -5,6 +5,7 @@
 #   bench/relay/run.sh --memory        peak memory of a 500 MB RETR to a slow client (2-3 minutes)
 #   bench/relay/run.sh --all           both
 #   bench/relay/run.sh --concurrent    50 clients retrieving at once (about a minute)
+#   bench/relay/run.sh --tls           RETR and UIDL with TLS toward the server (about 1 minute)
 #
 # Any other option goes to bench_relay (for instance --rounds 11, --only uidl, --raw, --keep).
 # BUILD_DIR chooses the build folder (default: build-bench at the top of the tree).
@@ -17,12 +18,14 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 timings=1
 memory=0
 concurrent=0
+tls=0
 passed=()
 for argument in "$@"; do
     case "$argument" in
     --memory) timings=0 memory=1 ;;
     --all) timings=1 memory=1 ;;
     --concurrent) timings=0 concurrent=1 ;;
+    --tls) timings=0 memory=0 tls=1 ;;
     *) passed+=("$argument") ;;
     esac
 done
@@ -39,6 +42,9 @@ bench="$build/bench/relay/bench_relay"
 status=0
 if [ "$timings" = 1 ]; then
     "$bench" "${program[@]}" ${passed[@]+"${passed[@]}"} || status=$?
+fi
+if [ "$tls" = 1 ]; then
+    "$bench" "${program[@]}" --tls ${passed[@]+"${passed[@]}"} || status=$?
 fi
 if [ "$memory" = 1 ]; then
     "$bench" "${program[@]}" --memory ${passed[@]+"${passed[@]}"} || status=$?

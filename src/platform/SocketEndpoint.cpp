@@ -2,6 +2,8 @@
 
 #include "platform/StreamSocket.h"
 
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -52,6 +54,9 @@ int SocketEndpoint::State() const {
     if (peerClosed) {
         return Closing;
     }
+    if (handshaking && socket->state() == QAbstractSocket::ConnectedState) {
+        return Connecting;
+    }
     switch (socket->state()) {
     case QAbstractSocket::UnconnectedState:
         return Closed;
@@ -88,10 +93,70 @@ SocketResult SocketEndpoint::Connect() {
     if (State() != Closed) {
         return SocketResult::Refused(tr("Connect needs a closed socket (state %1).").arg(State()));
     }
-    auto* created = new QTcpSocket(this);
+    if (tlsPolicy.mode == SecurityMode::None) {
+        // A plain socket, not a TLS one left unencrypted: that would add a buffer in between.
+        auto* created = new QTcpSocket(this);
+        AdoptSocket(created);
+        created->connectToHost(remoteHost, remotePort);
+        return SocketResult::Done();
+    }
+    auto* created = new QSslSocket(this);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!tlsPolicy.extraAuthorities.isEmpty()) {
+        configuration.addCaCertificates(tlsPolicy.extraAuthorities);
+    }
+    created->setSslConfiguration(configuration);
     AdoptSocket(created);
-    created->connectToHost(remoteHost, remotePort);
+    tlsRefusal.clear();
+    connect(created, &QSslSocket::sslErrors, this, &SocketEndpoint::OnSslErrors);
+    connect(created, &QSslSocket::encrypted, this, &SocketEndpoint::OnEncrypted);
+    handshaking = tlsPolicy.mode == SecurityMode::Tls;
+    if (handshaking) {
+        created->connectToHostEncrypted(remoteHost, remotePort);
+    } else {
+        created->connectToHost(remoteHost, remotePort);
+    }
     return SocketResult::Done();
+}
+
+SocketResult SocketEndpoint::StartTls() {
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    if (!secure || State() != Connected || secure->isEncrypted()) {
+        return SocketResult::Refused(
+            tr("StartTls needs a plain connected socket (state %1).").arg(State()));
+    }
+    handshaking = true;
+    // The name the certificate is checked against is the host we were told to reach.
+    secure->setPeerVerifyName(remoteHost);
+    secure->startClientEncryption();
+    return SocketResult::Done();
+}
+
+bool SocketEndpoint::IsEncrypted() const {
+    const auto* secure = qobject_cast<const QSslSocket*>(socket);
+    return secure && secure->isEncrypted();
+}
+
+void SocketEndpoint::OnSslErrors(const QList<QSslError>& errors) {
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    if (!secure) {
+        return;
+    }
+    const TrustDecision decision =
+        DecideTrust(errors, secure->peerCertificate(), tlsPolicy.pinnedFingerprints);
+    if (decision.accepted) {
+        secure->ignoreSslErrors(errors);
+    } else {
+        // Qt ends the handshake itself; OnSocketError reports it with this reason.
+        tlsRefusal = decision.reason;
+    }
+}
+
+void SocketEndpoint::OnEncrypted() {
+    handshaking = false;
+    Q_EMIT Encrypted();
 }
 
 SocketResult SocketEndpoint::Listen() {
@@ -185,6 +250,8 @@ void SocketEndpoint::Close() {
     errorEventOwed = false;
     finishOwed = false;
     errorText.clear();
+    handshaking = false;
+    tlsRefusal.clear();
 }
 
 void SocketEndpoint::FinishSending() {
@@ -304,6 +371,26 @@ void SocketEndpoint::ReleaseSocket(bool flushPending) {
 }
 
 void SocketEndpoint::OnReadyRead() {
+    if (IsEncrypted()) {
+        // Qt announces decrypted data a few KB at a time while it works through what came in;
+        // one arrival once it is done keeps blocks large, as on a plain connection, instead of
+        // a relay step and a write for every few KB.
+        if (!arrivalQueued) {
+            arrivalQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    arrivalQueued = false;
+                    EmitDataArrival();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    EmitDataArrival();
+}
+
+void SocketEndpoint::EmitDataArrival() {
     if (readPaused || (!socket && !stream)) {
         return;
     }
@@ -337,6 +424,19 @@ void SocketEndpoint::OnSocketError() {
     }
     failed = true;
     errorText = socket->errorString();
+    const bool tlsError = socket->error() == QAbstractSocket::SslHandshakeFailedError ||
+                          socket->error() == QAbstractSocket::SslInternalError ||
+                          socket->error() == QAbstractSocket::SslInvalidUserDataError;
+    if (handshaking && (tlsError || !tlsRefusal.isEmpty())) {
+        handshaking = false;
+        const auto* secure = qobject_cast<const QSslSocket*>(socket);
+        const QString reason = tlsRefusal.isEmpty() ? errorText : tlsRefusal;
+        if (!tlsRefusal.isEmpty()) {
+            errorText = tlsRefusal;
+        }
+        Q_EMIT TlsFailed(reason, secure ? secure->peerCertificate() : QSslCertificate());
+    }
+    handshaking = false; // a refused or broken TCP connection is reported as before
     Q_EMIT ErrorEvent();
 }
 
@@ -361,7 +461,7 @@ void SocketEndpoint::DeliverPendingData() {
     if ((!socket && !stream) || readPaused) {
         return;
     }
-    OnReadyRead();
+    EmitDataArrival();
     if ((socket || stream) && closeEventOwed && !readPaused) {
         closeEventOwed = false;
         Q_EMIT CloseEvent();

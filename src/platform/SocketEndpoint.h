@@ -4,8 +4,12 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 
+#include "platform/TlsTrust.h"
+
+class QSslError;
 class QTcpSocket;
 class StreamSocket;
 class EndpointListener;
@@ -59,7 +63,16 @@ public:
     quint16 RemotePort() const { return remotePort; }
     quint16 LocalPort() const;
 
+    // How the next Connect reaches its peer. With SecurityMode::Tls the handshake starts at
+    // once; with StartTls the connection stays plain until StartTls is called.
+    void SetTlsPolicy(const TlsPolicy& policy) { tlsPolicy = policy; }
+    const TlsPolicy& Policy() const { return tlsPolicy; }
+
     SocketResult Connect();
+    // Turns a plain connection into TLS (after the peer agreed to STLS). Until the handshake
+    // is done the state reads Connecting, so nothing is sent in clear by mistake.
+    SocketResult StartTls();
+    bool IsEncrypted() const;
     SocketResult Listen();
     SocketResult Accept(qint32 requestId);
     // Takes a request announced by this listener into another, closed endpoint; this one keeps
@@ -94,6 +107,10 @@ Q_SIGNALS:
     // Not part of the classic contract: lets the relay notice a connect that failed.
     void ErrorEvent();
     void BytesWritten(qint64 pendingBytes);
+    // The TLS handshake is done and the peer's certificate trusted.
+    void Encrypted();
+    // The TLS handshake failed or its certificate was refused; ErrorEvent follows.
+    void TlsFailed(const QString& reason, const QSslCertificate& certificate);
 
 private:
     void AdoptSocket(QTcpSocket* socket);
@@ -105,9 +122,12 @@ private:
     void ShutDownSocketIfDrained();
     void ReleaseSocket(bool flushPending);
     void OnReadyRead();
+    void EmitDataArrival();
     void OnDisconnected();
     void OnSocketError();
     void DeliverPendingData();
+    void OnSslErrors(const QList<QSslError>& errors);
+    void OnEncrypted();
 
     QString remoteHost;
     quint16 remotePort = 0;
@@ -127,4 +147,9 @@ private:
     bool errorEventOwed = false;
     bool finishOwed = false;
     QString errorText;
+
+    TlsPolicy tlsPolicy;
+    bool handshaking = false;
+    bool arrivalQueued = false;
+    QString tlsRefusal; // the verdict on the certificate, when it was refused
 };

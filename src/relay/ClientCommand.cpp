@@ -1,6 +1,7 @@
 #include "relay/ClientCommand.h"
 
 #include "digest/MD5Hash.h"
+#include "relay/TlsLogin.h"
 
 #include <cstring>
 
@@ -180,6 +181,13 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
         if (state.USER.isEmpty()) {
             // No name from this client: logging in under none (or anyone's) would be wrong.
             replies.Answer(NoUserReply, out);
+        } else if (loginInsideTls) {
+            if (!serverConnected) {
+                replies.Answer(ServerNotConnectedText, out);
+                return;
+            }
+            out.toServer.append(TlsLoginCommands(state.USER, state.PASS));
+            replies.Expect(ReplyKind::LoginPair, out);
         } else if (timestamp.isEmpty()) {
             // Without a stamp there is no APOP, and the password must not go out in clear.
             replies.Answer(NoTimestampReply, out);

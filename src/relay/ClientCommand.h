@@ -20,6 +20,8 @@ public:
 
     // A new client: nothing of an earlier one is held.
     void Reset();
+    // Inside TLS the channel protects the password: PASS becomes USER and PASS, not APOP.
+    void SetLoginInsideTls(bool on) { loginInsideTls = on; }
     // An arrival from the client. Replies of its own go through `replies`, in their turn.
     void Feed(const QByteArray& received, RelayState& state, ReplyStream& replies,
               bool serverConnected, RelayOutput& out);
@@ -32,6 +34,7 @@ private:
     QByteArray pending;         // an incomplete line, waiting for its end
     bool discarding = false;    // the rest of a line too long is dropped up to its end
     bool saslMayFollow = false; // the line before was a refused AUTH with a mechanism
+    bool loginInsideTls = false;
 };
 
 // The kind of reply the server gives to a command line (without its line end) sent to it.

@@ -18,6 +18,9 @@ public:
         replies.Reset();
     }
 
+    // How the client's PASS logs in from now on: APOP, or USER and PASS inside TLS.
+    void SetLoginInsideTls(bool on) { client.SetLoginInsideTls(on); }
+
     RelayOutput FromClient(const QByteArray& received, RelayState& state, bool serverConnected) {
         RelayOutput out;
         client.Feed(received, state, replies, serverConnected, out);

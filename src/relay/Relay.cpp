@@ -56,9 +56,10 @@ void Relay::Winsock2_ConnectionRequest(qint32 requestId) {
 RelaySession* Relay::NewSession() {
     auto* session = new RelaySession(
         view, [this] { return SessionCount(); }, FreeNumber(),
-        RelaySession::Options{options.serverPort, options.idleTimeoutMs}, this);
+        RelaySession::Options{options.serverPort, options.idleTimeoutMs, serverTls}, this);
     sessions.append(session);
     connect(session, &RelaySession::ServerConnectFailed, this, &Relay::ServerConnectFailed);
+    connect(session, &RelaySession::ServerTlsFailed, this, &Relay::ServerTlsFailed);
     connect(session, &RelaySession::Finished, this, [this, session] { SessionFinished(session); });
     TellConsoleClient();
     Q_EMIT SessionsChanged(SessionCount());

@@ -43,6 +43,12 @@ public:
     // Start-up's listening step; on failure the caller reports the reason and stops.
     SocketResult StartListening();
 
+    // TLS toward the mail server for the conversations from now on; plain APOP by default.
+    void SetServerTls(const ServerTlsSettings& settings) { serverTls = settings; }
+    void SetServerPort(quint16 port) { options.serverPort = port; }
+    quint16 ServerPort() const { return options.serverPort; }
+    SecurityMode ServerSecurityMode() const { return serverTls.policy.mode; }
+
     // The manual console talks to the most recent client's conversation: row 0 sends to its
     // server, row 1 to the client; CR LF is added. Without any client, row 0 opens a server
     // connection of its own.
@@ -67,6 +73,8 @@ public:
 Q_SIGNALS:
     // The connection to the mail server failed; reason as the system gave it.
     void ServerConnectFailed(const QString& reason);
+    // TLS to the mail server did not come about for a conversation; its client was told.
+    void ServerTlsFailed(const TlsFailure& failure);
     // The listener failed while running: no further client can connect.
     void ListenFailed(const QString& reason);
     // A conversation began or ended.
@@ -85,5 +93,6 @@ private:
     SocketEndpoint winsock2; // the listener
     SocketEndpoint noServer;
     RelayState noState;
+    ServerTlsSettings serverTls;
     QList<RelaySession*> sessions; // in the order they began
 };

@@ -26,6 +26,9 @@ RelaySession::RelaySession(RelayView& window, std::function<int()> clientsServed
     connect(&winsock2, &SocketEndpoint::ErrorEvent, this, &RelaySession::Winsock2_Error,
             Qt::QueuedConnection);
     connect(&winsock1, &SocketEndpoint::BytesWritten, this, &RelaySession::BalanceFlow);
+    connect(&winsock1, &SocketEndpoint::Encrypted, this, &RelaySession::Tls_Encrypted);
+    connect(&winsock1, &SocketEndpoint::TlsFailed, this, &RelaySession::Tls_Failed,
+            Qt::QueuedConnection);
     connect(&winsock2, &SocketEndpoint::BytesWritten, this, &RelaySession::BalanceFlow);
     connect(&winsock2, &SocketEndpoint::BytesWritten, this, &RelaySession::FinishClientIfDrained);
     for (SocketEndpoint* side : {&winsock1, &winsock2}) {
@@ -56,6 +59,7 @@ void RelaySession::ConnectServer() {
     conversation.Reset();
     winsock1.SetRemoteHost(view.Text1());
     winsock1.SetRemotePort(options.serverPort);
+    Tls_PrepareConnect(view.Text1());
     winsock1.Connect();
     BalanceFlow();
 }
@@ -170,7 +174,7 @@ void RelaySession::CheckIdle() {
 
 void RelaySession::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
     const QByteArray block = winsock1.GetData();
-    if (block.isEmpty()) {
+    if (block.isEmpty() || Tls_ServerBlock(block)) {
         return;
     }
     view.TraySetImage(PictureServerData);

@@ -3,6 +3,7 @@
 #include "platform/SocketEndpoint.h"
 #include "relay/Conversation.h"
 #include "relay/RelayState.h"
+#include "relay/RelayTls.h"
 #include "relay/SessionView.h"
 
 #include <QElapsedTimer>
@@ -23,6 +24,7 @@ public:
     struct Options {
         quint16 serverPort = 110;
         int idleTimeoutMs = 600 * 1000;
+        ServerTlsSettings tls; // plain APOP unless it says otherwise
     };
 
     // Above this many unsent bytes on one side, reading from the other side pauses.
@@ -54,6 +56,9 @@ public:
 
 Q_SIGNALS:
     void ServerConnectFailed(const QString& reason);
+    // TLS to the mail server did not come about (refused certificate, failed handshake, no
+    // STLS); the client was told and let go, nothing of its login was sent.
+    void ServerTlsFailed(const TlsFailure& failure);
     void Finished();
 
 private:
@@ -71,6 +76,13 @@ private:
     void FinishClient();
     void FinishClientIfDrained();
     void Apply(const RelayOutput& out);
+
+    // TLS steps, in RelayTls.cpp.
+    void Tls_PrepareConnect(const QString& host);
+    bool Tls_ServerBlock(const QByteArray& block); // true: the STLS exchange took it
+    void Tls_Encrypted();
+    void Tls_Failed(const QString& reason, const QSslCertificate& certificate);
+
     TaggingRulesSource TaggingRulesNow() const;
     void Touch();
     void CheckIdle();
@@ -80,6 +92,7 @@ private:
     int number;
     RelayState state;
     Conversation conversation;
+    TlsSession tls;
     SocketEndpoint winsock1;
     SocketEndpoint winsock2;
     bool hadClient = false;

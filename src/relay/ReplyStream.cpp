@@ -99,6 +99,8 @@ qsizetype ReplyStream::FeedHead(const QByteArray& block, qsizetype from, RelaySt
         return FeedCapa(block, from, out);
     case ReplyKind::Retr:
         return FeedRetr(block, from, rules, out);
+    case ReplyKind::LoginPair:
+        return FeedLoginPair(block, from, out);
     case ReplyKind::SingleLine:
     case ReplyKind::MultiLine:
     case ReplyKind::Local: // never at the head while bytes arrive
@@ -133,6 +135,21 @@ qsizetype ReplyStream::FeedGreeting(const QByteArray& block, qsizetype from, Rel
         FinishHead(out);
     }
     return taken.size();
+}
+
+qsizetype ReplyStream::FeedLoginPair(const QByteArray& block, qsizetype from, RelayOutput& out) {
+    if (!decided) {
+        loginReplies.Start();
+        decided = true;
+    }
+    const QByteArray data = block.sliced(from);
+    const LoginReplyPair::Result replies = loginReplies.Feed(data);
+    out.toClient.append(replies.toClient);
+    out.List1ForAppending().append(replies.consumed);
+    if (!loginReplies.Active()) {
+        FinishHead(out);
+    }
+    return data.size() - replies.rest.size();
 }
 
 qsizetype ReplyStream::FeedCapa(const QByteArray& block, qsizetype from, RelayOutput& out) {

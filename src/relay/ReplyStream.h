@@ -2,6 +2,7 @@
 
 #include "relay/RelayOutput.h"
 #include "relay/RelayState.h"
+#include "relay/TlsLogin.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -16,6 +17,7 @@ enum class ReplyKind : quint8 {
     Capa,       // as MultiLine, without the SASL and STLS capabilities
     Retr,       // as MultiLine, its beginning gathered for the blocked-charset tagging
     Local,      // no server reply: the relay's own answer, given in its turn
+    LoginPair,  // the replies to USER and PASS sent together inside TLS, given as one
 };
 
 // The server's side of one conversation, without sockets: replies are relayed as they come,
@@ -59,6 +61,7 @@ private:
     qsizetype FeedGreeting(const QByteArray& block, qsizetype from, RelayState& state,
                            RelayOutput& out);
     qsizetype FeedCapa(const QByteArray& block, qsizetype from, RelayOutput& out);
+    qsizetype FeedLoginPair(const QByteArray& block, qsizetype from, RelayOutput& out);
     qsizetype FeedRetr(const QByteArray& block, qsizetype from, const TaggingRulesSource& rules,
                        RelayOutput& out);
     qsizetype PassThrough(const QByteArray& block, qsizetype from, bool logged, RelayOutput& out);
@@ -82,15 +85,16 @@ private:
 
     // The reply at the head of the queue, so far.
     qsizetype seen = 0;
-    char first = 0;             // its first byte: "+" for a multi-line reply
-    char tail[5] = {};          // its last bytes, for an end that falls between two blocks
-    qsizetype tailSize = 0;     // how many of them there are
-    QByteArray held;            // greeting, an incomplete CAPA line, the gathered RETR start
-    bool decided = false;       // greeting, RETR: what is held is out, the rest passes
-    bool passingLine = false;   // CAPA: a line too long to hold passes as it comes
-    qsizetype headerStart = -1; // RETR: where the inspected header starts in `held`
-    qsizetype scanFrom = 0;     // RETR: start of the first line of `held` not yet scanned
-    qsizetype searchFrom = 0;   // RETR: where to look on for that line's CR LF
+    char first = 0;              // its first byte: "+" for a multi-line reply
+    char tail[5] = {};           // its last bytes, for an end that falls between two blocks
+    qsizetype tailSize = 0;      // how many of them there are
+    QByteArray held;             // greeting, an incomplete CAPA line, the gathered RETR start
+    bool decided = false;        // greeting, RETR: what is held is out, the rest passes
+    bool passingLine = false;    // CAPA: a line too long to hold passes as it comes
+    qsizetype headerStart = -1;  // RETR: where the inspected header starts in `held`
+    qsizetype scanFrom = 0;      // RETR: start of the first line of `held` not yet scanned
+    qsizetype searchFrom = 0;    // RETR: where to look on for that line's CR LF
+    LoginReplyPair loginReplies; // LoginPair
     bool charsetSeen = false;
     bool subjectSeen = false;
 };

@@ -2,6 +2,7 @@
 
 #include "QuorlinVersion.h"
 #include "settings/ClientLimits.h"
+#include "settings/ServerSecurity.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -72,9 +73,24 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("server"),
         QStringLiteral("Mail server host for this run (the saved setting is left as it is)."),
         QStringLiteral("host"));
-    const QCommandLineOption serverPortOption(QStringLiteral("server-port"),
-                                              QStringLiteral("Mail server port (default 110)."),
-                                              QStringLiteral("port"), QStringLiteral("110"));
+    const QCommandLineOption serverPortOption(
+        QStringLiteral("server-port"),
+        QStringLiteral("Mail server port (default 995 with --security tls, otherwise 110)."),
+        QStringLiteral("port"), QStringLiteral("110"));
+    const QCommandLineOption securityOption(
+        QStringLiteral("security"),
+        QStringLiteral("How to reach the mail server for this run: none (plain, APOP login), "
+                       "tls (TLS from the first byte) or starttls (STLS after the greeting)."),
+        QStringLiteral("none|tls|starttls"));
+    const QCommandLineOption caFileOption(
+        QStringLiteral("ca-file"),
+        QStringLiteral("PEM file of authorities trusted beside the system's, for this run."),
+        QStringLiteral("file"));
+    const QCommandLineOption trustFingerprintOption(
+        QStringLiteral("trust-fingerprint"),
+        QStringLiteral("Trust the mail server's certificate with this SHA-256 fingerprint "
+                       "(64 hex digits, colons allowed; may be repeated)."),
+        QStringLiteral("sha256"));
     const QCommandLineOption listenPortOption(
         QStringLiteral("listen-port"),
         QStringLiteral("Port the mail client connects to (default 110)."), QStringLiteral("port"),
@@ -100,7 +116,7 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("seconds"));
     parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
                        listenPortOption, listenAddressOption, configDirOption, maxClientsOption,
-                       idleTimeoutOption});
+                       idleTimeoutOption, securityOption, caFileOption, trustFingerprintOption});
 
     if (!parser.parse(arguments)) {
         QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
@@ -132,6 +148,28 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         return std::nullopt;
     }
     options.serverPort = *serverPort;
+    options.serverPortGiven = parser.isSet(serverPortOption);
+    if (parser.isSet(securityOption)) {
+        options.security = ParseSecurityMode(parser.value(securityOption));
+        if (!options.security) {
+            QTextStream(stderr) << "quorlin: --security needs none, tls or starttls, not \""
+                                << parser.value(securityOption) << "\".\n";
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(caFileOption)) {
+        options.caFile = parser.value(caFileOption);
+    }
+    for (const QString& text : parser.values(trustFingerprintOption)) {
+        const std::optional<QByteArray> fingerprint = ParseFingerprint(text);
+        if (!fingerprint) {
+            QTextStream(stderr) << "quorlin: --trust-fingerprint needs a SHA-256 fingerprint of "
+                                   "64 hex digits (colons allowed), not \""
+                                << text << "\".\n";
+            return std::nullopt;
+        }
+        options.trustFingerprints.append(*fingerprint);
+    }
     options.listenPort = *listenPort;
     if (parser.isSet(listenAddressOption)) {
         const QHostAddress address(parser.value(listenAddressOption));

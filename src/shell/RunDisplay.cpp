@@ -1,6 +1,7 @@
 #include "platform/ProgramFiles.h"
 #include "shell/AppOptions.h"
 #include "shell/Display.h"
+#include "shell/DisplayTls.h"
 #include "shell/ImageList1.h"
 
 #include <QApplication>
@@ -22,5 +23,6 @@ int RunDisplay(const AppOptions& options) {
     if (!display.Form_Load()) {
         return 1;
     }
+    InstallServerTls(display, options);
     return QApplication::exec();
 }

@@ -7,6 +7,7 @@
 #include "shell/HeadlessView.h"
 #include "shell/LogOutput.h"
 #include "shell/RelayOptions.h"
+#include "shell/ServerTlsSetup.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
@@ -46,6 +47,14 @@ int RunHeadless(const AppOptions& options) {
     LoadBlockedList(view);
 
     Relay relay(view, RelayOptionsFor(options));
+    const ServerTlsSetup tlsSetup = ResolveServerTls(options, LoadServerSecurity());
+    QString caProblem;
+    if (!ApplyServerTls(relay, tlsSetup, &caProblem)) {
+        QTextStream(stderr) << "quorlin: " << caProblem << "\n";
+        if (options.caFile) {
+            return 1;
+        }
+    }
     const SocketResult listening = relay.StartListening();
     if (!listening) {
         QTextStream(stderr) << "quorlin: "
@@ -59,12 +68,14 @@ int RunHeadless(const AppOptions& options) {
         problems.Append((QStringLiteral("quorlin: ") + message + QLatin1Char('\n')).toLocal8Bit());
     };
     QObject::connect(&relay, &Relay::ServerConnectFailed,
-                     [&view, &options, tell](const QString& why) {
+                     [&view, &relay, tell](const QString& why) {
                          tell(QStringLiteral("cannot connect to the mail server %1:%2: %3")
                                   .arg(view.Text1())
-                                  .arg(options.serverPort)
+                                  .arg(relay.ServerPort())
                                   .arg(why));
                      });
+    QObject::connect(&relay, &Relay::ServerTlsFailed,
+                     [tell](const TlsFailure& failure) { tell(TlsFailureReport(failure)); });
     QObject::connect(&relay, &Relay::ListenFailed, [&options, tell](const QString& why) {
         tell(ListenFailureMessage(options.listenPort, why));
         QCoreApplication::exit(1);
@@ -74,6 +85,6 @@ int RunHeadless(const AppOptions& options) {
                                 ? QStringLiteral("all addresses")
                                 : options.listenAddress.toString())
                         << " port " << relay.Winsock2().LocalPort() << ", mail server "
-                        << view.Text1() << ":" << options.serverPort << "\n";
+                        << ServerDescription(view.Text1(), tlsSetup) << "\n";
     return QCoreApplication::exec();
 }

@@ -26,7 +26,7 @@ debug_log_path = {log_path}
 instance_name = {instance}
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+{ssl_settings}
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
 auth_verbose = yes
@@ -50,8 +50,22 @@ service pop3-login {{
     address = 127.0.0.1
     port = {port}
   }}
+{pop3s_listener}
 }}
 """
+
+# With a certificate: STLS on the plain listener and implicit TLS on a second one.
+SSL_SETTINGS = """\
+ssl = yes
+ssl_cert = <{cert}
+ssl_key = <{key}"""
+
+POP3S_LISTENER = """\
+  inet_listener pop3s {{
+    address = 127.0.0.1
+    port = {port}
+    ssl = yes
+  }}"""
 
 
 class DovecotError(Exception):
@@ -61,9 +75,12 @@ class DovecotError(Exception):
 class PrivateDovecot:
     """Start with start(), stop with stop(); usable as a context manager."""
 
-    def __init__(self, user, password, messages, others=()):
+    def __init__(self, user, password, messages, others=(), tls=None):
         # messages: objects with .filename and .data, stored as they are in Maildir/new.
         # others: further accounts as (user, password, messages).
+        # tls: (certificate file, key file) to serve STLS and implicit TLS (on tls_port).
+        self.tls = tls
+        self.tls_port = None
         self.user = user
         self.password = password
         self.messages = messages
@@ -113,6 +130,8 @@ class PrivateDovecot:
         # Maildir.
         os.chmod(self.root, 0o711)
         self.port = net_util.free_port()
+        if self.tls:
+            self.tls_port = net_util.free_port()
         self._write_files()
         self._stderr = open(os.path.join(self.root, "dovecot.stderr"), "wb")
         # In the foreground, as our child: if this test is killed, the kernel stops Dovecot too.
@@ -225,7 +244,11 @@ class PrivateDovecot:
                 instance="quorlin-interop-%d" % self.port, user_settings=user_settings,
                 passwd_path=passwd_path, mail_uid=mail_uid, mail_gid=mail_gid,
                 home_root=home_root, auth_user=auth_user, port=self.port,
-                login_chroot=login_chroot, other_services=other_services))
+                login_chroot=login_chroot, other_services=other_services,
+                ssl_settings=(SSL_SETTINGS.format(cert=self.tls[0], key=self.tls[1])
+                              if self.tls else "ssl = no"),
+                pop3s_listener=(POP3S_LISTENER.format(port=self.tls_port)
+                                if self.tls else "")))
 
 
 def _exit_text(status):

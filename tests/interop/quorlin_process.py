@@ -3,6 +3,7 @@
 import os
 import signal
 import subprocess
+import time
 
 import net_util
 
@@ -12,7 +13,11 @@ class QuorlinError(Exception):
 
 
 class QuorlinProcess:
-    def __init__(self, binary, server_port, config_dir):
+    def __init__(self, binary, server_port, config_dir, extra_args=(), expect_greeting=True):
+        # extra_args: more options (--security ...); without expect_greeting, start() waits
+        # only for the start-up line, for a server Quorlin is expected to refuse.
+        self.extra_args = list(extra_args)
+        self.expect_greeting = expect_greeting
         self.binary = binary
         self.server_port = server_port
         self.config_dir = config_dir
@@ -33,7 +38,8 @@ class QuorlinProcess:
         self.port = net_util.free_port()
         command = [self.binary, "--headless", "--server", "127.0.0.1",
                    "--server-port", str(self.server_port), "--listen-port", str(self.port),
-                   "--listen-address", "127.0.0.1", "--config-dir", self.config_dir]
+                   "--listen-address", "127.0.0.1", "--config-dir", self.config_dir
+                   ] + self.extra_args
         self._log = open(self.log_path, "wb")
         env = dict(os.environ)
         env.pop("DISPLAY", None)
@@ -41,13 +47,25 @@ class QuorlinProcess:
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=self._log,
                                         stderr=subprocess.STDOUT, env=env,
                                         preexec_fn=net_util.die_with_parent)
-        if net_util.wait_for_greeting("127.0.0.1", self.port, timeout, self.running) is None:
+        if self.expect_greeting:
+            ready = net_util.wait_for_greeting("127.0.0.1", self.port, timeout, self.running)
+        else:
+            ready = self._wait_for_output(b"listening on", timeout)
+        if ready is None:
             status = self.process.poll()
             self.stop()
             how = "still running" if status is None else "exited with status %d" % status
             raise QuorlinError("quorlin (%s) relays no greeting on 127.0.0.1:%d\n"
                                "command: %s\n%s" % (how, self.port, " ".join(command),
                                                      self.log_tail()))
+
+    def _wait_for_output(self, text, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.running():
+            if text in self.log_bytes():
+                return text
+            time.sleep(0.05)
+        return None
 
     def running(self):
         return self.process is not None and self.process.poll() is None

@@ -1,0 +1,160 @@
+#include "platform/TlsTrust.h"
+
+#include <QCryptographicHash>
+
+namespace {
+
+constexpr qsizetype FingerprintBytes = 32;
+
+// Faults a pinned certificate stands in for: who issued it, and which name it carries.
+bool PinCanOverride(QSslError::SslError error) {
+    switch (error) {
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+    case QSslError::InvalidCaCertificate:
+    case QSslError::HostNameMismatch:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString Names(const QStringList& parts) {
+    return parts.join(QStringLiteral(", "));
+}
+
+QString DistinguishedName(const QSslCertificate& certificate, bool issuer) {
+    const auto info = [&](QSslCertificate::SubjectInfo field) {
+        return issuer ? certificate.issuerInfo(field) : certificate.subjectInfo(field);
+    };
+    QStringList parts;
+    const std::pair<const char*, QSslCertificate::SubjectInfo> fields[] = {
+        {"CN", QSslCertificate::CommonName},
+        {"O", QSslCertificate::Organization},
+        {"OU", QSslCertificate::OrganizationalUnitName},
+        {"C", QSslCertificate::CountryName},
+    };
+    for (const auto& [label, field] : fields) {
+        for (const QString& value : info(field)) {
+            parts.append(QStringLiteral("%1=%2").arg(QLatin1String(label), value));
+        }
+    }
+    return Names(parts);
+}
+
+} // namespace
+
+std::optional<QByteArray> ParseFingerprint(const QString& text) {
+    QByteArray hex;
+    for (const QChar c : text.trimmed()) {
+        if (c == QLatin1Char(':') || c == QLatin1Char(' ')) {
+            continue;
+        }
+        if (!c.isDigit() && !(c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))) {
+            return std::nullopt;
+        }
+        hex.append(c.toLatin1());
+    }
+    if (hex.size() != 2 * FingerprintBytes) {
+        return std::nullopt;
+    }
+    return QByteArray::fromHex(hex);
+}
+
+QString FormatFingerprint(const QByteArray& fingerprint) {
+    return QString::fromLatin1(fingerprint.toHex(':').toUpper());
+}
+
+QByteArray CertificateFingerprint(const QSslCertificate& certificate) {
+    return certificate.digest(QCryptographicHash::Sha256);
+}
+
+QString ShortReason(QSslError::SslError error) {
+    switch (error) {
+    case QSslError::CertificateExpired:
+        return QStringLiteral("the certificate has expired");
+    case QSslError::CertificateNotYetValid:
+        return QStringLiteral("the certificate is not valid yet");
+    case QSslError::HostNameMismatch:
+        return QStringLiteral("the certificate is for another host name");
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+        return QStringLiteral("the certificate is self-signed and not trusted");
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+    case QSslError::InvalidCaCertificate:
+        return QStringLiteral("the certificate is not from a trusted authority");
+    case QSslError::CertificateRevoked:
+        return QStringLiteral("the certificate has been revoked");
+    default:
+        return QSslError(error).errorString();
+    }
+}
+
+TrustDecision DecideTrust(const QList<QSslError>& errors, const QSslCertificate& leaf,
+                          const QList<QByteArray>& pinnedFingerprints) {
+    if (errors.isEmpty()) {
+        return {true, {}};
+    }
+    // Every fault in a few words, those a pin cannot mend first.
+    QStringList reasons;
+    bool pinCanMend = true;
+    for (const bool overridable : {false, true}) {
+        for (const QSslError& error : errors) {
+            if (PinCanOverride(error.error()) != overridable) {
+                continue;
+            }
+            pinCanMend = pinCanMend && overridable;
+            const QString reason = ShortReason(error.error());
+            if (!reasons.contains(reason)) {
+                reasons.append(reason);
+            }
+        }
+    }
+    const bool pinned = !leaf.isNull() && pinnedFingerprints.contains(CertificateFingerprint(leaf));
+    if (pinCanMend && pinned) {
+        return {true, {}};
+    }
+    if (pinCanMend && !pinnedFingerprints.isEmpty()) {
+        reasons.append(QStringLiteral("it is not the pinned one"));
+    }
+    return {false, reasons.join(QStringLiteral("; "))};
+}
+
+CertificateSummary Summarize(const QSslCertificate& certificate) {
+    CertificateSummary summary;
+    if (certificate.isNull()) {
+        return summary;
+    }
+    summary.isNull = false;
+    summary.subject = DistinguishedName(certificate, false);
+    summary.issuer = DistinguishedName(certificate, true);
+    summary.notBefore = certificate.effectiveDate().toUTC();
+    summary.notAfter = certificate.expiryDate().toUTC();
+    summary.fingerprint = FormatFingerprint(CertificateFingerprint(certificate));
+    return summary;
+}
+
+QString DescribeFailure(const TlsFailure& failure) {
+    QString text = QStringLiteral("TLS to the mail server %1:%2 failed: %3")
+                       .arg(failure.host)
+                       .arg(failure.port)
+                       .arg(failure.reason);
+    const CertificateSummary summary = Summarize(failure.certificate);
+    if (summary.isNull) {
+        return text;
+    }
+    const auto date = [](const QDateTime& when) {
+        return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
+    };
+    text += QStringLiteral("\n  subject: %1\n  issuer: %2\n  valid: %3 to %4\n  SHA-256: %5")
+                .arg(summary.subject, summary.issuer, date(summary.notBefore),
+                     date(summary.notAfter), summary.fingerprint);
+    return text;
+}

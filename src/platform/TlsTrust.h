@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QString>
+#include <optional>
+
+// How Quorlin reaches the mail server: plain TCP with APOP, TLS from the first byte, or plain
+// TCP turned into TLS with STLS right after the greeting.
+enum class SecurityMode { None, Tls, StartTls };
+
+// What the connection to the mail server trusts beyond the system's authorities: the
+// certificates of a CA file, and certificates pinned by their SHA-256 fingerprint (32 bytes).
+struct TlsPolicy {
+    SecurityMode mode = SecurityMode::None;
+    QList<QSslCertificate> extraAuthorities;
+    QList<QByteArray> pinnedFingerprints;
+};
+
+// A SHA-256 fingerprint as a person writes it: 64 hex digits, in either case, with or without
+// colons or spaces between the bytes. Gives the 32 bytes, or nullopt for anything else.
+std::optional<QByteArray> ParseFingerprint(const QString& text);
+
+// The 32 bytes as upper-case hex pairs joined by colons, the way openssl prints them.
+QString FormatFingerprint(const QByteArray& fingerprint);
+
+QByteArray CertificateFingerprint(const QSslCertificate& certificate);
+
+// The verdict on a certificate the handshake found fault with. A pinned certificate stands in
+// for the authority and host name checks, but not for its validity period: a pinned
+// certificate that has expired is refused like any other.
+struct TrustDecision {
+    bool accepted = false;
+    QString reason; // in a few words, when refused
+};
+TrustDecision DecideTrust(const QList<QSslError>& errors, const QSslCertificate& leaf,
+                          const QList<QByteArray>& pinnedFingerprints);
+
+// The few words a user gets for a certificate fault.
+QString ShortReason(QSslError::SslError error);
+
+// What the user is shown about a certificate that was refused.
+struct CertificateSummary {
+    QString subject;
+    QString issuer;
+    QDateTime notBefore;
+    QDateTime notAfter;
+    QString fingerprint; // formatted
+    bool isNull = true;
+};
+CertificateSummary Summarize(const QSslCertificate& certificate);
+
+// Why the TLS connection to the mail server did not come about, with the certificate the
+// server showed (null when none came, for instance a server that refused STLS).
+struct TlsFailure {
+    QString host;
+    quint16 port = 0;
+    QString reason;
+    QSslCertificate certificate;
+};
+
+// Several lines for a log: the reason, then subject, issuer, validity and fingerprint.
+QString DescribeFailure(const TlsFailure& failure);

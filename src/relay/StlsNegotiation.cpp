@@ -1,0 +1,99 @@
+#include "relay/StlsNegotiation.h"
+
+namespace {
+
+bool IsOk(const QByteArray& line) {
+    return line.startsWith("+OK");
+}
+
+// A capability line names its keyword first, in any letter case.
+bool NamesStls(const QByteArray& line) {
+    const qsizetype space = line.indexOf(' ');
+    return (space < 0 ? line : line.left(space)).trimmed().toUpper() == "STLS";
+}
+
+} // namespace
+
+StlsNegotiation::Action StlsNegotiation::Feed(const QByteArray& block) {
+    Action action;
+    if (phase == Phase::Done) {
+        return action;
+    }
+    pending += block;
+    qsizetype start = 0;
+    while (action.step == Step::Wait) {
+        const qsizetype end = pending.indexOf("\r\n", start);
+        if (end < 0) {
+            break;
+        }
+        const QByteArray line = pending.mid(start, end - start);
+        start = end + 2;
+        action.serverLines.append(line);
+        HandleLine(line, action);
+    }
+    pending.remove(0, start);
+    if (action.step == Step::StartTls && !pending.isEmpty()) {
+        // Bytes behind the "+OK" were sent before TLS yet would be read as if they came
+        // through it: someone in the middle may have put them there. They are logged, not used.
+        action.step = Step::Refused;
+        action.reason = QStringLiteral("the mail server sent data right after STLS");
+        for (qsizetype end; (end = pending.indexOf("\r\n")) >= 0; pending.remove(0, end + 2)) {
+            action.serverLines.append(pending.left(end));
+        }
+    }
+    if (action.step == Step::StartTls || action.step == Step::Refused) {
+        phase = Phase::Done;
+        pending.clear();
+    }
+    return action;
+}
+
+void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
+    switch (phase) {
+    case Phase::Greeting:
+        if (!IsOk(line)) {
+            action.step = Step::Refused;
+            action.reason = QStringLiteral("the mail server refused the connection");
+            return;
+        }
+        greeting = line + "\r\n";
+        phase = Phase::CapaStatus;
+        action.step = Step::SendToServer;
+        action.bytes = CapaCommand;
+        return;
+    case Phase::CapaStatus:
+        if (IsOk(line)) {
+            phase = Phase::CapaLines;
+            return;
+        }
+        // A server without CAPA may still know STLS; its answer decides.
+        phase = Phase::StlsReply;
+        action.step = Step::SendToServer;
+        action.bytes = StlsCommand;
+        return;
+    case Phase::CapaLines:
+        if (line == ".") {
+            if (!stlsOffered) {
+                action.step = Step::Refused;
+                action.reason = QStringLiteral("the mail server does not offer STLS");
+                return;
+            }
+            phase = Phase::StlsReply;
+            action.step = Step::SendToServer;
+            action.bytes = StlsCommand;
+            return;
+        }
+        stlsOffered = stlsOffered || NamesStls(line);
+        return;
+    case Phase::StlsReply:
+        if (IsOk(line)) {
+            action.step = Step::StartTls;
+        } else {
+            action.step = Step::Refused;
+            action.reason = QStringLiteral("the mail server refused STLS");
+        }
+        return;
+    case Phase::Done:
+        return;
+    }
+}

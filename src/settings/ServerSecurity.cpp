@@ -1,0 +1,151 @@
+#include "settings/ServerSecurity.h"
+
+#include "settings/OptionsFile.h"
+
+#include <QFile>
+
+namespace {
+
+const QString ServerGroup = QStringLiteral("Server");
+const QString SecurityKey = QStringLiteral("Security");
+const QString PortKey = QStringLiteral("Port");
+const QString CaFileKey = QStringLiteral("CaFile");
+const QString TrustedGroup = QStringLiteral("TrustedCertificates");
+
+constexpr quint16 PlainPort = 110;
+constexpr quint16 ImplicitTlsPort = 995;
+
+QString HostKey(const QString& host) {
+    return host.trimmed().toLower();
+}
+
+bool Synced(QSettings& file, QString* why) {
+    file.sync();
+    if (file.status() == QSettings::NoError) {
+        return true;
+    }
+    if (why) {
+        *why = QStringLiteral("cannot write %1").arg(file.fileName());
+    }
+    return false;
+}
+
+} // namespace
+
+quint16 ServerSecurity::EffectivePort() const {
+    return port.value_or(DefaultServerPort(mode));
+}
+
+QString SecurityModeName(SecurityMode mode) {
+    switch (mode) {
+    case SecurityMode::Tls:
+        return QStringLiteral("tls");
+    case SecurityMode::StartTls:
+        return QStringLiteral("starttls");
+    case SecurityMode::None:
+        break;
+    }
+    return QStringLiteral("none");
+}
+
+std::optional<SecurityMode> ParseSecurityMode(const QString& text) {
+    for (SecurityMode mode : {SecurityMode::None, SecurityMode::Tls, SecurityMode::StartTls}) {
+        if (text.trimmed().compare(SecurityModeName(mode), Qt::CaseInsensitive) == 0) {
+            return mode;
+        }
+    }
+    return std::nullopt;
+}
+
+quint16 DefaultServerPort(SecurityMode mode) {
+    return mode == SecurityMode::Tls ? ImplicitTlsPort : PlainPort;
+}
+
+QString SecurityModeDescription(SecurityMode mode) {
+    switch (mode) {
+    case SecurityMode::Tls:
+        return QStringLiteral("TLS");
+    case SecurityMode::StartTls:
+        return QStringLiteral("STLS");
+    case SecurityMode::None:
+        break;
+    }
+    return QStringLiteral("plain, APOP");
+}
+
+ServerSecurity LoadServerSecurity() {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(ServerGroup);
+    ServerSecurity security;
+    // An unknown word keeps the plain default rather than guessing at a mode.
+    security.mode =
+        ParseSecurityMode(file->value(SecurityKey).toString()).value_or(SecurityMode::None);
+    bool ok = false;
+    const uint port = file->value(PortKey).toUInt(&ok);
+    if (ok && port > 0 && port <= 65535) {
+        security.port = static_cast<quint16>(port);
+    }
+    security.caFile = file->value(CaFileKey).toString();
+    return security;
+}
+
+bool SaveServerSecurity(const ServerSecurity& security, QString* why) {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(ServerGroup);
+    file->setValue(SecurityKey, SecurityModeName(security.mode));
+    if (security.port) {
+        file->setValue(PortKey, *security.port);
+    } else {
+        file->remove(PortKey);
+    }
+    if (security.caFile.isEmpty()) {
+        file->remove(CaFileKey);
+    } else {
+        file->setValue(CaFileKey, security.caFile);
+    }
+    file->endGroup();
+    return Synced(*file, why);
+}
+
+QList<QByteArray> LoadTrustedFingerprints(const QString& host) {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(TrustedGroup);
+    QList<QByteArray> fingerprints;
+    for (const QString& text : file->value(HostKey(host)).toStringList()) {
+        if (const auto parsed = ParseFingerprint(text)) {
+            fingerprints.append(*parsed);
+        }
+    }
+    return fingerprints;
+}
+
+bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint, QString* why) {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(TrustedGroup);
+    QStringList listed = file->value(HostKey(host)).toStringList();
+    const QString formatted = FormatFingerprint(fingerprint);
+    if (!listed.contains(formatted)) {
+        listed.append(formatted);
+    }
+    file->setValue(HostKey(host), listed);
+    file->endGroup();
+    return Synced(*file, why);
+}
+
+std::optional<QList<QSslCertificate>> LoadCaFile(const QString& path, QString* why) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("cannot read the CA file %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray data = file.readAll();
+    QList<QSslCertificate> certificates = QSslCertificate::fromData(data, QSsl::Pem);
+    if (certificates.isEmpty()) {
+        certificates = QSslCertificate::fromData(data, QSsl::Der);
+    }
+    if (certificates.isEmpty()) {
+        *why = QStringLiteral("the CA file %1 holds no certificate").arg(path);
+        return std::nullopt;
+    }
+    return certificates;
+}

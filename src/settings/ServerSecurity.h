@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/TlsTrust.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// How to reach the mail server, kept in section [Server] of the options file:
+//   Security=none|tls|starttls   (none, the default, is plain TCP with an APOP login)
+//   Port=995                     (missing: 995 for tls, 110 otherwise)
+//   CaFile=/path/to/ca.pem       (authorities trusted beside the system's)
+// and the certificates the user trusts per server, in section [TrustedCertificates], one key
+// per host (in lower case) listing SHA-256 fingerprints, e.g.
+//   mail.example.com=AB:CD:..., 01:23:...
+// A missing file or key is the plain behaviour of a one-line Quorlin.ini.
+struct ServerSecurity {
+    SecurityMode mode = SecurityMode::None;
+    std::optional<quint16> port;
+    QString caFile;
+
+    quint16 EffectivePort() const;
+};
+
+QString SecurityModeName(SecurityMode mode); // "none", "tls", "starttls"
+std::optional<SecurityMode> ParseSecurityMode(const QString& text);
+quint16 DefaultServerPort(SecurityMode mode);
+
+// For the start-up line and the window: what the mode means in a few words.
+QString SecurityModeDescription(SecurityMode mode);
+
+ServerSecurity LoadServerSecurity();
+// False with the reason when the file could not be written.
+bool SaveServerSecurity(const ServerSecurity& security, QString* why = nullptr);
+
+QList<QByteArray> LoadTrustedFingerprints(const QString& host);
+bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint,
+                           QString* why = nullptr);
+
+// The certificates of a PEM (or DER) file; nullopt with the reason when none can be read.
+std::optional<QList<QSslCertificate>> LoadCaFile(const QString& path, QString* why);

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "settings/ServerSecurity.h"
+
+#include <QGroupBox>
+
+class QComboBox;
+class QLineEdit;
+class QSpinBox;
+class Relay;
+
+// The mail server's connection settings for a settings dialog: how to reach it (plain with
+// APOP, SSL/TLS, STARTTLS), the port, and a CA file. Changing the mode moves a port still at
+// the old mode's default to the new one's.
+class ServerSecurityBox : public QGroupBox {
+    Q_OBJECT
+
+public:
+    explicit ServerSecurityBox(QWidget* parent = nullptr);
+
+    void SetValue(const ServerSecurity& security);
+    ServerSecurity Value() const;
+
+    // Saves to the options file and gives the relay the new settings for its next connection;
+    // fingerprints given on the command line stay trusted. False with the reason on failure.
+    bool SaveAndApply(Relay& relay, const QList<QByteArray>& runFingerprints, QString* why);
+
+    QComboBox* ModeBox() const { return mode; }
+    QSpinBox* PortBox() const { return port; }
+    QLineEdit* CaFileBox() const { return caFile; }
+
+private:
+    void ModeChanged();
+
+    QComboBox* mode = nullptr;
+    QSpinBox* port = nullptr;
+    QLineEdit* caFile = nullptr;
+    SecurityMode shownMode = SecurityMode::None;
+};
+
+// The window caption's note of the mode: empty for plain, " [TLS]" or " [STLS]" otherwise.
+QString SecurityCaptionSuffix(SecurityMode mode);
