@@ -11,6 +11,9 @@ struct AppOptions {
     quint16 serverPort = 110;
     quint16 listenPort = 110;
     QHostAddress listenAddress = QHostAddress::Any;
+    // Given on the command line: they override the saved listen setting for this run.
+    bool listenPortGiven = false;
+    bool listenAddressGiven = false;
     std::optional<QString> configDir;
 };
 

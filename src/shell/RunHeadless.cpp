@@ -5,6 +5,7 @@
 #include "settings/ServerSetting.h"
 #include "shell/AppOptions.h"
 #include "shell/HeadlessView.h"
+#include "shell/SavedOptions.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
@@ -28,19 +29,23 @@ QString NoServerMessage() {
 
 } // namespace
 
-int RunHeadless(const AppOptions& options) {
+int RunHeadless(const AppOptions& commandLine) {
     static char logBuffer[1 << 16];
     std::setvbuf(stdout, logBuffer, _IOFBF, sizeof logBuffer);
 
-    if (options.configDir) {
-        SetProgramDirectory(*options.configDir);
+    if (commandLine.configDir) {
+        SetProgramDirectory(*commandLine.configDir);
     }
+    AppOptions options = commandLine;
+    ApplySavedListenSetting(options);
     HeadlessView view;
     if (options.server) {
         view.SetText1(*options.server);
     } else if (ServerSettingExists() || HeadlessView::CanAsk()) {
         LoadServerSetting(view);
-    } else {
+    }
+    // No file even after the question (no terminal to ask on, or the question left unanswered).
+    if (!options.server && !ServerSettingExists()) {
         QTextStream(stderr) << NoServerMessage() << "\n";
         return 1;
     }

@@ -86,12 +86,18 @@ private Q_SLOTS:
         QTest::newRow("port too big") << QStringList{"--headless", "--server-port", "70000"};
         QTest::newRow("not an address") << QStringList{"--headless", "--listen-address", "x.y"};
         QTest::newRow("unknown option") << QStringList{"--headless", "--bogus"};
+        // A forgotten value must not swallow the next option (it once built a window on an
+        // application object without one).
+        QTest::newRow("host forgotten") << QStringList{"--server", "--headless"};
+        QTest::newRow("host forgotten, window") << QStringList{"--server", "--listen-port", "1"};
+        QTest::newRow("host missing at the end") << QStringList{"--headless", "--server"};
+        QTest::newRow("folder forgotten") << QStringList{"--config-dir", "--headless"};
     }
     void badOptionsAreRefused() {
         QFETCH(QStringList, arguments);
         const Finished run = Run(arguments);
         QCOMPARE(run.exitCode, 2);
-        QVERIFY(!run.err.isEmpty());
+        QVERIFY2(run.err.startsWith("quorlin: "), run.err.constData());
     }
 
     void noServerAndNoTerminalStopsWithoutCreatingAFile() {
@@ -129,6 +135,37 @@ private Q_SLOTS:
         const QByteArray err = process.readAllStandardError();
         QVERIFY2(err.contains(QDir(home.path()).filePath(".config/Quorlin/Quorlin.ini").toUtf8()),
                  err.constData());
+    }
+
+    // The saved listen setting is used, and the command line overrides it for one run.
+    void savedListenPortAndItsOverride_data() {
+        QTest::addColumn<bool>("override");
+        QTest::newRow("saved") << false;
+        QTest::newRow("command line") << true;
+    }
+    void savedListenPortAndItsOverride() {
+        QFETCH(bool, override);
+        QTemporaryDir folder;
+        const quint16 saved = FreeLoopbackPort();
+        const quint16 given = FreeLoopbackPort();
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[Listen]\nPort=" + QByteArray::number(saved) + "\nAddress=127.0.0.1\n");
+        options.close();
+        QStringList arguments{"--headless", "--server", "127.0.0.1", "--config-dir", folder.path()};
+        if (override) {
+            arguments << "--listen-port" << QString::number(given);
+        }
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), arguments);
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+        QVERIFY2(err.contains("listening on 127.0.0.1 port " +
+                              QByteArray::number(override ? given : saved)),
+                 err.constData());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
     }
 
     void busyPortIsReported() {
