@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextStream>
+#include <QWindow>
 #include <memory>
 #ifndef QT_NO_SESSIONMANAGER
 #include <QSessionManager>
@@ -346,22 +347,42 @@ int Display::Check1Value() const {
 // A mail check: the window comes up on top, out of the minimised state too, but the keyboard
 // stays where the user is typing; a stray Enter in the server box would save whatever was typed.
 void Display::ShowWindow() {
-    setAttribute(Qt::WA_ShowWithoutActivating, true);
+    ShowWithoutActivating(true);
     Reveal();
 }
 
 void Display::ShowFromUser() {
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    ShowWithoutActivating(false);
     Reveal();
+    raise();
     activateWindow();
+}
+
+// The attribute reaches the window system only when the native window is made; on X11 the
+// window's property is what sets its user time to 0 at the next map, which tells the window
+// manager not to give it the keyboard.
+void Display::ShowWithoutActivating(bool on) {
+    setAttribute(Qt::WA_ShowWithoutActivating, on);
+    if (QWindow* native = windowHandle()) {
+        native->setProperty("_q_showWithoutActivating", on);
+    }
 }
 
 void Display::Reveal() {
     if (isMinimized()) {
+        // Window managers give the keyboard to a window they bring back from the minimised
+        // state. Withdrawn, and with a native window made afresh (leaving the minimised state
+        // maps the old one at once, before it can say that it wants no keyboard), it comes up
+        // as a new window does.
+        if (testAttribute(Qt::WA_ShowWithoutActivating)) {
+            hide();
+            destroy();
+        }
         setWindowState(windowState() & ~Qt::WindowMinimized);
     }
+    // Not raised: the window stays on top anyway, and some window managers answer a raise
+    // with the keyboard.
     show();
-    raise();
 }
 
 void Display::HideWindow() {

@@ -108,6 +108,7 @@ private:
     void ReportServerFailure(const QString& reason);
     void ReportListenFailure(const QString& reason);
     void Reveal();
+    void ShowWithoutActivating(bool on);
     void EndProgram(int status);
     void ReleaseSessionResources();
 
