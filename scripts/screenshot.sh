@@ -8,7 +8,7 @@
 #
 # Usage: scripts/screenshot.sh [build-dir] [output.png]
 # Needs xvfb, xauth, imagemagick, python3 and a Japanese font (fonts-ipafont-gothic); all are in
-# scripts/install-deps.
+# scripts/install-deps --tests.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
