@@ -218,7 +218,8 @@ private Q_SLOTS:
         QCOMPARE(shownPort, 1110);
     }
 
-    // A settings file that cannot be written is told, and the dialog stays for another try.
+    // A settings file that cannot be written is told in the window: the dialog stays for
+    // another try; the server box's 登録 says so too.
     void settingsWriteFailureIsTold() {
         ConfigFolder folder;
         Shell::Display display(TestOptions(), true);
@@ -232,6 +233,14 @@ private Q_SLOTS:
         QVERIFY(!display.OpenSettings());
         QCOMPARE(steps.seen, 3); // the dialog, the message, the dialog again (closed)
         QVERIFY2(told.contains(QStringLiteral("書き込めませんでした")), qPrintable(told));
+
+        told.clear();
+        ModalAnswerer answerer([&told](QWidget* box) {
+            told = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->accept();
+        });
+        Control<QPushButton>(display, "Command2")->click();
+        QVERIFY2(told.contains(QStringLiteral("Quorlin.ini")), qPrintable(told));
     }
 
     // A port that cannot be listened on: the message offers the settings, and a new port
