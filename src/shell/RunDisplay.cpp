@@ -23,7 +23,6 @@ int RunDisplay(const AppOptions& commandLine) {
     QGuiApplication::setDesktopFileName(QStringLiteral("quorlin"));
 
     AppOptions options = commandLine;
-    ApplySavedListenSetting(options);
     for (;;) {
         Shell::Display display(options);
         // exit rather than quit: quit would first ask the window to close, which it refuses.
@@ -38,6 +37,6 @@ int RunDisplay(const AppOptions& commandLine) {
         // The user has just chosen where to listen: that choice wins over the command line.
         options.listenPortGiven = false;
         options.listenAddressGiven = false;
-        ApplySavedListenSetting(options);
+        options = WithSavedListenSetting(options);
     }
 }

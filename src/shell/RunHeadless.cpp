@@ -5,7 +5,6 @@
 #include "settings/ServerSetting.h"
 #include "shell/AppOptions.h"
 #include "shell/HeadlessView.h"
-#include "shell/SavedOptions.h"
 #include "shell/StartupMessages.h"
 
 #include <QCoreApplication>
@@ -29,15 +28,13 @@ QString NoServerMessage() {
 
 } // namespace
 
-int RunHeadless(const AppOptions& commandLine) {
+int RunHeadless(const AppOptions& options) {
     static char logBuffer[1 << 16];
     std::setvbuf(stdout, logBuffer, _IOFBF, sizeof logBuffer);
 
-    if (commandLine.configDir) {
-        SetProgramDirectory(*commandLine.configDir);
+    if (options.configDir) {
+        SetProgramDirectory(*options.configDir);
     }
-    AppOptions options = commandLine;
-    ApplySavedListenSetting(options);
     HeadlessView view;
     if (options.server) {
         view.SetText1(*options.server);

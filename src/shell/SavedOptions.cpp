@@ -1,8 +1,12 @@
 #include "shell/SavedOptions.h"
 
+#include "platform/ProgramFiles.h"
 #include "settings/ListenSetting.h"
 
-void ApplySavedListenSetting(AppOptions& options) {
+AppOptions WithSavedListenSetting(AppOptions options) {
+    if (options.configDir) {
+        SetProgramDirectory(*options.configDir);
+    }
     const ListenSetting saved = LoadListenSetting();
     if (!options.listenPortGiven) {
         options.listenPort = saved.port;
@@ -10,4 +14,5 @@ void ApplySavedListenSetting(AppOptions& options) {
     if (!options.listenAddressGiven) {
         options.listenAddress = saved.address;
     }
+    return options;
 }

@@ -2,6 +2,7 @@
 
 #include "shell/AppOptions.h"
 
-// Fills the listening port and address from the saved listen setting, except where the command
-// line gave them for this run. Reads the settings folder, so it comes after --config-dir.
-void ApplySavedListenSetting(AppOptions& options);
+// The options of this run with the listening port and address from the saved listen setting,
+// except where the command line gave them. Reads the settings folder (--config-dir, or the
+// program's), so it needs the application object.
+AppOptions WithSavedListenSetting(AppOptions options);

@@ -1,5 +1,6 @@
 #include "shell/AppOptions.h"
 #include "shell/CommandLine.h"
+#include "shell/SavedOptions.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,8 +20,8 @@ int main(int argc, char** argv) {
     }
     if (options->headless) {
         QCoreApplication app(argc, argv);
-        return RunHeadless(*options);
+        return RunHeadless(WithSavedListenSetting(*options));
     }
     QApplication app(argc, argv);
-    return RunDisplay(*options);
+    return RunDisplay(WithSavedListenSetting(*options));
 }
