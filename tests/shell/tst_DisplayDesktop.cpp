@@ -225,14 +225,16 @@ private Q_SLOTS:
         Shell::Display display(TestOptions(), true);
         SetProgramDirectory(UnwritableFolder(folder.Path(QString())));
         QString told;
-        ModalSteps steps({[](QWidget* dialog) { ClickLater(OkButton(dialog)); },
-                          [&told](QWidget* box) {
-                              told = qobject_cast<QMessageBox*>(box)->text();
-                              qobject_cast<QMessageBox*>(box)->accept();
-                          }});
-        QVERIFY(!display.OpenSettings());
-        QCOMPARE(steps.seen, 3); // the dialog, the message, the dialog again (closed)
-        QVERIFY2(told.contains(QStringLiteral("書き込めませんでした")), qPrintable(told));
+        {
+            ModalSteps steps({[](QWidget* dialog) { ClickLater(OkButton(dialog)); },
+                              [&told](QWidget* box) {
+                                  told = qobject_cast<QMessageBox*>(box)->text();
+                                  qobject_cast<QMessageBox*>(box)->accept();
+                              }});
+            QVERIFY(!display.OpenSettings());
+            QCOMPARE(steps.seen, 3); // the dialog, the message, the dialog again (closed)
+            QVERIFY2(told.contains(QStringLiteral("書き込めませんでした")), qPrintable(told));
+        }
 
         told.clear();
         ModalAnswerer answerer([&told](QWidget* box) {
