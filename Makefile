@@ -2,11 +2,18 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Where `make run` keeps the settings: the user's configuration folder, the one an installed
+# Quorlin uses too, and never the build folder, which `make clean` removes.
+CONFIG_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/Quorlin
+SETTINGS_FILES = Quorlin.ini Quorlin_BatList.ini Quorlin_Options.ini
 
-.PHONY: deps configure build run test bench fuzz screenshot clean
+.PHONY: deps test-deps configure build run test bench fuzz screenshot desktop-check clean
 
 deps:
 	./scripts/install-deps
+
+test-deps:
+	./scripts/install-deps --tests
 
 configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -14,25 +21,45 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	./$(BUILD)/quorlin $(ARGS)
+# Settings files left in the build folder by an earlier run move to CONFIG_DIR; one that would
+# overwrite a file there is kept beside it as NAME.from-build.
+define rescue_settings
+	@for f in $(SETTINGS_FILES); do \
+	    if [ -f "$(BUILD)/$$f" ]; then \
+	        mkdir -p "$(CONFIG_DIR)"; \
+	        target="$(CONFIG_DIR)/$$f"; \
+	        if [ -e "$$target" ]; then target="$$target.from-build"; fi; \
+	        mv "$(BUILD)/$$f" "$$target" && echo "Moved $(BUILD)/$$f to $$target"; \
+	    fi; \
+	done
+endef
 
-test: build
+run: build
+	$(rescue_settings)
+	mkdir -p "$(CONFIG_DIR)"
+	./$(BUILD)/quorlin --config-dir "$(CONFIG_DIR)" $(ARGS)
+
+test: test-deps build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # Each libFuzzer target runs FUZZ_SECONDS; the working corpus in fuzz/out carries over between runs.
 FUZZ_SECONDS ?= 600
 FUZZ_TARGETS ?= client_command tagging cp932
-fuzz: deps
+fuzz: test-deps
 	for target in $(FUZZ_TARGETS); do ./fuzz/build-and-run.sh $$target $(FUZZ_SECONDS) || exit 1; done
 
 # Benchmarks, side by side with their peers in one run; never part of `make test`.
-bench: build
+bench: test-deps build
 	./$(BUILD)/bench/digest/bench_digest
 	BUILD_DIR=$(BUILD) ./bench/relay/run.sh --all
 
-screenshot: build
+screenshot: test-deps build
 	./scripts/screenshot.sh $(BUILD)
 
+# The program on a virtual desktop with a window manager and a tray; also part of `make test`.
+desktop-check: test-deps build
+	./tests/shell/desktop_check.py $(BUILD)/quorlin
+
 clean:
+	$(rescue_settings)
 	rm -rf $(BUILD)

@@ -8,7 +8,7 @@
 #
 # Usage: scripts/screenshot.sh [build-dir] [output.png]
 # Needs xvfb, xauth, imagemagick, python3 and a Japanese font (fonts-ipafont-gothic); all are in
-# scripts/install-deps.
+# scripts/install-deps --tests.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,7 +18,7 @@ case "$output" in /*) ;; *) output="$PWD/$output" ;; esac
 binary="$build/quorlin"
 [ -x "$binary" ] || { echo "screenshot: no program at $binary; build first" >&2; exit 1; }
 for tool in xvfb-run import python3; do
-    command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing; run scripts/install-deps" >&2; exit 1; }
+    command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing; run scripts/install-deps --tests" >&2; exit 1; }
 done
 mkdir -p "$(dirname "$output")"
 

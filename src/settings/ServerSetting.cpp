@@ -42,9 +42,14 @@ bool LoadServerSetting(SettingsView& view) {
     const std::optional<QString> answer = view.InputBox(
         QStringLiteral("初めてですね！\r\n転送先のメールサーバーを入力してください。"),
         QStringLiteral("初期設定"), QString());
-    const QString host = answer.value_or(QString());
-    view.SetText1(host);
-    return WriteHost(view, host);
+    if (!answer) {
+        // Cancel leaves no file: an empty one would stop the question from coming back, and
+        // the window tells the user where to set the server instead.
+        view.SetText1(QString());
+        return true;
+    }
+    view.SetText1(*answer);
+    return WriteHost(view, *answer);
 }
 
 bool SaveServerSetting(SettingsView& view) {

@@ -12,8 +12,9 @@ QString ServerSettingPath();
 bool ServerSettingExists();
 
 // Start-up: fills Text1 with the first line of the file (a file of zero bytes gives an empty
-// host). When the file is missing, asks for the server through the view's input box (Cancel
-// counts as an empty answer), sets Text1 to the answer and writes it as the new file.
+// host). When the file is missing, asks for the server through the view's input box, sets Text1
+// to the answer and writes it as the new file; Cancel empties Text1 and writes nothing, so the
+// question comes again at the next start.
 // A file that cannot be read or written is reported through the view; Text1 then keeps what it
 // had, or the answer when only the writing failed. Returns false when something was reported.
 bool LoadServerSetting(SettingsView& view);

@@ -19,6 +19,9 @@ struct AppOptions {
     QList<QByteArray> trustFingerprints;  // --trust-fingerprint, for this run's server
     quint16 listenPort = 110;
     QHostAddress listenAddress = QHostAddress::Any;
+    // Given on the command line: they override the saved listen setting for this run.
+    bool listenPortGiven = false;
+    bool listenAddressGiven = false;
     std::optional<QString> configDir;
     std::optional<int> maxClients;         // --max-clients
     std::optional<int> idleTimeoutSeconds; // --idle-timeout

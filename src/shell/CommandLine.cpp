@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <cstring>
+#include <cstdlib>
 
 namespace {
 
@@ -46,16 +46,18 @@ std::optional<int> ParseCount(const QString& text, const QString& option, int mo
     return value;
 }
 
-} // namespace
-
-bool WantsHeadless(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0) {
-            return true;
-        }
+// An option whose value was forgotten takes the next option as its value
+// ("--server --headless"); no host, address or folder begins with two dashes.
+bool ValueIsAnOption(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    if (!parser.isSet(option) || !parser.value(option).startsWith(QStringLiteral("--"))) {
+        return false;
     }
-    return !HasDisplay();
+    QTextStream(stderr) << "quorlin: --" << option.names().constFirst() << " needs a value, not \""
+                        << parser.value(option) << "\"; see --help.\n";
+    return true;
 }
+
+} // namespace
 
 std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -93,11 +95,13 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("sha256"));
     const QCommandLineOption listenPortOption(
         QStringLiteral("listen-port"),
-        QStringLiteral("Port the mail client connects to (default 110)."), QStringLiteral("port"),
-        QStringLiteral("110"));
+        QStringLiteral("Port the mail client connects to, for this run (default: the saved "
+                       "setting, or 110)."),
+        QStringLiteral("port"), QStringLiteral("110"));
     const QCommandLineOption listenAddressOption(
         QStringLiteral("listen-address"),
-        QStringLiteral("Address to listen on (default: all addresses)."),
+        QStringLiteral("Address to listen on, for this run (default: the saved setting, or all "
+                       "addresses)."),
         QStringLiteral("address"));
     const QCommandLineOption configDirOption(
         QStringLiteral("config-dir"),
@@ -123,7 +127,11 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         return std::nullopt;
     }
     if (parser.isSet(helpOption)) {
-        parser.showHelp(0);
+        // Printed here rather than with showHelp, which needs the application object that
+        // this parse comes before.
+        QTextStream(stdout) << parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                         QStringLiteral("quorlin"));
+        std::exit(0);
     }
     if (parser.isSet(versionOption)) {
         QTextStream(stdout) << "Quorlin " << QUORLIN_VERSION_TEXT << "\n";
@@ -133,6 +141,12 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QTextStream(stderr) << "quorlin: unexpected argument \""
                             << parser.positionalArguments().first() << "\"; see --help.\n";
         return std::nullopt;
+    }
+
+    for (const QCommandLineOption& option : {serverOption, listenAddressOption, configDirOption}) {
+        if (ValueIsAnOption(parser, option)) {
+            return std::nullopt;
+        }
     }
 
     AppOptions options;
@@ -171,6 +185,7 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         options.trustFingerprints.append(*fingerprint);
     }
     options.listenPort = *listenPort;
+    options.listenPortGiven = parser.isSet(listenPortOption);
     if (parser.isSet(listenAddressOption)) {
         const QHostAddress address(parser.value(listenAddressOption));
         if (address.isNull()) {
@@ -179,6 +194,7 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
             return std::nullopt;
         }
         options.listenAddress = address;
+        options.listenAddressGiven = true;
     }
     if (parser.isSet(configDirOption)) {
         options.configDir = parser.value(configDirOption);

@@ -9,6 +9,7 @@
 #include "shell/LogListModel.h"
 #include "shell/Placement.h"
 #include "shell/RelayOptions.h"
+#include "shell/SettingsDialog.h"
 #include "shell/StartupMessages.h"
 #include "shell/Twips.h"
 #include "shell/VirtualKeys.h"
@@ -29,7 +30,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextStream>
+#include <QWindow>
+#include <memory>
 #ifndef QT_NO_SESSIONMANAGER
 #include <QSessionManager>
 #endif
@@ -123,6 +127,11 @@ void Display::BuildControls() {
                    QStringLiteral("Check1"), TwipsRect(60, 5340, 3735, 255));
     check1->setChecked(true);
 
+    // Beside the console frame, in the one free corner of the window.
+    command3 = Place(new QPushButton(SettingsDialog::Title, this), QStringLiteral("Command3"),
+                     TwipsRect(3975, 2880, 660, 375));
+    command3->setToolTip(QStringLiteral("待ち受けポートなどの設定"));
+
     for (QLabel* label : {label1, label2}) {
         FitCaption(label);
     }
@@ -132,14 +141,16 @@ void Display::BuildControls() {
     sysTray->setObjectName(QStringLiteral("SysTray"));
     fShow = sysTray->addAction(QStringLiteral("表示"));
     fShow->setObjectName(QStringLiteral("FShow"));
+    fSettings = sysTray->addAction(SettingsDialog::Title);
+    fSettings->setObjectName(QStringLiteral("FSettings"));
     fEnd = sysTray->addAction(QStringLiteral("終了"));
     fEnd->setObjectName(QStringLiteral("FEnd"));
 }
 
 // Labels and the frame take no focus; the rest follow in the order of the layout's tab numbers.
 void Display::SetTabOrder() {
-    const QList<QWidget*> order = {list1,    list2,       text1,    text2[0], command1[0],
-                                   text2[1], command1[1], command2, list3,    check1};
+    const QList<QWidget*> order = {list1,       list2,    text1, text2[0], command1[0], text2[1],
+                                   command1[1], command2, list3, check1,   command3};
     for (QWidget* control : order) {
         control->setFocusPolicy(Qt::StrongFocus);
     }
@@ -158,15 +169,32 @@ void Display::ConnectEvents() {
     list3->installEventFilter(this);
     connect(fShow, &QAction::triggered, this, &Display::FShow_Click);
     connect(fEnd, &QAction::triggered, this, &Display::FEnd_Click);
+    connect(fSettings, &QAction::triggered, this, &Display::OpenSettings);
+    connect(command3, &QPushButton::clicked, this, &Display::OpenSettings);
+    // The window's own context menu (a click of the right button on its background).
+    addAction(fSettings);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(&notify, &Notify_Module::ShowRequested, this, &Display::ShowFromUser);
+
+    // The logs follow the newest line, unless the user has scrolled up to read.
+    for (auto [view, model] : {std::pair{list1, list1Model}, std::pair{list2, list2Model}}) {
+        auto following = std::make_shared<bool>(true);
+        connect(model, &QAbstractItemModel::rowsAboutToBeInserted, view, [view, following] {
+            const QScrollBar* bar = view->verticalScrollBar();
+            *following = bar->value() == bar->maximum();
+        });
+        connect(model, &QAbstractItemModel::rowsInserted, view, [view, following] {
+            if (*following) {
+                view->scrollToBottom();
+            }
+        });
+    }
 
     connect(&relay, &Relay::ListenFailed, this, [this](const QString& why) {
-        ShowMessage(ListenFailureMessage(options.listenPort, why));
+        ShowMessage(ListenFailureWindowMessage(options.listenPort, why));
         EndProgram(1);
     });
-    connect(&relay, &Relay::ServerConnectFailed, this, [this](const QString& why) {
-        QTextStream(stderr) << "quorlin: cannot connect to the mail server " << Text1() << ":"
-                            << options.serverPort << ": " << why << "\n";
-    });
+    connect(&relay, &Relay::ServerConnectFailed, this, &Display::ReportServerFailure);
 
     // Refusing every close must not hold up the end of the user's session: once the session
     // manager has announced the end, closes go through, and the quit that follows closes the
@@ -202,18 +230,56 @@ bool Display::Form_Load() {
 
     const SocketResult listening = relay.StartListening();
     if (!listening) {
-        ShowMessage(ListenFailureMessage(options.listenPort, listening.error));
+        ReportListenFailure(listening.error);
         return false;
     }
     notify.TrayAdd(this, sysTray);
+
+    // Cancelled at the first-run question (or an empty saved host): the window stays up and
+    // says where the server goes, rather than hiding until the first mail check fails.
+    if (Text1().trimmed().isEmpty()) {
+        LogNote(NoServerSetMessage());
+        ShowFromUser();
+        text1->setFocus();
+    }
     return true;
 }
 
+// Right and bottom edges on those of the desktop's work area, so no panel covers the window.
 void Display::PlaceBottomRight() {
-    const QRect screen(
-        Win32_API_Module::GetScreenOrigin(),
-        QSize(Win32_API_Module::GetScreenWidth(), Win32_API_Module::GetScreenHeight()));
-    move(BottomRightPlacement(screen, frameGeometry().size()));
+    move(BottomRightPlacement(Win32_API_Module::GetWorkArea(), frameGeometry().size()));
+}
+
+void Display::ReportListenFailure(const QString& reason) {
+    QMessageBox box(QMessageBox::Warning, BaseCaption,
+                    ListenFailureWindowMessage(options.listenPort, reason), QMessageBox::NoButton,
+                    this);
+    QPushButton* settings = box.addButton(SettingsDialog::Title, QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("終了"), QMessageBox::RejectRole);
+    box.exec();
+    retryWanted = box.clickedButton() == settings && OpenSettings();
+}
+
+void Display::ReportServerFailure(const QString& reason) {
+    const QString message = ServerConnectFailureMessage(Text1(), options.serverPort, reason);
+    QTextStream(stderr) << "quorlin: cannot connect to the mail server " << Text1() << ":"
+                        << options.serverPort << ": " << reason << "\n";
+    LogNote(message);
+    // The window hides again once the mail client has been let go: the tray says it too.
+    notify.TrayMessage(BaseCaption, message);
+}
+
+void Display::LogNote(const QString& text) {
+    QByteArray lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        lines += TextToCp932(QStringLiteral("※ ") + line) + "\r\n";
+    }
+    list1Model->AddLines(lines);
+}
+
+bool Display::OpenSettings() {
+    SettingsDialog dialog(this);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 QString Display::Text1() const {
@@ -278,7 +344,44 @@ int Display::Check1Value() const {
     return 0;
 }
 
+// A mail check: the window comes up on top, out of the minimised state too, but the keyboard
+// stays where the user is typing; a stray Enter in the server box would save whatever was typed.
 void Display::ShowWindow() {
+    ShowWithoutActivating(true);
+    Reveal();
+}
+
+void Display::ShowFromUser() {
+    ShowWithoutActivating(false);
+    Reveal();
+    raise();
+    activateWindow();
+}
+
+// The attribute reaches the window system only when the native window is made; on X11 the
+// window's property is what sets its user time to 0 at the next map, which tells the window
+// manager not to give it the keyboard.
+void Display::ShowWithoutActivating(bool on) {
+    setAttribute(Qt::WA_ShowWithoutActivating, on);
+    if (QWindow* native = windowHandle()) {
+        native->setProperty("_q_showWithoutActivating", on);
+    }
+}
+
+void Display::Reveal() {
+    if (isMinimized()) {
+        // Window managers give the keyboard to a window they bring back from the minimised
+        // state. Withdrawn, and with a native window made afresh (leaving the minimised state
+        // maps the old one at once, before it can say that it wants no keyboard), it comes up
+        // as a new window does.
+        if (testAttribute(Qt::WA_ShowWithoutActivating)) {
+            hide();
+            destroy();
+        }
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    // Not raised: the window stays on top anyway, and some window managers answer a raise
+    // with the keyboard.
     show();
 }
 
@@ -359,7 +462,7 @@ void Display::List3_KeyDown(int keyCode) {
 
 void Display::FShow_Click() {
     TraySetImage(PictureOpenedFromMenu);
-    ShowWindow();
+    ShowFromUser();
 }
 
 void Display::FEnd_Click() {

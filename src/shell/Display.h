@@ -45,8 +45,10 @@ public:
                      QWidget* parent = nullptr);
     ~Display() override;
 
-    // The start-up sequence. False when listening failed; the user has been told why.
+    // The start-up sequence. False when listening failed; the user has been told why, and
+    // RetryWanted tells whether they changed the listen setting to start again with it.
     bool Form_Load();
+    bool RetryWanted() const { return retryWanted; }
 
     QString Text1() const override;
     void SetText1(const QString& text) override;
@@ -75,6 +77,12 @@ public:
     void List3_KeyDown(int keyCode);
     void FShow_Click();
     void FEnd_Click();
+    // The settings dialog, from the window's button, its context menu or the tray menu. True
+    // when the user saved.
+    bool OpenSettings();
+    // The window brought back by the user (tray double-click, 表示): restored from minimised,
+    // raised and given the keyboard, unlike ShowWindow for a mail check.
+    void ShowFromUser();
 
     Relay& RelayCore() { return relay; }
     Notify_Module& Tray() { return notify; }
@@ -96,6 +104,12 @@ private:
     void ConnectEvents();
     void PlaceBottomRight();
     void ShowMessage(const QString& text);
+    // A note of Quorlin's own in the server log, where the user looks for what went wrong.
+    void LogNote(const QString& text);
+    void ReportServerFailure(const QString& reason);
+    void ReportListenFailure(const QString& reason);
+    void Reveal();
+    void ShowWithoutActivating(bool on);
     void EndProgram(int status);
     void ReleaseSessionResources();
 
@@ -105,6 +119,7 @@ private:
 
     // Closes are no longer refused: the program or the session is ending.
     bool ending = false;
+    bool retryWanted = false;
 
     QLabel* label1 = nullptr;
     QLineEdit* text1 = nullptr;
@@ -119,8 +134,10 @@ private:
     QLabel* label2 = nullptr;
     QListWidget* list3 = nullptr;
     QCheckBox* check1 = nullptr;
+    QPushButton* command3 = nullptr;
     QMenu* sysTray = nullptr;
     QAction* fShow = nullptr;
+    QAction* fSettings = nullptr;
     QAction* fEnd = nullptr;
 };
 

@@ -14,8 +14,7 @@ Notify_Module::Notify_Module(bool systemTrayAvailable, QObject* parent)
 }
 
 void Notify_Module::TrayAdd(QWidget* trayWindow, QMenu* menu) {
-    window = trayWindow;
-    icon.setIcon(window->windowIcon());
+    icon.setIcon(trayWindow->windowIcon());
     icon.setToolTip(Tip);
     icon.setContextMenu(menu);
     picture = 1;
@@ -35,6 +34,13 @@ void Notify_Module::TrayRemove() {
     added = false;
 }
 
+void Notify_Module::TrayMessage(const QString& title, const QString& text) {
+    lastMessage = text;
+    if (trayAvailable && added) {
+        icon.showMessage(title, text, QSystemTrayIcon::Warning);
+    }
+}
+
 // The right button needs nothing here: the icon opens its context menu by itself.
 void Notify_Module::TrayMouse(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
@@ -42,9 +48,7 @@ void Notify_Module::TrayMouse(QSystemTrayIcon::ActivationReason reason) {
         QApplication::beep();
         break;
     case QSystemTrayIcon::DoubleClick:
-        if (window) {
-            window->show();
-        }
+        Q_EMIT ShowRequested();
         break;
     case QSystemTrayIcon::Context:
     case QSystemTrayIcon::MiddleClick:

@@ -16,10 +16,14 @@ public:
     explicit Notify_Module(bool systemTrayAvailable, QObject* parent = nullptr);
 
     // Puts the icon up with the window's own icon. From then on a click beeps, a double-click
-    // shows the window and the right button opens the menu.
+    // asks for the window (ShowRequested) and the right button opens the menu.
     void TrayAdd(QWidget* window, QMenu* menu);
     void TraySetImage(int picture);
     void TrayRemove();
+    // A passing message by the icon, for what the user should hear of while the window is
+    // hidden; nothing where there is no tray. The last one is kept for the record.
+    void TrayMessage(const QString& title, const QString& text);
+    const QString& LastMessage() const { return lastMessage; }
 
     bool SystemTrayAvailable() const { return trayAvailable; }
     // Between TrayAdd and TrayRemove.
@@ -30,12 +34,16 @@ public:
 
     static const QString Tip;
 
+Q_SIGNALS:
+    // The user double-clicked the icon.
+    void ShowRequested();
+
 private:
     void TrayMouse(QSystemTrayIcon::ActivationReason reason);
 
     QSystemTrayIcon icon;
-    QWidget* window = nullptr;
     bool trayAvailable;
     bool added = false;
     int picture = 0;
+    QString lastMessage;
 };

@@ -1,12 +1,11 @@
 #include "shell/Placement.h"
 
-#include "shell/Twips.h"
+#include <algorithm>
 
-QPoint BottomRightPlacement(const QRect& screen, const QSize& outerSize) {
-    const qint64 leftTwips =
-        qint64{screen.width()} * TwipsPerPixel - qint64{outerSize.width()} * TwipsPerPixel;
-    const qint64 topTwips = qint64{screen.height()} * TwipsPerPixel -
-                            qint64{outerSize.height()} * TwipsPerPixel - BottomMarginTwips;
-    return QPoint(static_cast<int>(screen.x() + TwipsToPixels(leftTwips)),
-                  static_cast<int>(screen.y() + TwipsToPixels(topTwips)));
+QPoint BottomRightPlacement(const QRect& workArea, const QSize& outerSize) {
+    // In 64 bits: the sum of a far-off screen origin and its size must not wrap.
+    const qint64 left = qint64{workArea.x()} + workArea.width() - outerSize.width();
+    const qint64 top = qint64{workArea.y()} + workArea.height() - outerSize.height();
+    return QPoint(static_cast<int>(std::max<qint64>(left, workArea.x())),
+                  static_cast<int>(std::max<qint64>(top, workArea.y())));
 }

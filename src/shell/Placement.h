@@ -4,11 +4,7 @@
 #include <QRect>
 #include <QSize>
 
-// How far the window's bottom edge stays above the bottom of the screen.
-inline constexpr int BottomMarginTwips = 400;
-
-// The outer top-left corner that puts a window of the given outer size with its right edge on
-// the right edge of the screen and its bottom edge BottomMarginTwips above the screen's bottom.
-// Worked in 64-bit twips, so no screen is too large; a window taller than the screen gets a
-// negative top, which is kept.
-QPoint BottomRightPlacement(const QRect& screen, const QSize& outerSize);
+// The outer top-left corner that puts a window of the given outer size with its right and
+// bottom edges on those of the work area (the screen less its panels and task bar). A window
+// larger than the work area keeps its top-left corner inside it, so its title bar stays in reach.
+QPoint BottomRightPlacement(const QRect& workArea, const QSize& outerSize);

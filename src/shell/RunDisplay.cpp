@@ -3,12 +3,19 @@
 #include "shell/Display.h"
 #include "shell/DisplayTls.h"
 #include "shell/ImageList1.h"
+#include "shell/QtTranslation.h"
+#include "shell/SavedOptions.h"
 
 #include <QApplication>
+#include <QTextStream>
 
-int RunDisplay(const AppOptions& options) {
-    if (options.configDir) {
-        SetProgramDirectory(*options.configDir);
+int RunDisplay(const AppOptions& commandLine) {
+    if (commandLine.configDir) {
+        SetProgramDirectory(*commandLine.configDir);
+    }
+    if (!LoadQtJapanese()) {
+        QTextStream(stderr) << "quorlin: Qt's Japanese translation is not installed "
+                               "(qt6-translations-l10n); dialog buttons stay English.\n";
     }
     // The window spends most of its life hidden, and a message box closing then is no reason
     // to stop: only the tray menu (or the session) ends the program.
@@ -16,13 +23,22 @@ int RunDisplay(const AppOptions& options) {
     QApplication::setWindowIcon(ImageList1::Picture(1));
     QGuiApplication::setDesktopFileName(QStringLiteral("quorlin"));
 
-    Shell::Display display(options);
-    // exit rather than quit: quit would first ask the window to close, which it refuses.
-    QObject::connect(&display, &Shell::Display::ProgramEnded, &display,
-                     [](int status) { QCoreApplication::exit(status); });
-    if (!display.Form_Load()) {
-        return 1;
+    AppOptions options = commandLine;
+    for (;;) {
+        Shell::Display display(options);
+        // exit rather than quit: quit would first ask the window to close, which it refuses.
+        QObject::connect(&display, &Shell::Display::ProgramEnded, &display,
+                         [](int status) { QCoreApplication::exit(status); });
+        if (display.Form_Load()) {
+            InstallServerTls(display, options);
+            return QApplication::exec();
+        }
+        if (!display.RetryWanted()) {
+            return 1;
+        }
+        // The user has just chosen where to listen: that choice wins over the command line.
+        options.listenPortGiven = false;
+        options.listenAddressGiven = false;
+        options = WithSavedListenSetting(options);
     }
-    InstallServerTls(display, options);
-    return QApplication::exec();
 }

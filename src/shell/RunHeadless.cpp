@@ -40,7 +40,9 @@ int RunHeadless(const AppOptions& options) {
         view.SetText1(*options.server);
     } else if (ServerSettingExists() || HeadlessView::CanAsk()) {
         LoadServerSetting(view);
-    } else {
+    }
+    // No file even after the question (no terminal to ask on, or the question left unanswered).
+    if (!options.server && !ServerSettingExists()) {
         QTextStream(stderr) << NoServerMessage() << "\n";
         return 1;
     }

@@ -3,5 +3,12 @@
 #include <QString>
 
 // The words the user gets when Quorlin cannot listen for the mail client: the port, the
-// system's reason and, for a privileged port, the two ways around it.
+// system's reason and, for a privileged port, the two ways around it. For standard error.
 QString ListenFailureMessage(quint16 port, const QString& reason);
+
+// The same for the window, in Japanese, pointing at the settings dialog instead of the option.
+QString ListenFailureWindowMessage(quint16 port, const QString& reason);
+
+// For the window: a mail server that could not be reached, and a mail server not set at all.
+QString ServerConnectFailureMessage(const QString& host, quint16 port, const QString& reason);
+QString NoServerSetMessage();

@@ -27,4 +27,9 @@ QPoint GetScreenOrigin() {
     return PrimaryScreenGeometry().topLeft();
 }
 
+QRect GetWorkArea() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
 } // namespace Win32_API_Module

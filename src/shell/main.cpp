@@ -1,24 +1,27 @@
 #include "shell/AppOptions.h"
 #include "shell/CommandLine.h"
+#include "shell/SavedOptions.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <memory>
 
 int main(int argc, char** argv) {
-    // The kind of application object decides whether a display is needed at all, so it is
-    // chosen before the options are parsed.
-    std::unique_ptr<QCoreApplication> app;
-    if (WantsHeadless(argc, argv)) {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QApplication>(argc, argv);
-    }
     QCoreApplication::setApplicationName(QStringLiteral("Quorlin"));
 
-    const std::optional<AppOptions> options = ParseCommandLine(QCoreApplication::arguments());
+    // Parsed before any application object exists, because the kind of object (with or without
+    // a display) follows from the options.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    const std::optional<AppOptions> options = ParseCommandLine(arguments);
     if (!options) {
         return 2;
     }
-    return options->headless ? RunHeadless(*options) : RunDisplay(*options);
+    if (options->headless) {
+        QCoreApplication app(argc, argv);
+        return RunHeadless(WithSavedListenSetting(*options));
+    }
+    QApplication app(argc, argv);
+    return RunDisplay(WithSavedListenSetting(*options));
 }

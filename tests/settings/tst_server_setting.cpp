@@ -37,7 +37,23 @@ private Q_SLOTS:
                                        << QByteArray("\x83\x81\x81\x5b\x83\x8b.jp\r\n");
         QTest::newRow("empty answer")
             << std::optional(QString()) << QString() << QByteArray("\r\n");
-        QTest::newRow("cancel") << std::optional<QString>() << QString() << QByteArray("\r\n");
+    }
+
+    // Cancel writes nothing, so the question comes again at the next start.
+    void cancelLeavesNoFile() {
+        FakeSettingsView view;
+        view.text1 = u"stale"_s;
+        view.answers = {std::nullopt};
+        QVERIFY(LoadServerSetting(view));
+        QCOMPARE(view.text1, QString());
+        QVERIFY(!QFile::exists(File()));
+        QVERIFY(view.errors.isEmpty());
+
+        FakeSettingsView nextRun;
+        nextRun.answers = {u"pop.example.jp"_s};
+        QVERIFY(LoadServerSetting(nextRun));
+        QCOMPARE(nextRun.questions.size(), 1);
+        QCOMPARE(ReadFileBytes(File()), QByteArray("pop.example.jp\r\n"));
     }
 
     void missingFileAsksAndKeepsTheAnswer() {

@@ -89,12 +89,18 @@ private Q_SLOTS:
         QTest::newRow("no clients") << QStringList{"--headless", "--max-clients", "0"};
         QTest::newRow("idle timeout not a number")
             << QStringList{"--headless", "--idle-timeout", "ten"};
+        // A forgotten value must not swallow the next option (it once built a window on an
+        // application object without one).
+        QTest::newRow("host forgotten") << QStringList{"--server", "--headless"};
+        QTest::newRow("host forgotten, window") << QStringList{"--server", "--listen-port", "1"};
+        QTest::newRow("host missing at the end") << QStringList{"--headless", "--server"};
+        QTest::newRow("folder forgotten") << QStringList{"--config-dir", "--headless"};
     }
     void badOptionsAreRefused() {
         QFETCH(QStringList, arguments);
         const Finished run = Run(arguments);
         QCOMPARE(run.exitCode, 2);
-        QVERIFY(!run.err.isEmpty());
+        QVERIFY2(run.err.startsWith("quorlin: "), run.err.constData());
     }
 
     void noServerAndNoTerminalStopsWithoutCreatingAFile() {
@@ -132,6 +138,37 @@ private Q_SLOTS:
         const QByteArray err = process.readAllStandardError();
         QVERIFY2(err.contains(QDir(home.path()).filePath(".config/Quorlin/Quorlin.ini").toUtf8()),
                  err.constData());
+    }
+
+    // The saved listen setting is used, and the command line overrides it for one run.
+    void savedListenPortAndItsOverride_data() {
+        QTest::addColumn<bool>("override");
+        QTest::newRow("saved") << false;
+        QTest::newRow("command line") << true;
+    }
+    void savedListenPortAndItsOverride() {
+        QFETCH(bool, override);
+        QTemporaryDir folder;
+        const quint16 saved = FreeLoopbackPort();
+        const quint16 given = FreeLoopbackPort();
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[Listen]\nPort=" + QByteArray::number(saved) + "\nAddress=127.0.0.1\n");
+        options.close();
+        QStringList arguments{"--headless", "--server", "127.0.0.1", "--config-dir", folder.path()};
+        if (override) {
+            arguments << "--listen-port" << QString::number(given);
+        }
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), arguments);
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+        QVERIFY2(err.contains("listening on 127.0.0.1 port " +
+                              QByteArray::number(override ? given : saved)),
+                 err.constData());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
     }
 
     void busyPortIsReported() {

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/ProgramFiles.h"
+
+#include <QHostAddress>
+
+// Where Quorlin waits for the mail client, kept in the options file under [Listen] as Port and
+// Address. An empty Address means every address of the machine.
+struct ListenSetting {
+    static constexpr quint16 DefaultPort = 110;
+
+    quint16 port = DefaultPort;
+    QHostAddress address = QHostAddress::Any;
+};
+
+// A missing file or key, or a value that is no port or no address, gives the default.
+ListenSetting LoadListenSetting();
+// Writes both keys; the result carries the file's path and the reason when it failed.
+FileResult SaveListenSetting(const ListenSetting& setting);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDialog>
+
+class QFormLayout;
+class QLineEdit;
+class QSpinBox;
+
+// The options beyond the server host, one row each in a form: where Quorlin waits for the mail
+// client, so far. Opens with the saved values and writes them when the user presses OK; a file
+// that cannot be written is reported and the dialog stays open.
+class SettingsDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    static const QString Title;
+
+    explicit SettingsDialog(QWidget* parent = nullptr);
+
+    // The rows, so that further options can add theirs.
+    QFormLayout* Form() const { return form; }
+
+    void accept() override;
+
+private:
+    QFormLayout* form = nullptr;
+    QSpinBox* listenPort = nullptr;
+    QLineEdit* listenAddress = nullptr;
+};

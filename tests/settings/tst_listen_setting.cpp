@@ -1,0 +1,75 @@
+#include "platform/ProgramFiles.h"
+#include "settings/ListenSetting.h"
+#include "support/FileBytes.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+// Where Quorlin listens, as kept in the options file: what a hand-edited file gives, and what a
+// save leaves there.
+class TestListenSetting : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QString File() const { return dir->filePath(QStringLiteral("Quorlin_Options.ini")); }
+
+private Q_SLOTS:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        SetProgramDirectory(dir->path());
+    }
+    void cleanup() { SetProgramDirectory(QString()); }
+
+    void fileGivesPortAndAddress_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("no file") << QByteArray() << 110 << QString();
+        QTest::newRow("both") << QByteArray("[Listen]\nPort=1110\nAddress=127.0.0.1\n") << 1110
+                              << QStringLiteral("127.0.0.1");
+        QTest::newRow("other sections only")
+            << QByteArray("[Server]\nPort=995\n") << 110 << QString();
+        QTest::newRow("empty address is every address")
+            << QByteArray("[Listen]\nPort=2110\nAddress=\n") << 2110 << QString();
+        QTest::newRow("no port, no address")
+            << QByteArray("[Listen]\nPort=0\nAddress=mail.example.jp\n") << 110 << QString();
+        QTest::newRow("port too big") << QByteArray("[Listen]\nPort=65536\n") << 110 << QString();
+        QTest::newRow("IPv6") << QByteArray("[Listen]\nAddress=::1\n") << 110
+                              << QStringLiteral("::1");
+    }
+    void fileGivesPortAndAddress() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, port);
+        QFETCH(QString, address);
+        if (!content.isNull()) {
+            WriteFileBytes(File(), content);
+        }
+        const ListenSetting setting = LoadListenSetting();
+        QCOMPARE(int{setting.port}, port);
+        QCOMPARE(setting.address,
+                 address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address));
+    }
+
+    // A save keeps the other sections and reads back; a folder that cannot hold the file is
+    // reported with its path.
+    void saveKeepsOtherSectionsAndReportsFailure() {
+        WriteFileBytes(File(), "[Server]\nPort=995\n");
+        QVERIFY(SaveListenSetting({1110, QHostAddress(QStringLiteral("127.0.0.1"))}).ok);
+        const QByteArray saved = ReadFileBytes(File());
+        QVERIFY2(saved.contains("[Server]\nPort=995\n"), saved.constData());
+        QVERIFY2(saved.contains("[Listen]\nAddress=127.0.0.1\nPort=1110\n"), saved.constData());
+        QCOMPARE(LoadListenSetting().port, quint16{1110});
+
+        QVERIFY(SaveListenSetting({2110, QHostAddress(QHostAddress::Any)}).ok);
+        QVERIFY(ReadFileBytes(File()).contains("[Listen]\nAddress=\nPort=2110\n"));
+
+        SetProgramDirectory(UnwritableFolder(dir->path()));
+        const FileResult failed = SaveListenSetting({1110, QHostAddress::Any});
+        QVERIFY(!failed.ok);
+        QVERIFY(failed.path.endsWith(QStringLiteral("regular/config/Quorlin_Options.ini")));
+        QVERIFY(!failed.error.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestListenSetting)
+#include "tst_listen_setting.moc"
