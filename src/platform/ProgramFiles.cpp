@@ -98,13 +98,17 @@ LinesResult ReadLines(const QString& path) {
 }
 
 FileResult WriteLines(const QString& path, const QStringList& lines) {
-    FileResult result;
-    result.path = path;
     QByteArray content;
     for (const QString& line : lines) {
         content += TextToCp932(line);
         content += "\r\n";
     }
+    return WriteBytes(path, content);
+}
+
+FileResult WriteBytes(const QString& path, const QByteArray& content) {
+    FileResult result;
+    result.path = path;
 
     // Always written aside and renamed over the old file, never written in place: a write that
     // stops halfway (a full disk, a size limit) must leave the old content whole. A folder that

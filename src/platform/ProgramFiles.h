@@ -36,3 +36,5 @@ LinesResult ReadLines(const QString& path);
 // The new content is written beside the file and renamed over it once complete, so a failed
 // write (a full disk, a folder that takes no new file) leaves the old content whole.
 FileResult WriteLines(const QString& path, const QStringList& lines);
+// The same for content that is already bytes.
+FileResult WriteBytes(const QString& path, const QByteArray& content);

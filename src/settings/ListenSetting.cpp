@@ -25,25 +25,10 @@ ListenSetting LoadListenSetting() {
 }
 
 FileResult SaveListenSetting(const ListenSetting& setting) {
-    FileResult result;
-    result.path = OptionsFilePath();
-    const std::unique_ptr<QSettings> file = OpenOptionsFile();
-    file->setValue(PortKey, setting.port);
-    file->setValue(AddressKey, setting.address == QHostAddress(QHostAddress::Any)
-                                   ? QString()
-                                   : setting.address.toString());
-    file->sync();
-    switch (file->status()) {
-    case QSettings::NoError:
-        break;
-    case QSettings::AccessError:
-        result.ok = false;
-        result.error = QStringLiteral("書き込みが許可されていません。");
-        break;
-    case QSettings::FormatError:
-        result.ok = false;
-        result.error = QStringLiteral("ファイルの形式が正しくありません。");
-        break;
-    }
-    return result;
+    return EditOptionsFile([&setting](QSettings& file) {
+        file.setValue(PortKey, setting.port);
+        file.setValue(AddressKey, setting.address == QHostAddress(QHostAddress::Any)
+                                      ? QString()
+                                      : setting.address.toString());
+    });
 }

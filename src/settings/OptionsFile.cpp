@@ -1,13 +1,60 @@
 #include "settings/OptionsFile.h"
 
-#include "platform/ProgramFiles.h"
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+QStringList Shown(const QVariant& value) {
+    return value.typeId() == QMetaType::QStringList ? value.toStringList()
+                                                    : QStringList{value.toString()};
+}
+
+} // namespace
 
 QString OptionsFilePath() {
     return ProgramDirectory() + QStringLiteral("/Quorlin_Options.ini");
 }
 
 std::unique_ptr<QSettings> OpenOptionsFile() {
-    auto file = std::make_unique<QSettings>(OptionsFilePath(), QSettings::IniFormat);
-    file->setAtomicSyncRequired(true);
-    return file;
+    return std::make_unique<QSettings>(OptionsFilePath(), QSettings::IniFormat);
+}
+
+// QSettings writes through a buffered file and, when its last write fails (a full disk), puts
+// the cut-short file in place and reports no error. So the edit is made on a scratch copy, read
+// back to check that every value arrived, and the checked bytes then go through WriteBytes,
+// which writes aside, renames into place and says why when it cannot.
+FileResult EditOptionsFile(const std::function<void(QSettings&)>& edit) {
+    FileResult result;
+    result.path = OptionsFilePath();
+    QTemporaryDir scratch;
+    const QString draft = scratch.filePath(QStringLiteral("options.ini"));
+    if (!scratch.isValid() || (QFile::exists(result.path) && !QFile::copy(result.path, draft))) {
+        result.ok = false;
+        result.error = QStringLiteral("no scratch copy could be made in %1").arg(scratch.path());
+        return result;
+    }
+    QHash<QString, QStringList> wanted;
+    {
+        QSettings file(draft, QSettings::IniFormat);
+        edit(file);
+        file.sync();
+        for (const QString& key : file.allKeys()) {
+            wanted.insert(key, Shown(file.value(key)));
+        }
+    }
+    const QSettings written(draft, QSettings::IniFormat);
+    bool complete =
+        written.status() == QSettings::NoError && written.allKeys().size() == wanted.size();
+    for (auto it = wanted.cbegin(); complete && it != wanted.cend(); ++it) {
+        complete = Shown(written.value(it.key())) == it.value();
+    }
+    QFile draftFile(draft);
+    if (!complete || !draftFile.open(QIODevice::ReadOnly)) {
+        result.ok = false;
+        result.error =
+            QStringLiteral("the scratch copy in %1 came out incomplete").arg(scratch.path());
+        return result;
+    }
+    return WriteBytes(result.path, draftFile.readAll());
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/ProgramFiles.h"
+
 #include <QSettings>
 #include <QString>
+#include <functional>
 #include <memory>
 
 // The options a person may want beside the server host (ports, security, limits), kept in
@@ -10,6 +13,9 @@
 // A missing file or key means the built-in default; the command line overrides for one run.
 QString OptionsFilePath();
 
-// The options file for reading or writing. QSettings writes it aside and renames it into place,
-// so an interrupted write leaves the old file.
+// The options file for reading.
 std::unique_ptr<QSettings> OpenOptionsFile();
+
+// Changes the options file: `edit` sets and removes keys, and the whole file is then written
+// aside and renamed into place, or not at all, with the system's reason on failure.
+FileResult EditOptionsFile(const std::function<void(QSettings&)>& edit);

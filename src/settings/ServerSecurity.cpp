@@ -19,15 +19,12 @@ QString HostKey(const QString& host) {
     return host.trimmed().toLower();
 }
 
-bool Synced(QSettings& file, QString* why) {
-    file.sync();
-    if (file.status() == QSettings::NoError) {
-        return true;
+bool Edited(const std::function<void(QSettings&)>& edit, QString* why) {
+    const FileResult written = EditOptionsFile(edit);
+    if (!written.ok && why) {
+        *why = QStringLiteral("cannot write %1: %2").arg(written.path, written.error);
     }
-    if (why) {
-        *why = QStringLiteral("cannot write %1").arg(file.fileName());
-    }
-    return false;
+    return written.ok;
 }
 
 } // namespace
@@ -90,21 +87,23 @@ ServerSecurity LoadServerSecurity() {
 }
 
 bool SaveServerSecurity(const ServerSecurity& security, QString* why) {
-    const auto file = OpenOptionsFile();
-    file->beginGroup(ServerGroup);
-    file->setValue(SecurityKey, SecurityModeName(security.mode));
-    if (security.port) {
-        file->setValue(PortKey, *security.port);
-    } else {
-        file->remove(PortKey);
-    }
-    if (security.caFile.isEmpty()) {
-        file->remove(CaFileKey);
-    } else {
-        file->setValue(CaFileKey, security.caFile);
-    }
-    file->endGroup();
-    return Synced(*file, why);
+    return Edited(
+        [&security](QSettings& file) {
+            file.beginGroup(ServerGroup);
+            file.setValue(SecurityKey, SecurityModeName(security.mode));
+            if (security.port) {
+                file.setValue(PortKey, *security.port);
+            } else {
+                file.remove(PortKey);
+            }
+            if (security.caFile.isEmpty()) {
+                file.remove(CaFileKey);
+            } else {
+                file.setValue(CaFileKey, security.caFile);
+            }
+            file.endGroup();
+        },
+        why);
 }
 
 QList<QByteArray> LoadTrustedFingerprints(const QString& host) {
@@ -120,16 +119,18 @@ QList<QByteArray> LoadTrustedFingerprints(const QString& host) {
 }
 
 bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint, QString* why) {
-    const auto file = OpenOptionsFile();
-    file->beginGroup(TrustedGroup);
-    QStringList listed = file->value(HostKey(host)).toStringList();
-    const QString formatted = FormatFingerprint(fingerprint);
-    if (!listed.contains(formatted)) {
-        listed.append(formatted);
-    }
-    file->setValue(HostKey(host), listed);
-    file->endGroup();
-    return Synced(*file, why);
+    return Edited(
+        [&host, &fingerprint](QSettings& file) {
+            file.beginGroup(TrustedGroup);
+            QStringList listed = file.value(HostKey(host)).toStringList();
+            const QString formatted = FormatFingerprint(fingerprint);
+            if (!listed.contains(formatted)) {
+                listed.append(formatted);
+            }
+            file.setValue(HostKey(host), listed);
+            file.endGroup();
+        },
+        why);
 }
 
 std::optional<QList<QSslCertificate>> LoadCaFile(const QString& path, QString* why) {

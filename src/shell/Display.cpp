@@ -9,6 +9,7 @@
 #include "shell/LogListModel.h"
 #include "shell/Placement.h"
 #include "shell/RelayOptions.h"
+#include "shell/ServerSecurityBox.h"
 #include "shell/SettingsDialog.h"
 #include "shell/StartupMessages.h"
 #include "shell/Twips.h"
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFocusEvent>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -279,7 +281,24 @@ void Display::LogNote(const QString& text) {
 
 bool Display::OpenSettings() {
     SettingsDialog dialog(this);
-    return dialog.exec() == QDialog::Accepted;
+    auto* security = new ServerSecurityBox(&dialog);
+    security->SetValue(LoadServerSecurity());
+    dialog.Form()->addRow(security);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    const QString oldSuffix = SecurityCaptionSuffix(relay.ServerSecurityMode());
+    QString why;
+    if (!security->SaveAndApply(relay, options.trustFingerprints, &why)) {
+        ReportFileError(why);
+        return true;
+    }
+    QString caption = windowTitle();
+    if (!oldSuffix.isEmpty() && caption.endsWith(oldSuffix)) {
+        caption.chop(oldSuffix.size());
+    }
+    setWindowTitle(caption + SecurityCaptionSuffix(relay.ServerSecurityMode()));
+    return true;
 }
 
 QString Display::Text1() const {

@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 // Where Quorlin listens, as kept in the options file: what a hand-edited file gives, and what a
 // save leaves there.
 class TestListenSetting : public QObject {
@@ -68,6 +71,25 @@ private Q_SLOTS:
         QVERIFY(!failed.ok);
         QVERIFY(failed.path.endsWith(QStringLiteral("regular/config/Quorlin_Options.ini")));
         QVERIFY(!failed.error.isEmpty());
+    }
+
+    // A write that stops halfway (here a file size limit, as a full disk would) keeps the old
+    // file whole and says why, although QSettings itself reports no error for it.
+    void saveStoppedHalfwayKeepsTheOldFile() {
+        const QByteArray old = "[Server]\nCaFile=" + QByteArray(3000, 'c') + "\n";
+        WriteFileBytes(File(), old);
+        rlimit limit{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit unlimited = limit;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        limit.rlim_cur = 1000;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const FileResult written = SaveListenSetting({1110, QHostAddress(QHostAddress::Any)});
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written.ok);
+        QVERIFY(!written.error.isEmpty());
+        QCOMPARE(ReadFileBytes(File()), old);
     }
 };
 
