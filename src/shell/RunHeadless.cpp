@@ -76,8 +76,9 @@ int RunHeadless(const AppOptions& options) {
                                   .arg(relay.ServerPort())
                                   .arg(why));
                      });
-    QObject::connect(&relay, &Relay::ServerTlsFailed,
-                     [tell](const TlsFailure& failure) { tell(TlsFailureReport(failure)); });
+    QObject::connect(&relay, &Relay::ServerTlsFailed, [&problems](const TlsFailure& failure) {
+        problems.Append((TlsFailureReport(failure) + QLatin1Char('\n')).toLocal8Bit());
+    });
     QObject::connect(&relay, &Relay::ListenFailed, [&options, tell](const QString& why) {
         tell(ListenFailureMessage(options.listenPort, why));
         QCoreApplication::exit(1);
