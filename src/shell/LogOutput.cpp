@@ -26,7 +26,9 @@ LogOutput::LogOutput(int fd, qsizetype maximum) : descriptor(fd), bound(maximum)
         broken = true; // closed by whoever started us: nothing can be shown
         return;
     }
-    alwaysWritable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+    // Files, and devices that are no terminal (/dev/null), take every write at once.
+    alwaysWritable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+                     (S_ISCHR(status.st_mode) && ::isatty(fd) != 1);
     if (::isatty(fd) == 1) {
         // A terminal may take only part of a write and hold the rest, so it gets a descriptor
         // of our own that may be made non-blocking without touching the shell's.
