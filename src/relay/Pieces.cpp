@@ -3,15 +3,15 @@
 namespace {
 constexpr char CrLf[] = "\r\n";
 
-template <typename Emit> void ForEachPiece(const QByteArray& block, Emit emit) {
+template <typename Visit> void ForEachPiece(const QByteArray& block, Visit visit) {
     qsizetype start = 0;
     for (;;) {
         const qsizetype at = block.indexOf(CrLf, start);
         if (at < 0) {
-            emit(block.mid(start), true);
+            visit(block.mid(start), true);
             return;
         }
-        emit(block.mid(start, at - start), false);
+        visit(block.mid(start, at - start), false);
         start = at + 2;
     }
 }

@@ -96,7 +96,7 @@ void Relay::TellConsoleClient() {
     view.ConsoleClient(sessions.size() > 1 ? sessions.last()->Number() : 0);
 }
 
-const RelayState& Relay::State() const {
+const RelayState& Relay::LatestRelayState() const {
     return sessions.isEmpty() ? noState : sessions.last()->State();
 }
 

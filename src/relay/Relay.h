@@ -61,7 +61,7 @@ public:
     int SessionCount() const { return int(sessions.size()); }
     // The most recent conversation's state and sockets; while there is none, an empty state,
     // a closed server socket and the listener.
-    const RelayState& State() const;
+    const RelayState& LatestRelayState() const;
     SocketEndpoint& Winsock1();
     SocketEndpoint& Winsock2();
 

@@ -12,7 +12,7 @@ constexpr int DeleteKey = 46;
 } // namespace
 
 QString BlockedListPath() {
-    return ProgramDirectory() + QStringLiteral("/Quorlin_BatList.ini");
+    return SettingsDirectory() + QStringLiteral("/Quorlin_BatList.ini");
 }
 
 bool LoadBlockedList(SettingsView& view) {

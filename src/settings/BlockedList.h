@@ -5,7 +5,7 @@
 class SettingsView;
 
 // The character sets whose mail gets tagged, kept as one entry per line of
-// "Quorlin_BatList.ini" in the program directory. The live list is the view's List3; every
+// "Quorlin_BatList.ini" in the settings folder. The live list is the view's List3; every
 // change rewrites the whole file.
 
 QString BlockedListPath();

@@ -19,7 +19,7 @@ bool WriteHost(SettingsView& view, const QString& host) {
 } // namespace
 
 QString ServerSettingPath() {
-    return ProgramDirectory() + QStringLiteral("/Quorlin.ini");
+    return SettingsDirectory() + QStringLiteral("/Quorlin.ini");
 }
 
 bool ServerSettingExists() {

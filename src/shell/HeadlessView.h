@@ -40,7 +40,7 @@ public:
     static bool CanAsk();
 
 private:
-    void WriteLines(QByteArrayView prefix, QByteArrayView lines);
+    void WriteLogLines(QByteArrayView prefix, QByteArrayView lines);
 
     LogOutput output;
     QString host;

@@ -11,7 +11,7 @@
 
 int RunDisplay(const AppOptions& commandLine) {
     if (commandLine.configDir) {
-        SetProgramDirectory(*commandLine.configDir);
+        SetSettingsDirectory(*commandLine.configDir);
     }
     if (!LoadQtJapanese()) {
         QTextStream(stderr) << "quorlin: Qt's Japanese translation is not installed "

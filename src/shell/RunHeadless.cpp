@@ -33,7 +33,7 @@ QString NoServerMessage() {
 
 int RunHeadless(const AppOptions& options) {
     if (options.configDir) {
-        SetProgramDirectory(*options.configDir);
+        SetSettingsDirectory(*options.configDir);
     }
     HeadlessView view;
     if (options.server) {

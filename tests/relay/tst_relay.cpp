@@ -43,15 +43,15 @@ private Q_SLOTS:
 
     void greetingIsCapturedLoggedAndForwarded() {
         ConnectClient();
-        QCOMPARE(relay->State().Greed, RfcGreeting);
-        QVERIFY(relay->State().AddB);
+        QCOMPARE(relay->LatestRelayState().Greed, RfcGreeting);
+        QVERIFY(relay->LatestRelayState().AddB);
         QCOMPARE(view->list1, QList<QByteArray>{RfcGreeting.chopped(2)});
         QVERIFY(view->visible);
         QCOMPARE(view->Picture(), 2);
 
         server->Send("+OK second\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + "+OK second\r\n");
-        QCOMPARE(relay->State().Greed, RfcGreeting);
+        QCOMPARE(relay->LatestRelayState().Greed, RfcGreeting);
     }
 
     void logShowsCompleteLinesAndForwardingStaysIntact() {
@@ -72,13 +72,13 @@ private Q_SLOTS:
         ConnectClient();
         client->Send("USER mrose\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->State().USER, QByteArray("mrose"));
+        QCOMPARE(relay->LatestRelayState().USER, QByteArray("mrose"));
         QCOMPARE(server->received, QByteArray());
         QCOMPARE(view->Picture(), 3);
 
         ClientSends("PASS tanstaaf\r\n", "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n");
         QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine}));
-        QCOMPARE(relay->State().PASS, QByteArray("tanstaaf"));
+        QCOMPARE(relay->LatestRelayState().PASS, QByteArray("tanstaaf"));
     }
 
     void commandWordsSetCom_data() {
@@ -95,9 +95,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, com);
         ConnectClient();
         ClientSends("RETR 9\r\n", "RETR 9\r\n");
-        QCOMPARE(relay->State().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
         ClientSends(command, command);
-        QCOMPARE(relay->State().Com, com);
+        QCOMPARE(relay->LatestRelayState().Com, com);
         QCOMPARE(view->list2.last(), command.trimmed());
     }
 
@@ -153,7 +153,7 @@ private Q_SLOTS:
         for (const QByteArray& line : view->list2) {
             QVERIFY2(!line.contains("secret"), line.constData());
         }
-        QCOMPARE(relay->State().USER, QByteArray("alice"));
+        QCOMPARE(relay->LatestRelayState().USER, QByteArray("alice"));
     }
 
     void capaReplyHidesSaslAndStls_data() {
@@ -216,9 +216,9 @@ private Q_SLOTS:
         ConnectClient();
         client->Send("USER  bob\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->State().USER, QByteArray());
+        QCOMPARE(relay->LatestRelayState().USER, QByteArray());
         client->Send("USER bob smith\r\n");
-        QTRY_COMPARE(relay->State().USER, QByteArray("bob"));
+        QTRY_COMPARE(relay->LatestRelayState().USER, QByteArray("bob"));
     }
 
     // The client's end reaches the server (without a QUIT it never sent), whose close ends
@@ -232,7 +232,7 @@ private Q_SLOTS:
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QCOMPARE(view->Picture(), 1);
         QVERIFY(!view->visible);
-        QVERIFY(!relay->State().AddB);
+        QVERIFY(!relay->LatestRelayState().AddB);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
     }
 
@@ -273,12 +273,12 @@ private Q_SLOTS:
         client->Send("STAT\r\n");
         QTRY_COMPARE(server->received, QByteArray("STAT\r\n"));
         server->CloseConnection();
-        QTRY_VERIFY(!relay->State().AddB);
+        QTRY_VERIFY(!relay->LatestRelayState().AddB);
         client->socket.disconnectFromHost();
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
 
         ConnectClient("+OK second <2@b>\r\n");
-        QCOMPARE(relay->State().Greed, QByteArray("+OK second <2@b>\r\n"));
+        QCOMPARE(relay->LatestRelayState().Greed, QByteArray("+OK second <2@b>\r\n"));
         QCOMPARE(view->list1, QList<QByteArray>{"+OK second <2@b>"});
         QCOMPARE(view->list2, QList<QByteArray>());
         QCOMPARE(server->connections, 2);
@@ -294,7 +294,7 @@ private Q_SLOTS:
 
         ConnectClient("+OK two <2.2@x>\r\n");
         QCOMPARE(server->connections, 2);
-        QCOMPARE(relay->State().Greed, QByteArray("+OK two <2.2@x>\r\n"));
+        QCOMPARE(relay->LatestRelayState().Greed, QByteArray("+OK two <2.2@x>\r\n"));
         client->Send("USER u\r\n");
         QTRY_COMPARE(client->received, QByteArray("+OK two <2.2@x>\r\n") + UserReply);
         ClientSends("PASS p\r\n", "APOP u " + DigestBytes("<2.2@x>p").toLatin1() + "\r\n");
@@ -340,9 +340,9 @@ private Q_SLOTS:
         QTRY_COMPARE(server->received,
                      QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nLIST\r\n"));
         QCOMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->State().PASS, QByteArray("tanstaaf"));
+        QCOMPARE(relay->LatestRelayState().PASS, QByteArray("tanstaaf"));
         QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine, "STAT", "LIST"}));
-        QCOMPARE(relay->State().Com, QByteArray());
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray());
     }
 
     // A command that crosses the server's close goes nowhere: at most the client is told the
@@ -461,7 +461,7 @@ private Q_SLOTS:
         QCOMPARE(relay->ConsoleSend(1, ""), Relay::ConsoleResult::Sent);
         QTRY_COMPARE(client->received, RfcGreeting + "\r\n");
         QCOMPARE(relay->ConsoleSend(0, "NOOP"), Relay::ConsoleResult::Sent);
-        QCOMPARE(relay->State().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
     }
 };
 

@@ -54,7 +54,7 @@ class RelayFaultsTest : public QObject, RelayRig {
         server->received.clear();
         client->Send("RETR 1\r\n");
         QTRY_COMPARE(server->received, QByteArray("RETR 1\r\n"));
-        QCOMPARE(relay->State().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
     }
 
     // A message cut off somewhere in its body: a header block, then random body blocks that
@@ -107,7 +107,7 @@ private Q_SLOTS:
         server->CloseConnection();
         if (clientReadsLate) {
             QTRY_VERIFY(relay->Winsock1().ReadPaused());
-            QVERIFY(relay->State().AddB); // the close has not been handled yet
+            QVERIFY(relay->LatestRelayState().AddB); // the close has not been handled yet
             client->socket.setReadBufferSize(0);
             client->SetReading(true);
         }
@@ -117,7 +117,7 @@ private Q_SLOTS:
         // Then the client's connection ends too, as the server's did.
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(client->received.size(), before.size() + sent.size());
-        QVERIFY(!relay->State().AddB);
+        QVERIFY(!relay->LatestRelayState().AddB);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
         QTRY_VERIFY(!view->visible);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
@@ -157,7 +157,7 @@ private Q_SLOTS:
         // A fresh server connection, a fresh greeting and a login built from it.
         ConnectClient(2);
         QCOMPARE(server->connections, 2);
-        QCOMPARE(relay->State().Greed, Greeting(2));
+        QCOMPARE(relay->LatestRelayState().Greed, Greeting(2));
         QTRY_VERIFY(firstServerSide.isNull());
         LogIn(2, "bob", "builder");
         server->received.clear();

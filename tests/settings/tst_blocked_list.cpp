@@ -26,9 +26,9 @@ private Q_SLOTS:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        SetProgramDirectory(dir->path());
+        SetSettingsDirectory(dir->path());
     }
-    void cleanup() { SetProgramDirectory(QString()); }
+    void cleanup() { SetSettingsDirectory(QString()); }
 
     void missingFileGivesEmptyListAndNoFile() {
         FakeSettingsView view;
@@ -150,7 +150,7 @@ private Q_SLOTS:
 
     void unwritableFolderIsReported() {
         const QString folder = UnwritableFolder(dir->path());
-        SetProgramDirectory(folder);
+        SetSettingsDirectory(folder);
         FakeSettingsView view;
         view.answers = {u"big5"_s};
 

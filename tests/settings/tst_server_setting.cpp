@@ -20,9 +20,9 @@ private Q_SLOTS:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        SetProgramDirectory(dir->path());
+        SetSettingsDirectory(dir->path());
     }
-    void cleanup() { SetProgramDirectory(QString()); }
+    void cleanup() { SetSettingsDirectory(QString()); }
 
     void missingFileAsksAndKeepsTheAnswer_data() {
         QTest::addColumn<std::optional<QString>>("answer");
@@ -137,7 +137,7 @@ private Q_SLOTS:
 
     void unwritableFolderIsReported() {
         const QString folder = UnwritableFolder(dir->path());
-        SetProgramDirectory(folder);
+        SetSettingsDirectory(folder);
         FakeSettingsView view;
         view.answers = {u"pop.example.jp"_s};
 

@@ -223,7 +223,7 @@ private Q_SLOTS:
     void settingsWriteFailureIsTold() {
         ConfigFolder folder;
         Shell::Display display(TestOptions(), true);
-        SetProgramDirectory(UnwritableFolder(folder.Path(QString())));
+        SetSettingsDirectory(UnwritableFolder(folder.Path(QString())));
         QString told;
         {
             ModalSteps steps({[](QWidget* dialog) { ClickLater(OkButton(dialog)); },
