@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-namespace {
-constexpr int PictureIdle = 1;
-} // namespace
+namespace {} // namespace
 
 Relay::Relay(RelayView& relayView, const Options& relayOptions, QObject* parent)
     : QObject(parent), view(relayView), options(relayOptions) {
@@ -71,7 +69,7 @@ void Relay::SessionFinished(RelaySession* session) {
     session->deleteLater();
     if (session->HasClient() && ClientSessions() == 0) {
         view.HideWindow();
-        view.TraySetImage(PictureIdle);
+        view.TraySetImage(TrayPicture::Idle);
     }
     TellConsoleClient();
     Q_EMIT SessionsChanged(SessionCount());

@@ -47,8 +47,6 @@ const QString Display::ClientGoneMessage = QStringLiteral("メーラーからの
 
 namespace {
 
-constexpr int PictureIdle = 1;
-constexpr int PictureOpenedFromMenu = 4;
 constexpr QSize ClientArea(4710 / TwipsPerPixel, 5700 / TwipsPerPixel);
 
 const QString ServerToolTip = QStringLiteral("APOPで接続するサーバーを入力してください。");
@@ -70,7 +68,7 @@ Display::Display(const AppOptions& appOptions, bool systemTrayAvailable, QWidget
       options(appOptions), notify(systemTrayAvailable), relay(*this, RelayOptionsFor(appOptions)) {
     setObjectName(QStringLiteral("Display"));
     setWindowTitle(BaseCaption);
-    setWindowIcon(ImageList1::Picture(1));
+    setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
     setFixedSize(ClientArea);
     BuildControls();
     SetTabOrder();
@@ -410,7 +408,7 @@ void Display::HideWindow() {
     }
 }
 
-void Display::TraySetImage(int picture) {
+void Display::TraySetImage(TrayPicture picture) {
     notify.TraySetImage(picture);
 }
 
@@ -480,7 +478,7 @@ void Display::List3_KeyDown(int keyCode) {
 }
 
 void Display::FShow_Click() {
-    TraySetImage(PictureOpenedFromMenu);
+    TraySetImage(TrayPicture::OpenedFromMenu);
     ShowFromUser();
 }
 
@@ -512,7 +510,7 @@ void Display::closeEvent(QCloseEvent* event) {
         return;
     }
     HideWindow();
-    TraySetImage(PictureIdle);
+    TraySetImage(TrayPicture::Idle);
 }
 
 bool Display::eventFilter(QObject* watched, QEvent* event) {

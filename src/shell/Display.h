@@ -63,7 +63,7 @@ public:
     int Check1Value() const override;
     void ShowWindow() override;
     void HideWindow() override;
-    void TraySetImage(int picture) override;
+    void TraySetImage(TrayPicture picture) override;
     void ConsoleClient(int number) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;

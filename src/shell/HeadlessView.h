@@ -30,7 +30,7 @@ public:
 
     void ShowWindow() override {}
     void HideWindow() override {}
-    void TraySetImage(int) override {}
+    void TraySetImage(TrayPicture) override {}
 
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;

@@ -47,7 +47,7 @@ private Q_SLOTS:
         QVERIFY(relay->LatestRelayState().AddB);
         QCOMPARE(view->list1, QList<QByteArray>{RfcGreeting.chopped(2)});
         QVERIFY(view->visible);
-        QCOMPARE(view->Picture(), 2);
+        QCOMPARE(view->Picture(), TrayPicture::ServerData);
 
         server->Send("+OK second\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + "+OK second\r\n");
@@ -74,7 +74,7 @@ private Q_SLOTS:
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
         QCOMPARE(relay->LatestRelayState().USER, QByteArray("mrose"));
         QCOMPARE(server->received, QByteArray());
-        QCOMPARE(view->Picture(), 3);
+        QCOMPARE(view->Picture(), TrayPicture::ClientData);
 
         ClientSends("PASS tanstaaf\r\n", "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n");
         QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine}));
@@ -141,9 +141,9 @@ private Q_SLOTS:
         ConnectClient();
         for (const QByteArray& arrival : arrivals) {
             // One small write is one arrival once the relay has read it before the next.
-            const int before = view->pictures.count(3);
+            const int before = view->pictures.count(TrayPicture::ClientData);
             client->Send(arrival);
-            QTRY_VERIFY(view->pictures.count(3) > before);
+            QTRY_VERIFY(view->pictures.count(TrayPicture::ClientData) > before);
         }
         QTRY_COMPARE(server->received, serverGets);
         server->Send(serverAnswers);
@@ -175,7 +175,7 @@ private Q_SLOTS:
         ClientSends("CAPA\r\n", "CAPA\r\n");
         for (const QByteArray& block : blocks) {
             server->Send(block);
-            QTRY_VERIFY(view->pictures.count(2) > 1 + blocks.indexOf(block));
+            QTRY_VERIFY(view->pictures.count(TrayPicture::ServerData) > 1 + blocks.indexOf(block));
         }
         // A reply behind it is untouched: the end of the CAPA reply was found.
         ClientSends("NOOP\r\n", "NOOP\r\n");
@@ -230,7 +230,7 @@ private Q_SLOTS:
         QTRY_VERIFY(server->peerClosed);
         QCOMPARE(server->received, QByteArray("STAT\r\n"));
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
         QVERIFY(!view->visible);
         QVERIFY(!relay->LatestRelayState().AddB);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
@@ -262,7 +262,7 @@ private Q_SLOTS:
         QVERIFY2(sinceClose.elapsed() < 1000, QByteArray::number(sinceClose.elapsed()));
         QCOMPARE(client->received, RfcGreeting + last);
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
         ConnectClient(); // and the next one is served
@@ -377,9 +377,9 @@ private Q_SLOTS:
         view->list3 = QStringList{QStringLiteral("GB2312")};
         ConnectClient();
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
-        const int blocks = view->pictures.count(2);
+        const int blocks = view->pictures.count(TrayPicture::ServerData);
         server->Send("+OK 100 octets\r\n");
-        QTRY_COMPARE(view->pictures.count(2), blocks + 1);
+        QTRY_COMPARE(view->pictures.count(TrayPicture::ServerData), blocks + 1);
         QCOMPARE(client->received, RfcGreeting); // held until the tagging is decided
         const QByteArray header = "Return-Path: <x>\r\nSubject: Hello\r\n"
                                   "Content-Type: text/plain; charset=gb2312\r\n\r\nbody\r\n";
@@ -400,7 +400,7 @@ private Q_SLOTS:
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
         const QByteArray start = "+OK 900 octets\r\nReturn-Path: <x>\r\nSubject: cut\r\nX-Lon";
         server->Send(start);
-        QTRY_COMPARE(view->pictures.count(2), 2);
+        QTRY_COMPARE(view->pictures.count(TrayPicture::ServerData), 2);
         QCOMPARE(client->received, RfcGreeting);
         server->CloseConnection();
         // Inspected as far as it came: no charset line, so Check1 tags it.

@@ -146,7 +146,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(relay->SessionCount(), 0);
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
 
         // Every client's lines were logged under its own number while all were served.
         const QRegularExpression userLine(QStringLiteral("^\\[(\\d+)\\] USER user(\\d+)$"));

@@ -121,7 +121,7 @@ private Q_SLOTS:
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
         QTRY_VERIFY(!view->visible);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
     }
 
     void clientClosingInTheMiddleOfARetrLeavesNothingForTheNextClient_data() {
@@ -306,9 +306,9 @@ private Q_SLOTS:
         }
         qsizetype answered = 0; // lines the server has answered
         for (int i = 0; i < arrivals.size(); ++i) {
-            const int arrivalsBefore = view->pictures.count(3);
+            const int arrivalsBefore = view->pictures.count(TrayPicture::ClientData);
             client->Send(arrivals[i]);
-            QTRY_VERIFY(view->pictures.count(3) > arrivalsBefore);
+            QTRY_VERIFY(view->pictures.count(TrayPicture::ClientData) > arrivalsBefore);
             // Whatever the arrival left open ends here, and the marker after it is a command.
             const QByteArray marker = "NOOP " + QByteArray::number(i) + "\r\n";
             client->Send("\r\n" + marker);

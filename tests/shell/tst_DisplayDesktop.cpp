@@ -96,17 +96,17 @@ private Q_SLOTS:
         const QImage drawn = PictureFile(picture);
         QVERIFY(!drawn.isNull());
         QCOMPARE(drawn.size(), QSize(32, 32));
-        QCOMPARE(Pixels(ImageList1::Picture(picture)), drawn);
+        QCOMPARE(Pixels(ImageList1::Picture(TrayPicture(picture))), drawn);
 
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
         Shell::Display display(TestOptions(), true);
         QVERIFY(display.Form_Load());
-        if (picture == 1) {
+        if (TrayPicture(picture) == TrayPicture::Idle) {
             QCOMPARE(Pixels(display.windowIcon()), drawn);
             QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
         }
-        display.TraySetImage(picture);
+        display.TraySetImage(TrayPicture(picture));
         QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
     }
 

@@ -23,7 +23,7 @@ public:
     QStringList list3;
     int check1 = 1;
     bool visible = false;
-    QList<int> pictures;
+    QList<TrayPicture> pictures;
 
     QString Text1() const override { return host; }
     void List1AddLines(QByteArrayView lines) override {
@@ -37,6 +37,6 @@ public:
     int Check1Value() const override { return check1; }
     void ShowWindow() override { visible = true; }
     void HideWindow() override { visible = false; }
-    void TraySetImage(int picture) override { pictures.append(picture); }
-    int Picture() const { return pictures.isEmpty() ? 0 : pictures.last(); }
+    void TraySetImage(TrayPicture picture) override { pictures.append(picture); }
+    TrayPicture Picture() const { return pictures.isEmpty() ? TrayPicture{} : pictures.last(); }
 };

@@ -45,7 +45,7 @@ protected:
         QCOMPARE(failures.count(), 1);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
     }
 
     // A new client, connected once the server's greeting has come through the relay.
