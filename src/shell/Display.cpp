@@ -455,8 +455,8 @@ void Display::Command1_Click(int index) {
     }
 }
 
-void Display::Text2_KeyDown(int index, int keyCode) {
-    if (keyCode == VirtualKeyEnter) {
+void Display::Text2_KeyDown(int index, VirtualKey key) {
+    if (key == VirtualKey::Enter) {
         Command1_Click(index);
     }
 }
@@ -469,12 +469,12 @@ void Display::Command2_Click() {
     SaveServerSetting(*this);
 }
 
-void Display::Text1_KeyDown(int keyCode) {
-    ServerBoxKeyDown(*this, keyCode);
+void Display::Text1_KeyDown(VirtualKey key) {
+    ServerBoxKeyDown(*this, key);
 }
 
-void Display::List3_KeyDown(int keyCode) {
-    BlockedListKeyDown(*this, keyCode);
+void Display::List3_KeyDown(VirtualKey key) {
+    BlockedListKeyDown(*this, key);
 }
 
 void Display::FShow_Click() {
@@ -516,18 +516,18 @@ void Display::closeEvent(QCloseEvent* event) {
 bool Display::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         // Modifier keys are not looked at: Shift+Enter saves as Enter does.
-        const int keyCode = VirtualKeyCode(static_cast<QKeyEvent*>(event)->key());
+        const VirtualKey key = VirtualKeyCode(static_cast<QKeyEvent*>(event)->key());
         if (watched == text1) {
-            Text1_KeyDown(keyCode);
+            Text1_KeyDown(key);
         } else if (watched == list3) {
-            if (keyCode == VirtualKeyInsert || keyCode == VirtualKeyDelete) {
-                List3_KeyDown(keyCode);
+            if (key == VirtualKey::Insert || key == VirtualKey::Delete) {
+                List3_KeyDown(key);
                 return true;
             }
         } else {
             for (int i = 0; i < 2; ++i) {
                 if (watched == text2[i]) {
-                    Text2_KeyDown(i, keyCode);
+                    Text2_KeyDown(i, key);
                 }
             }
         }

@@ -128,10 +128,10 @@ private Q_SLOTS:
     void enterSavesAndOtherKeysAreLeftAlone() {
         FakeSettingsView view;
         view.text1 = u"pop.example.jp"_s;
-        QVERIFY(!ServerBoxKeyDown(view, 65));
-        QVERIFY(!ServerBoxKeyDown(view, 45));
+        QVERIFY(!ServerBoxKeyDown(view, VirtualKey{'A'}));
+        QVERIFY(!ServerBoxKeyDown(view, VirtualKey::Insert));
         QVERIFY(!ServerSettingExists());
-        QVERIFY(ServerBoxKeyDown(view, 13));
+        QVERIFY(ServerBoxKeyDown(view, VirtualKey::Enter));
         QCOMPARE(ReadFileBytes(File()), QByteArray("pop.example.jp\r\n"));
     }
 
