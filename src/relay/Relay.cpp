@@ -1,8 +1,8 @@
 #include "relay/Relay.h"
 
-#include <algorithm>
+#include "relay/RelayReplies.h"
 
-namespace {} // namespace
+#include <algorithm>
 
 Relay::Relay(RelayView& relayView, const Options& relayOptions, QObject* parent)
     : QObject(parent), view(relayView), options(relayOptions) {
@@ -14,11 +14,6 @@ Relay::~Relay() {
     for (RelaySession* session : std::as_const(sessions)) {
         session->disconnect(this);
     }
-}
-
-QByteArray Relay::TooManyClientsReply(int maxClients) {
-    return "-ERR Quorlin is serving " + QByteArray::number(maxClients) +
-           " mail clients at once, the most it takes; try again later.\r\n";
 }
 
 SocketResult Relay::StartListening() {

@@ -65,11 +65,6 @@ public:
     SocketEndpoint& Winsock1();
     SocketEndpoint& Winsock2();
 
-    // Replies the relay gives a client itself.
-    static inline const QByteArray& ServerNotConnectedReply = RelaySession::ServerNotConnectedReply;
-    static inline const QByteArray& CannotConnectReply = RelaySession::CannotConnectReply;
-    static QByteArray TooManyClientsReply(int maxClients);
-
 Q_SIGNALS:
     // The connection to the mail server failed; reason as the system gave it.
     void ServerConnectFailed(const QString& reason);

@@ -2,11 +2,7 @@
 
 #include "relay/ClientCommand.h"
 #include "relay/Pieces.h"
-
-const QByteArray RelaySession::ServerNotConnectedReply = ServerNotConnectedText;
-const QByteArray RelaySession::CannotConnectReply = "-ERR Cannot connect to the mail server.\r\n";
-
-namespace {} // namespace
+#include "relay/RelayReplies.h"
 
 RelaySession::RelaySession(RelayView& window, std::function<int()> clientsServed, int clientNumber,
                            const Options& sessionOptions, QObject* parent)

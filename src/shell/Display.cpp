@@ -262,8 +262,8 @@ void Display::ReportListenFailure(const QString& reason) {
 
 void Display::ReportServerFailure(const QString& reason) {
     const QString message = ServerConnectFailureMessage(Text1(), options.serverPort, reason);
-    QTextStream(stderr) << "quorlin: cannot connect to the mail server " << Text1() << ":"
-                        << options.serverPort << ": " << reason << "\n";
+    QTextStream(stderr) << "quorlin: "
+                        << ServerConnectFailureReport(Text1(), options.serverPort, reason) << "\n";
     LogNote(message);
     // The window hides again once the mail client has been let go: the tray says it too.
     notify.TrayMessage(BaseCaption, message);

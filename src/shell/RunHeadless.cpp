@@ -71,10 +71,7 @@ int RunHeadless(const AppOptions& options) {
     };
     QObject::connect(&relay, &Relay::ServerConnectFailed,
                      [&view, &relay, tell](const QString& why) {
-                         tell(QStringLiteral("cannot connect to the mail server %1:%2: %3")
-                                  .arg(view.Text1())
-                                  .arg(relay.ServerPort())
-                                  .arg(why));
+                         tell(ServerConnectFailureReport(view.Text1(), relay.ServerPort(), why));
                      });
     QObject::connect(&relay, &Relay::ServerTlsFailed,
                      [tell](const TlsFailure& failure) { tell(TlsFailureReport(failure)); });

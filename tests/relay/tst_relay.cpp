@@ -3,6 +3,7 @@
 #include "digest/MD5Hash.h"
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/RelayRig.h"
 
 #include <QCryptographicHash>
@@ -353,7 +354,7 @@ private Q_SLOTS:
         client->Send("STAT\r\n");
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QVERIFY2(client->received == RfcGreeting ||
-                     client->received == RfcGreeting + Relay::ServerNotConnectedReply,
+                     client->received == RfcGreeting + ServerNotConnectedReply,
                  client->received.constData());
         QCOMPARE(server->received, QByteArray());
     }

@@ -4,6 +4,7 @@
 // disturbs another or stops the relay from serving the next.
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
 #include "support/MailboxServer.h"
@@ -173,7 +174,7 @@ private Q_SLOTS:
         TestClient third;
         third.ConnectTo(port);
         QTRY_COMPARE(third.socket.state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(third.received, Relay::TooManyClientsReply(2));
+        QCOMPARE(third.received, TooManyClientsReply(2));
         QVERIFY(third.received.startsWith("-ERR"));
         QCOMPARE(server->greeted, 2);
 

@@ -3,6 +3,7 @@
 // Nothing may crash, and every byte that should reach the other side does, in order.
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/RandomBytes.h"
 #include "support/RelayRig.h"
 
@@ -195,7 +196,7 @@ private Q_SLOTS:
         client = std::make_unique<TestClient>();
         client->ConnectTo(relay->Winsock2().LocalPort());
         QTRY_COMPARE(server->connections, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(client->received, Relay::CannotConnectReply, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray(CannotConnectReply), 2000);
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QTRY_VERIFY(!view->visible);
