@@ -37,7 +37,7 @@ FileResult Failed(FileResult& result, const QFileDevice& file, int savedErrno) {
 
 } // namespace
 
-QString ProgramDirectory() {
+QString SettingsDirectory() {
     const QString& directory = DirectoryOverride();
     if (!directory.isEmpty()) {
         return directory;
@@ -53,7 +53,7 @@ QString ProgramDirectory() {
     return userFolder;
 }
 
-void SetProgramDirectory(const QString& directory) {
+void SetSettingsDirectory(const QString& directory) {
     DirectoryOverride() = directory;
 }
 

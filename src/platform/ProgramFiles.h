@@ -3,14 +3,14 @@
 #include <QString>
 #include <QStringList>
 
-// The program directory and whole-file line reading and writing in code page 932.
+// The settings folder and whole-file line reading and writing in code page 932.
 // Failures come back as values carrying the path and the system's reason.
 
 // The folder that holds the settings files: the program's own directory unless overridden
 // (tests, --config-dir), or the user's configuration folder (~/.config/Quorlin) when the
 // program's directory is not writable. An empty directory undoes the override.
-QString ProgramDirectory();
-void SetProgramDirectory(const QString& directory);
+QString SettingsDirectory();
+void SetSettingsDirectory(const QString& directory);
 
 // A plain file (not a directory) exists at path.
 bool PlainFileExists(const QString& path);

@@ -183,7 +183,7 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
             replies.Answer(NoUserReply, out);
         } else if (loginInsideTls) {
             if (!serverConnected) {
-                replies.Answer(ServerNotConnectedText, out);
+                replies.Answer(ServerNotConnectedReply, out);
                 return;
             }
             out.toServer.append(TlsLoginCommands(state.USER, state.PASS));
@@ -192,7 +192,7 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
             // Without a stamp there is no APOP, and the password must not go out in clear.
             replies.Answer(NoTimestampReply, out);
         } else if (!serverConnected) {
-            replies.Answer(ServerNotConnectedText, out);
+            replies.Answer(ServerNotConnectedReply, out);
         } else {
             out.toServer.append("APOP " + state.USER + ' ' +
                                 DigestBytes(timestamp + state.PASS).toLatin1() + "\r\n");
@@ -214,7 +214,7 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
     } else {
         Log(out, text);
         if (!serverConnected) {
-            replies.Answer(ServerNotConnectedText, out);
+            replies.Answer(ServerNotConnectedReply, out);
             return;
         }
         out.toServer.append(line);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "relay/RelayReplies.h"
+
 #include "relay/RelayOutput.h"
 #include "relay/RelayState.h"
 #include "relay/ReplyStream.h"
@@ -44,17 +46,4 @@ ReplyKind KindOfReplyTo(QByteArrayView commandLine);
 // included. Empty when the greeting holds no complete stamp.
 QByteArray ApopTimestamp(const QByteArray& greeting);
 
-// Replies the relay gives the client itself.
-inline constexpr char UserReply[] = "+OK Password required.\r\n";
-inline constexpr char NoTimestampReply[] =
-    "-ERR APOP is not available: the mail server sent no timestamp.\r\n";
-inline constexpr char AuthRefusedReply[] =
-    "-ERR Quorlin does not pass AUTH on: log in with the plain password login (USER and PASS), "
-    "which it turns into APOP.\r\n";
-inline constexpr char StlsRefusedReply[] =
-    "-ERR Quorlin does not pass STLS on: switch STARTTLS off in the mail client and log in with "
-    "the plain password login (USER and PASS).\r\n";
-inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
-inline constexpr char ServerNotConnectedText[] = "-ERR The mail server is not connected.\r\n";
-inline constexpr char NoUserReply[] = "-ERR Give USER with your name before PASS.\r\n";
 inline constexpr char MaskedPassLine[] = "PASS ******";

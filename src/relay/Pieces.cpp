@@ -2,35 +2,16 @@
 
 namespace {
 constexpr char CrLf[] = "\r\n";
-
-template <typename Emit> void ForEachPiece(const QByteArray& block, Emit emit) {
-    qsizetype start = 0;
-    for (;;) {
-        const qsizetype at = block.indexOf(CrLf, start);
-        if (at < 0) {
-            emit(block.mid(start), true);
-            return;
-        }
-        emit(block.mid(start, at - start), false);
-        start = at + 2;
-    }
-}
 } // namespace
 
 QList<QByteArray> SplitPieces(const QByteArray& block) {
     QList<QByteArray> pieces;
-    ForEachPiece(block, [&](QByteArray piece, bool) { pieces.append(std::move(piece)); });
+    qsizetype start = 0;
+    for (qsizetype at; (at = block.indexOf(CrLf, start)) >= 0; start = at + 2) {
+        pieces.append(block.mid(start, at - start));
+    }
+    pieces.append(block.mid(start));
     return pieces;
-}
-
-QList<QByteArray> CompleteLines(const QByteArray& block) {
-    QList<QByteArray> lines;
-    ForEachPiece(block, [&](QByteArray piece, bool trailing) {
-        if (!trailing) {
-            lines.append(std::move(piece));
-        }
-    });
-    return lines;
 }
 
 QByteArray JoinLines(const QList<QByteArray>& lines) {

@@ -10,9 +10,6 @@
 // the last CR LF (empty when the block ends with CR LF). A lone CR or LF does not cut.
 QList<QByteArray> SplitPieces(const QByteArray& block);
 
-// The complete lines of a block: every piece but the trailing one.
-QList<QByteArray> CompleteLines(const QByteArray& block);
-
 // Pieces joined back: each but the last followed by CR LF.
 QByteArray JoinPieces(const QList<QByteArray>& pieces);
 

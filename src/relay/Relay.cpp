@@ -1,10 +1,8 @@
 #include "relay/Relay.h"
 
-#include <algorithm>
+#include "relay/RelayReplies.h"
 
-namespace {
-constexpr int PictureIdle = 1;
-} // namespace
+#include <algorithm>
 
 Relay::Relay(RelayView& relayView, const Options& relayOptions, QObject* parent)
     : QObject(parent), view(relayView), options(relayOptions) {
@@ -16,11 +14,6 @@ Relay::~Relay() {
     for (RelaySession* session : std::as_const(sessions)) {
         session->disconnect(this);
     }
-}
-
-QByteArray Relay::TooManyClientsReply(int maxClients) {
-    return "-ERR Quorlin is serving " + QByteArray::number(maxClients) +
-           " mail clients at once, the most it takes; try again later.\r\n";
 }
 
 SocketResult Relay::StartListening() {
@@ -71,7 +64,7 @@ void Relay::SessionFinished(RelaySession* session) {
     session->deleteLater();
     if (session->HasClient() && ClientSessions() == 0) {
         view.HideWindow();
-        view.TraySetImage(PictureIdle);
+        view.TraySetImage(TrayPicture::Idle);
     }
     TellConsoleClient();
     Q_EMIT SessionsChanged(SessionCount());
@@ -96,7 +89,7 @@ void Relay::TellConsoleClient() {
     view.ConsoleClient(sessions.size() > 1 ? sessions.last()->Number() : 0);
 }
 
-const RelayState& Relay::State() const {
+const RelayState& Relay::LatestRelayState() const {
     return sessions.isEmpty() ? noState : sessions.last()->State();
 }
 

@@ -61,14 +61,9 @@ public:
     int SessionCount() const { return int(sessions.size()); }
     // The most recent conversation's state and sockets; while there is none, an empty state,
     // a closed server socket and the listener.
-    const RelayState& State() const;
+    const RelayState& LatestRelayState() const;
     SocketEndpoint& Winsock1();
     SocketEndpoint& Winsock2();
-
-    // Replies the relay gives a client itself.
-    static inline const QByteArray& ServerNotConnectedReply = RelaySession::ServerNotConnectedReply;
-    static inline const QByteArray& CannotConnectReply = RelaySession::CannotConnectReply;
-    static QByteArray TooManyClientsReply(int maxClients);
 
 Q_SIGNALS:
     // The connection to the mail server failed; reason as the system gave it.

@@ -2,14 +2,7 @@
 
 #include "relay/ClientCommand.h"
 #include "relay/Pieces.h"
-
-const QByteArray RelaySession::ServerNotConnectedReply = ServerNotConnectedText;
-const QByteArray RelaySession::CannotConnectReply = "-ERR Cannot connect to the mail server.\r\n";
-
-namespace {
-constexpr int PictureServerData = 2;
-constexpr int PictureClientData = 3;
-} // namespace
+#include "relay/RelayReplies.h"
 
 RelaySession::RelaySession(RelayView& window, std::function<int()> clientsServed, int clientNumber,
                            const Options& sessionOptions, QObject* parent)
@@ -177,7 +170,7 @@ void RelaySession::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
     if (block.isEmpty() || Tls_ServerBlock(block)) {
         return;
     }
-    view.TraySetImage(PictureServerData);
+    view.TraySetImage(TrayPicture::ServerData);
     Apply(conversation.FromServer(block, state, TaggingRulesNow()));
 }
 
@@ -186,7 +179,7 @@ void RelaySession::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
     if (received.isEmpty()) {
         return;
     }
-    view.TraySetImage(PictureClientData);
+    view.TraySetImage(TrayPicture::ClientData);
     Apply(conversation.FromClient(received, state, winsock1.State() == SocketEndpoint::Connected));
 }
 

@@ -51,8 +51,6 @@ public:
     SocketEndpoint& Winsock2() { return winsock2; }
 
     // Replies the relay gives the client itself when the mail server is out of reach.
-    static const QByteArray ServerNotConnectedReply;
-    static const QByteArray CannotConnectReply;
 
 Q_SIGNALS:
     void ServerConnectFailed(const QString& reason);

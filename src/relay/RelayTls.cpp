@@ -4,9 +4,7 @@
 
 #include "relay/Pieces.h"
 
-namespace {
-constexpr int PictureServerData = 2;
-} // namespace
+namespace {} // namespace
 
 QByteArray TlsRefusalReply(const QString& reason) {
     return "-ERR No secure connection to the mail server: " + reason.toUtf8() + ".\r\n";
@@ -28,7 +26,7 @@ bool RelaySession::Tls_ServerBlock(const QByteArray& block) {
         return false;
     }
     const StlsNegotiation::Action action = tls.negotiation.Feed(block);
-    view.TraySetImage(PictureServerData);
+    view.TraySetImage(TrayPicture::ServerData);
     if (!action.serverLines.isEmpty()) {
         view.List1AddLines(JoinLines(action.serverLines));
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "relay/TrayPicture.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -31,8 +33,7 @@ public:
     virtual void ShowWindow() = 0;
     virtual void HideWindow() = 0;
 
-    // Tray pictures: 1 idle, 2 data from the server, 3 data from the client, 4 opened from menu.
-    virtual void TraySetImage(int picture) = 0;
+    virtual void TraySetImage(TrayPicture picture) = 0;
 
     // The client whose conversation the manual console talks to, by the number its log lines
     // carry; 0 while at most one conversation goes on and the number is not shown.

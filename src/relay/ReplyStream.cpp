@@ -271,9 +271,8 @@ void ReplyStream::DecideTagging(const TaggingRulesSource& rules, RelayOutput& ou
     const TaggingRules now = rules();
     TaggingResult result = InspectBlock(held, now.blockedList, now.check1);
     out.toClient.append(result.forward);
-    result.pieces.removeLast(); // the trailing piece is never logged
-    if (!result.pieces.isEmpty()) {
-        out.List1ForAppending().append(JoinLines(result.pieces));
+    if (!result.logLines.isEmpty()) {
+        out.List1ForAppending().append(result.logLines);
     }
     held.clear();
     decided = true;

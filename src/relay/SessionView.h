@@ -21,7 +21,7 @@ public:
     int Check1Value() const override { return window.Check1Value(); }
     void ShowWindow() override { window.ShowWindow(); }
     void HideWindow() override;
-    void TraySetImage(int picture) override { window.TraySetImage(picture); }
+    void TraySetImage(TrayPicture picture) override { window.TraySetImage(picture); }
 
     // "[n] " before each line of a block, as the logs show it while several clients are served.
     static QByteArray Numbered(QByteArrayView lines, int number);

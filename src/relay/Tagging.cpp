@@ -16,7 +16,7 @@ constexpr QByteArrayView EncodedWordStart = "=?";
 constexpr QByteArrayView Tag = BlockedTag;
 
 TaggingResult Unchanged(const QByteArray& block) {
-    return {{block}, block};
+    return {QByteArray(), block};
 }
 
 // "To: " or "to: " at the first or second character and no occurrence of the other form: the
@@ -73,6 +73,12 @@ qsizetype EndOfLine(const QList<QByteArray>& pieces, qsizetype index) {
     return offset;
 }
 
+// The complete lines of text, shared rather than copied when text ends with its last line.
+QByteArray LoggedLines(const QByteArray& text) {
+    const qsizetype size = CompleteLinesText(text).size();
+    return size == text.size() ? text : text.first(size);
+}
+
 // A header block, starting with "Return-Path", against a non-empty list.
 TaggingResult InspectHeader(const QByteArray& header, const QStringList& blockedList,
                             bool check1Ticked) {
@@ -105,7 +111,8 @@ TaggingResult InspectHeader(const QByteArray& header, const QStringList& blocked
 
     if ((charsetSeen && subjectSeen && listed) || (check1Ticked && !charsetSeen && subjectSeen)) {
         pieces[subjectIndex] = TagSubjectLine(pieces[subjectIndex]);
-        return {pieces, JoinPieces(pieces)};
+        QByteArray forward = JoinPieces(pieces);
+        return {LoggedLines(forward), forward};
     }
     if (check1Ticked && !subjectSeen && lineCount > 0) {
         // Not a piece of its own: the log shows what the server sent.
@@ -113,9 +120,9 @@ TaggingResult InspectHeader(const QByteArray& header, const QStringList& blocked
         line.append(SubjectName).append(Tag).append(CrLf);
         QByteArray forward = header;
         forward.insert(EndOfLine(pieces, toIndex), line);
-        return {pieces, forward};
+        return {LoggedLines(header), forward};
     }
-    return {pieces, header};
+    return {LoggedLines(header), header};
 }
 } // namespace
 
@@ -172,7 +179,7 @@ TaggingResult InspectBlock(const QByteArray& block, const QStringList& blockedLi
         return Unchanged(block);
     }
     TaggingResult result = InspectHeader(block.sliced(statusEnd + 2), blockedList, check1Ticked);
-    result.pieces.prepend(block.first(statusEnd));
+    result.logLines.prepend(QByteArrayView(block).first(statusEnd + 2));
     result.forward.prepend(QByteArrayView(block).first(statusEnd + 2));
     return result;
 }

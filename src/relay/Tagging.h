@@ -7,8 +7,9 @@
 
 // What the relay tail does with one server block while a RETR reply is expected.
 struct TaggingResult {
-    // Every piece but the last is logged; a block that is not inspected comes back as one piece.
-    QList<QByteArray> pieces;
+    // The complete lines to log, each with its CR LF: the text after the last CR LF never is,
+    // and a block that is not inspected logs nothing.
+    QByteArray logLines;
     QByteArray forward; // the bytes to send to the mail client
 };
 

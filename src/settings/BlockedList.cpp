@@ -4,15 +4,8 @@
 #include "settings/FileErrorMessages.h"
 #include "settings/SettingsView.h"
 
-namespace {
-
-constexpr int InsertKey = 45;
-constexpr int DeleteKey = 46;
-
-} // namespace
-
 QString BlockedListPath() {
-    return ProgramDirectory() + QStringLiteral("/Quorlin_BatList.ini");
+    return SettingsDirectory() + QStringLiteral("/Quorlin_BatList.ini");
 }
 
 bool LoadBlockedList(SettingsView& view) {
@@ -58,12 +51,12 @@ bool SaveBlockedList(SettingsView& view) {
     return written.ok;
 }
 
-bool BlockedListKeyDown(SettingsView& view, int keyCode) {
-    switch (keyCode) {
-    case InsertKey:
+bool BlockedListKeyDown(SettingsView& view, VirtualKey key) {
+    switch (key) {
+    case VirtualKey::Insert:
         AddBlockedEntry(view);
         return true;
-    case DeleteKey:
+    case VirtualKey::Delete:
         RemoveBlockedEntry(view);
         return true;
     default:

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "settings/VirtualKey.h"
+
 #include <QString>
 
 class SettingsView;
 
 // The character sets whose mail gets tagged, kept as one entry per line of
-// "Quorlin_BatList.ini" in the program directory. The live list is the view's List3; every
+// "Quorlin_BatList.ini" in the settings folder. The live list is the view's List3; every
 // change rewrites the whole file.
 
 QString BlockedListPath();
@@ -25,7 +27,6 @@ bool RemoveBlockedEntry(SettingsView& view);
 // Writes all entries of List3 as the whole file. Returns false when a failure was reported.
 bool SaveBlockedList(SettingsView& view);
 
-// The key handler of List3, with a Windows virtual-key code: Insert (45) adds, Delete (46)
-// removes, whatever modifier keys are held. Returns whether the key was used; every other key is
-// left to the list box.
-bool BlockedListKeyDown(SettingsView& view, int keyCode);
+// The key handler of List3: Insert adds, Delete removes, whatever modifier keys are held.
+// Returns whether the key was used; every other key is left to the list box.
+bool BlockedListKeyDown(SettingsView& view, VirtualKey key);

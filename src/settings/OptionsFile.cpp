@@ -13,7 +13,7 @@ QStringList Shown(const QVariant& value) {
 } // namespace
 
 QString OptionsFilePath() {
-    return ProgramDirectory() + QStringLiteral("/Quorlin_Options.ini");
+    return SettingsDirectory() + QStringLiteral("/Quorlin_Options.ini");
 }
 
 std::unique_ptr<QSettings> OpenOptionsFile() {

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int EnterKey = 13;
-
 bool WriteHost(SettingsView& view, const QString& host) {
     const FileResult written = WriteLines(ServerSettingPath(), {host});
     if (!written.ok) {
@@ -19,7 +17,7 @@ bool WriteHost(SettingsView& view, const QString& host) {
 } // namespace
 
 QString ServerSettingPath() {
-    return ProgramDirectory() + QStringLiteral("/Quorlin.ini");
+    return SettingsDirectory() + QStringLiteral("/Quorlin.ini");
 }
 
 bool ServerSettingExists() {
@@ -56,8 +54,8 @@ bool SaveServerSetting(SettingsView& view) {
     return WriteHost(view, view.Text1());
 }
 
-bool ServerBoxKeyDown(SettingsView& view, int keyCode) {
-    if (keyCode != EnterKey) {
+bool ServerBoxKeyDown(SettingsView& view, VirtualKey key) {
+    if (key != VirtualKey::Enter) {
         return false;
     }
     SaveServerSetting(view);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/VirtualKey.h"
+
 #include <QString>
 
 class SettingsView;
@@ -22,6 +24,6 @@ bool LoadServerSetting(SettingsView& view);
 // Writes Text1 as the whole file. Returns false when a failure was reported.
 bool SaveServerSetting(SettingsView& view);
 
-// The key handler of Text1, with a Windows virtual-key code: Enter (13) saves. Returns whether
-// the key was used; every other key is left to the text box.
-bool ServerBoxKeyDown(SettingsView& view, int keyCode);
+// The key handler of Text1: Enter saves. Returns whether the key was used; every other key is
+// left to the text box.
+bool ServerBoxKeyDown(SettingsView& view, VirtualKey key);

@@ -47,8 +47,6 @@ const QString Display::ClientGoneMessage = QStringLiteral("メーラーからの
 
 namespace {
 
-constexpr int PictureIdle = 1;
-constexpr int PictureOpenedFromMenu = 4;
 constexpr QSize ClientArea(4710 / TwipsPerPixel, 5700 / TwipsPerPixel);
 
 const QString ServerToolTip = QStringLiteral("APOPで接続するサーバーを入力してください。");
@@ -70,7 +68,7 @@ Display::Display(const AppOptions& appOptions, bool systemTrayAvailable, QWidget
       options(appOptions), notify(systemTrayAvailable), relay(*this, RelayOptionsFor(appOptions)) {
     setObjectName(QStringLiteral("Display"));
     setWindowTitle(BaseCaption);
-    setWindowIcon(ImageList1::Picture(1));
+    setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
     setFixedSize(ClientArea);
     BuildControls();
     SetTabOrder();
@@ -264,8 +262,8 @@ void Display::ReportListenFailure(const QString& reason) {
 
 void Display::ReportServerFailure(const QString& reason) {
     const QString message = ServerConnectFailureMessage(Text1(), options.serverPort, reason);
-    QTextStream(stderr) << "quorlin: cannot connect to the mail server " << Text1() << ":"
-                        << options.serverPort << ": " << reason << "\n";
+    QTextStream(stderr) << "quorlin: "
+                        << ServerConnectFailureReport(Text1(), options.serverPort, reason) << "\n";
     LogNote(message);
     // The window hides again once the mail client has been let go: the tray says it too.
     notify.TrayMessage(BaseCaption, message);
@@ -410,7 +408,7 @@ void Display::HideWindow() {
     }
 }
 
-void Display::TraySetImage(int picture) {
+void Display::TraySetImage(TrayPicture picture) {
     notify.TraySetImage(picture);
 }
 
@@ -457,8 +455,8 @@ void Display::Command1_Click(int index) {
     }
 }
 
-void Display::Text2_KeyDown(int index, int keyCode) {
-    if (keyCode == VirtualKeyEnter) {
+void Display::Text2_KeyDown(int index, VirtualKey key) {
+    if (key == VirtualKey::Enter) {
         Command1_Click(index);
     }
 }
@@ -471,16 +469,16 @@ void Display::Command2_Click() {
     SaveServerSetting(*this);
 }
 
-void Display::Text1_KeyDown(int keyCode) {
-    ServerBoxKeyDown(*this, keyCode);
+void Display::Text1_KeyDown(VirtualKey key) {
+    ServerBoxKeyDown(*this, key);
 }
 
-void Display::List3_KeyDown(int keyCode) {
-    BlockedListKeyDown(*this, keyCode);
+void Display::List3_KeyDown(VirtualKey key) {
+    BlockedListKeyDown(*this, key);
 }
 
 void Display::FShow_Click() {
-    TraySetImage(PictureOpenedFromMenu);
+    TraySetImage(TrayPicture::OpenedFromMenu);
     ShowFromUser();
 }
 
@@ -512,24 +510,24 @@ void Display::closeEvent(QCloseEvent* event) {
         return;
     }
     HideWindow();
-    TraySetImage(PictureIdle);
+    TraySetImage(TrayPicture::Idle);
 }
 
 bool Display::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         // Modifier keys are not looked at: Shift+Enter saves as Enter does.
-        const int keyCode = VirtualKeyCode(static_cast<QKeyEvent*>(event)->key());
+        const VirtualKey key = VirtualKeyCode(static_cast<QKeyEvent*>(event)->key());
         if (watched == text1) {
-            Text1_KeyDown(keyCode);
+            Text1_KeyDown(key);
         } else if (watched == list3) {
-            if (keyCode == VirtualKeyInsert || keyCode == VirtualKeyDelete) {
-                List3_KeyDown(keyCode);
+            if (key == VirtualKey::Insert || key == VirtualKey::Delete) {
+                List3_KeyDown(key);
                 return true;
             }
         } else {
             for (int i = 0; i < 2; ++i) {
                 if (watched == text2[i]) {
-                    Text2_KeyDown(i, keyCode);
+                    Text2_KeyDown(i, key);
                 }
             }
         }

@@ -3,6 +3,7 @@
 #include "relay/Relay.h"
 #include "relay/RelayView.h"
 #include "settings/SettingsView.h"
+#include "settings/VirtualKey.h"
 #include "shell/AppOptions.h"
 #include "shell/Notify_Module.h"
 
@@ -63,18 +64,18 @@ public:
     int Check1Value() const override;
     void ShowWindow() override;
     void HideWindow() override;
-    void TraySetImage(int picture) override;
+    void TraySetImage(TrayPicture picture) override;
     void ConsoleClient(int number) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
     void ReportFileError(const QString& message) override;
 
     void Command1_Click(int index);
-    void Text2_KeyDown(int index, int keyCode);
+    void Text2_KeyDown(int index, VirtualKey key);
     void Text2_GotFocus(int index);
     void Command2_Click();
-    void Text1_KeyDown(int keyCode);
-    void List3_KeyDown(int keyCode);
+    void Text1_KeyDown(VirtualKey key);
+    void List3_KeyDown(VirtualKey key);
     void FShow_Click();
     void FEnd_Click();
     // The settings dialog, from the window's button, its context menu or the tray menu. True

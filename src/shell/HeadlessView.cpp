@@ -11,11 +11,11 @@
 HeadlessView::HeadlessView(int logDescriptor) : output(logDescriptor) {}
 
 void HeadlessView::List1AddLines(QByteArrayView lines) {
-    WriteLines("S: ", lines);
+    WriteLogLines("S: ", lines);
 }
 
 void HeadlessView::List2AddLines(QByteArrayView lines) {
-    WriteLines("C: ", lines);
+    WriteLogLines("C: ", lines);
 }
 
 namespace {
@@ -40,7 +40,7 @@ bool IsPlainAscii(QByteArrayView bytes) {
 
 // A block's lines go out together: a huge UIDL or TOP reply must not cost a system call per
 // line.
-void HeadlessView::WriteLines(QByteArrayView prefix, QByteArrayView lines) {
+void HeadlessView::WriteLogLines(QByteArrayView prefix, QByteArrayView lines) {
     QByteArray shown;
     if (IsPlainAscii(lines)) {
         // Each line of at least two bytes ("\r\n") grows by the prefix less one byte at most.

@@ -30,7 +30,7 @@ public:
 
     void ShowWindow() override {}
     void HideWindow() override {}
-    void TraySetImage(int) override {}
+    void TraySetImage(TrayPicture) override {}
 
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
@@ -40,7 +40,7 @@ public:
     static bool CanAsk();
 
 private:
-    void WriteLines(QByteArrayView prefix, QByteArrayView lines);
+    void WriteLogLines(QByteArrayView prefix, QByteArrayView lines);
 
     LogOutput output;
     QString host;

@@ -15,7 +15,8 @@ static void EnsurePicturesLoaded() {
 
 namespace ImageList1 {
 
-QIcon Picture(int number) {
+QIcon Picture(TrayPicture picture) {
+    const int number = int(picture);
     if (number < 1 || number > Count) {
         return QIcon();
     }

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "relay/TrayPicture.h"
+
 #include <QIcon>
 
-// The tray pictures, numbered from 1: 1 idle (also the window's icon), 2 data from the mail
-// server, 3 data from the mail client, 4 window opened from the tray menu.
+// The tray pictures, drawn in files numbered as TrayPicture is.
 namespace ImageList1 {
 
-inline constexpr int Count = 4;
+inline constexpr int Count = int(TrayPicture::OpenedFromMenu);
 
-// A null icon for a number outside 1..Count.
-QIcon Picture(int number);
+// A null icon for a value outside the enumeration.
+QIcon Picture(TrayPicture picture);
 
 } // namespace ImageList1

@@ -17,16 +17,16 @@ void Notify_Module::TrayAdd(QWidget* trayWindow, QMenu* menu) {
     icon.setIcon(trayWindow->windowIcon());
     icon.setToolTip(Tip);
     icon.setContextMenu(menu);
-    picture = 1;
+    picture = TrayPicture::Idle;
     added = true;
     if (trayAvailable) {
         icon.show();
     }
 }
 
-void Notify_Module::TraySetImage(int number) {
-    picture = number;
-    icon.setIcon(ImageList1::Picture(number));
+void Notify_Module::TraySetImage(TrayPicture shown) {
+    picture = shown;
+    icon.setIcon(ImageList1::Picture(shown));
 }
 
 void Notify_Module::TrayRemove() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "relay/TrayPicture.h"
+
 #include <QObject>
 #include <QSystemTrayIcon>
 
@@ -18,7 +20,7 @@ public:
     // Puts the icon up with the window's own icon. From then on a click beeps, a double-click
     // asks for the window (ShowRequested) and the right button opens the menu.
     void TrayAdd(QWidget* window, QMenu* menu);
-    void TraySetImage(int picture);
+    void TraySetImage(TrayPicture picture);
     void TrayRemove();
     // A passing message by the icon, for what the user should hear of while the window is
     // hidden; nothing where there is no tray. The last one is kept for the record.
@@ -28,8 +30,8 @@ public:
     bool SystemTrayAvailable() const { return trayAvailable; }
     // Between TrayAdd and TrayRemove.
     bool Added() const { return added; }
-    // The picture shown last, 0 before TrayAdd. The window's icon counts as picture 1.
-    int CurrentPicture() const { return picture; }
+    // The picture shown last, none (zero) before TrayAdd. The window's icon counts as Idle.
+    TrayPicture CurrentPicture() const { return picture; }
     QSystemTrayIcon& Icon() { return icon; }
 
     static const QString Tip;
@@ -44,6 +46,6 @@ private:
     QSystemTrayIcon icon;
     bool trayAvailable;
     bool added = false;
-    int picture = 0;
+    TrayPicture picture{};
     QString lastMessage;
 };

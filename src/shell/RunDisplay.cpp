@@ -11,7 +11,7 @@
 
 int RunDisplay(const AppOptions& commandLine) {
     if (commandLine.configDir) {
-        SetProgramDirectory(*commandLine.configDir);
+        SetSettingsDirectory(*commandLine.configDir);
     }
     if (!LoadQtJapanese()) {
         QTextStream(stderr) << "quorlin: Qt's Japanese translation is not installed "
@@ -20,7 +20,7 @@ int RunDisplay(const AppOptions& commandLine) {
     // The window spends most of its life hidden, and a message box closing then is no reason
     // to stop: only the tray menu (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(ImageList1::Picture(1));
+    QApplication::setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
     QGuiApplication::setDesktopFileName(QStringLiteral("quorlin"));
 
     AppOptions options = commandLine;

@@ -33,7 +33,7 @@ QString NoServerMessage() {
 
 int RunHeadless(const AppOptions& options) {
     if (options.configDir) {
-        SetProgramDirectory(*options.configDir);
+        SetSettingsDirectory(*options.configDir);
     }
     HeadlessView view;
     if (options.server) {
@@ -71,10 +71,7 @@ int RunHeadless(const AppOptions& options) {
     };
     QObject::connect(&relay, &Relay::ServerConnectFailed,
                      [&view, &relay, tell](const QString& why) {
-                         tell(QStringLiteral("cannot connect to the mail server %1:%2: %3")
-                                  .arg(view.Text1())
-                                  .arg(relay.ServerPort())
-                                  .arg(why));
+                         tell(ServerConnectFailureReport(view.Text1(), relay.ServerPort(), why));
                      });
     QObject::connect(&relay, &Relay::ServerTlsFailed, [&problems](const TlsFailure& failure) {
         problems.Append((TlsFailureReport(failure) + QLatin1Char('\n')).toLocal8Bit());

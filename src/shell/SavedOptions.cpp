@@ -5,7 +5,7 @@
 
 AppOptions WithSavedListenSetting(AppOptions options) {
     if (options.configDir) {
-        SetProgramDirectory(*options.configDir);
+        SetSettingsDirectory(*options.configDir);
     }
     const ListenSetting saved = LoadListenSetting();
     if (!options.listenPortGiven) {

@@ -41,6 +41,13 @@ QString ListenFailureWindowMessage(quint16 port, const QString& reason) {
     return message;
 }
 
+QString ServerConnectFailureReport(const QString& host, quint16 port, const QString& reason) {
+    return QStringLiteral("cannot connect to the mail server %1:%2: %3")
+        .arg(host)
+        .arg(port)
+        .arg(reason);
+}
+
 QString ServerConnectFailureMessage(const QString& host, quint16 port, const QString& reason) {
     if (host.trimmed().isEmpty()) {
         return NoServerSetMessage();

@@ -9,6 +9,9 @@ QString ListenFailureMessage(quint16 port, const QString& reason);
 // The same for the window, in Japanese, pointing at the settings dialog instead of the option.
 QString ListenFailureWindowMessage(quint16 port, const QString& reason);
 
+// A mail server that could not be reached, for standard error.
+QString ServerConnectFailureReport(const QString& host, quint16 port, const QString& reason);
+
 // For the window: a mail server that could not be reached, and a mail server not set at all.
 QString ServerConnectFailureMessage(const QString& host, quint16 port, const QString& reason);
 QString NoServerSetMessage();

@@ -1,23 +1,20 @@
 #pragma once
 
+#include "settings/VirtualKey.h"
+
 #include <Qt>
 
-// The handlers take the key codes the settings and console logic are written against
-// (Windows virtual-key codes); Qt's key numbers are translated here. 0 for keys nobody uses.
-inline constexpr int VirtualKeyEnter = 13;
-inline constexpr int VirtualKeyInsert = 45;
-inline constexpr int VirtualKeyDelete = 46;
-
-constexpr int VirtualKeyCode(int qtKey) {
+// Qt's key numbers translated for the handlers; zero for keys nobody uses.
+constexpr VirtualKey VirtualKeyCode(int qtKey) {
     switch (qtKey) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        return VirtualKeyEnter;
+        return VirtualKey::Enter;
     case Qt::Key_Insert:
-        return VirtualKeyInsert;
+        return VirtualKey::Insert;
     case Qt::Key_Delete:
-        return VirtualKeyDelete;
+        return VirtualKey::Delete;
     default:
-        return 0;
+        return VirtualKey{};
     }
 }

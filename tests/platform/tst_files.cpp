@@ -25,11 +25,11 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(dir.isValid()); }
 
     void programDirectoryCanBeOverridden() {
-        QCOMPARE(ProgramDirectory(), QCoreApplication::applicationDirPath());
-        SetProgramDirectory(dir.path());
-        QCOMPARE(ProgramDirectory(), dir.path());
-        SetProgramDirectory(QString());
-        QCOMPARE(ProgramDirectory(), QCoreApplication::applicationDirPath());
+        QCOMPARE(SettingsDirectory(), QCoreApplication::applicationDirPath());
+        SetSettingsDirectory(dir.path());
+        QCOMPARE(SettingsDirectory(), dir.path());
+        SetSettingsDirectory(QString());
+        QCOMPARE(SettingsDirectory(), QCoreApplication::applicationDirPath());
     }
 
     void onlyPlainFilesExist() {

@@ -154,8 +154,7 @@ private Q_SLOTS:
         const qsizetype inspected = qMin(limit, reply.size());
         TaggingResult whole = InspectBlock(reply.first(inspected), list, check1);
         const QByteArray expected = whole.forward + reply.sliced(inspected);
-        whole.pieces.removeLast();
-        const QList<QByteArray> allLines = whole.pieces;
+        const QList<QByteArray> allLines = Lines(whole.logLines);
         // The line that decides: the first by which a charset and a subject line were both
         // seen, or else the last one inspected.
         qsizetype deciding = allLines.size() - 1;

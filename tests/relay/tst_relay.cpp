@@ -3,6 +3,7 @@
 #include "digest/MD5Hash.h"
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/RelayRig.h"
 
 #include <QCryptographicHash>
@@ -43,15 +44,15 @@ private Q_SLOTS:
 
     void greetingIsCapturedLoggedAndForwarded() {
         ConnectClient();
-        QCOMPARE(relay->State().Greed, RfcGreeting);
-        QVERIFY(relay->State().AddB);
+        QCOMPARE(relay->LatestRelayState().Greed, RfcGreeting);
+        QVERIFY(relay->LatestRelayState().AddB);
         QCOMPARE(view->list1, QList<QByteArray>{RfcGreeting.chopped(2)});
         QVERIFY(view->visible);
-        QCOMPARE(view->Picture(), 2);
+        QCOMPARE(view->Picture(), TrayPicture::ServerData);
 
         server->Send("+OK second\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + "+OK second\r\n");
-        QCOMPARE(relay->State().Greed, RfcGreeting);
+        QCOMPARE(relay->LatestRelayState().Greed, RfcGreeting);
     }
 
     void logShowsCompleteLinesAndForwardingStaysIntact() {
@@ -72,13 +73,13 @@ private Q_SLOTS:
         ConnectClient();
         client->Send("USER mrose\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->State().USER, QByteArray("mrose"));
+        QCOMPARE(relay->LatestRelayState().USER, QByteArray("mrose"));
         QCOMPARE(server->received, QByteArray());
-        QCOMPARE(view->Picture(), 3);
+        QCOMPARE(view->Picture(), TrayPicture::ClientData);
 
         ClientSends("PASS tanstaaf\r\n", "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n");
         QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine}));
-        QCOMPARE(relay->State().PASS, QByteArray("tanstaaf"));
+        QCOMPARE(relay->LatestRelayState().PASS, QByteArray("tanstaaf"));
     }
 
     void commandWordsSetCom_data() {
@@ -95,9 +96,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, com);
         ConnectClient();
         ClientSends("RETR 9\r\n", "RETR 9\r\n");
-        QCOMPARE(relay->State().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
         ClientSends(command, command);
-        QCOMPARE(relay->State().Com, com);
+        QCOMPARE(relay->LatestRelayState().Com, com);
         QCOMPARE(view->list2.last(), command.trimmed());
     }
 
@@ -141,9 +142,9 @@ private Q_SLOTS:
         ConnectClient();
         for (const QByteArray& arrival : arrivals) {
             // One small write is one arrival once the relay has read it before the next.
-            const int before = view->pictures.count(3);
+            const int before = view->pictures.count(TrayPicture::ClientData);
             client->Send(arrival);
-            QTRY_VERIFY(view->pictures.count(3) > before);
+            QTRY_VERIFY(view->pictures.count(TrayPicture::ClientData) > before);
         }
         QTRY_COMPARE(server->received, serverGets);
         server->Send(serverAnswers);
@@ -153,7 +154,7 @@ private Q_SLOTS:
         for (const QByteArray& line : view->list2) {
             QVERIFY2(!line.contains("secret"), line.constData());
         }
-        QCOMPARE(relay->State().USER, QByteArray("alice"));
+        QCOMPARE(relay->LatestRelayState().USER, QByteArray("alice"));
     }
 
     void capaReplyHidesSaslAndStls_data() {
@@ -175,7 +176,7 @@ private Q_SLOTS:
         ClientSends("CAPA\r\n", "CAPA\r\n");
         for (const QByteArray& block : blocks) {
             server->Send(block);
-            QTRY_VERIFY(view->pictures.count(2) > 1 + blocks.indexOf(block));
+            QTRY_VERIFY(view->pictures.count(TrayPicture::ServerData) > 1 + blocks.indexOf(block));
         }
         // A reply behind it is untouched: the end of the CAPA reply was found.
         ClientSends("NOOP\r\n", "NOOP\r\n");
@@ -216,9 +217,9 @@ private Q_SLOTS:
         ConnectClient();
         client->Send("USER  bob\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->State().USER, QByteArray());
+        QCOMPARE(relay->LatestRelayState().USER, QByteArray());
         client->Send("USER bob smith\r\n");
-        QTRY_COMPARE(relay->State().USER, QByteArray("bob"));
+        QTRY_COMPARE(relay->LatestRelayState().USER, QByteArray("bob"));
     }
 
     // The client's end reaches the server (without a QUIT it never sent), whose close ends
@@ -230,9 +231,9 @@ private Q_SLOTS:
         QTRY_VERIFY(server->peerClosed);
         QCOMPARE(server->received, QByteArray("STAT\r\n"));
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
         QVERIFY(!view->visible);
-        QVERIFY(!relay->State().AddB);
+        QVERIFY(!relay->LatestRelayState().AddB);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
     }
 
@@ -262,7 +263,7 @@ private Q_SLOTS:
         QVERIFY2(sinceClose.elapsed() < 1000, QByteArray::number(sinceClose.elapsed()));
         QCOMPARE(client->received, RfcGreeting + last);
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
         ConnectClient(); // and the next one is served
@@ -273,12 +274,12 @@ private Q_SLOTS:
         client->Send("STAT\r\n");
         QTRY_COMPARE(server->received, QByteArray("STAT\r\n"));
         server->CloseConnection();
-        QTRY_VERIFY(!relay->State().AddB);
+        QTRY_VERIFY(!relay->LatestRelayState().AddB);
         client->socket.disconnectFromHost();
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
 
         ConnectClient("+OK second <2@b>\r\n");
-        QCOMPARE(relay->State().Greed, QByteArray("+OK second <2@b>\r\n"));
+        QCOMPARE(relay->LatestRelayState().Greed, QByteArray("+OK second <2@b>\r\n"));
         QCOMPARE(view->list1, QList<QByteArray>{"+OK second <2@b>"});
         QCOMPARE(view->list2, QList<QByteArray>());
         QCOMPARE(server->connections, 2);
@@ -294,7 +295,7 @@ private Q_SLOTS:
 
         ConnectClient("+OK two <2.2@x>\r\n");
         QCOMPARE(server->connections, 2);
-        QCOMPARE(relay->State().Greed, QByteArray("+OK two <2.2@x>\r\n"));
+        QCOMPARE(relay->LatestRelayState().Greed, QByteArray("+OK two <2.2@x>\r\n"));
         client->Send("USER u\r\n");
         QTRY_COMPARE(client->received, QByteArray("+OK two <2.2@x>\r\n") + UserReply);
         ClientSends("PASS p\r\n", "APOP u " + DigestBytes("<2.2@x>p").toLatin1() + "\r\n");
@@ -340,9 +341,9 @@ private Q_SLOTS:
         QTRY_COMPARE(server->received,
                      QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nLIST\r\n"));
         QCOMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->State().PASS, QByteArray("tanstaaf"));
+        QCOMPARE(relay->LatestRelayState().PASS, QByteArray("tanstaaf"));
         QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine, "STAT", "LIST"}));
-        QCOMPARE(relay->State().Com, QByteArray());
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray());
     }
 
     // A command that crosses the server's close goes nowhere: at most the client is told the
@@ -353,7 +354,7 @@ private Q_SLOTS:
         client->Send("STAT\r\n");
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QVERIFY2(client->received == RfcGreeting ||
-                     client->received == RfcGreeting + Relay::ServerNotConnectedReply,
+                     client->received == RfcGreeting + ServerNotConnectedReply,
                  client->received.constData());
         QCOMPARE(server->received, QByteArray());
     }
@@ -377,9 +378,9 @@ private Q_SLOTS:
         view->list3 = QStringList{QStringLiteral("GB2312")};
         ConnectClient();
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
-        const int blocks = view->pictures.count(2);
+        const int blocks = view->pictures.count(TrayPicture::ServerData);
         server->Send("+OK 100 octets\r\n");
-        QTRY_COMPARE(view->pictures.count(2), blocks + 1);
+        QTRY_COMPARE(view->pictures.count(TrayPicture::ServerData), blocks + 1);
         QCOMPARE(client->received, RfcGreeting); // held until the tagging is decided
         const QByteArray header = "Return-Path: <x>\r\nSubject: Hello\r\n"
                                   "Content-Type: text/plain; charset=gb2312\r\n\r\nbody\r\n";
@@ -400,7 +401,7 @@ private Q_SLOTS:
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
         const QByteArray start = "+OK 900 octets\r\nReturn-Path: <x>\r\nSubject: cut\r\nX-Lon";
         server->Send(start);
-        QTRY_COMPARE(view->pictures.count(2), 2);
+        QTRY_COMPARE(view->pictures.count(TrayPicture::ServerData), 2);
         QCOMPARE(client->received, RfcGreeting);
         server->CloseConnection();
         // Inspected as far as it came: no charset line, so Check1 tags it.
@@ -461,7 +462,7 @@ private Q_SLOTS:
         QCOMPARE(relay->ConsoleSend(1, ""), Relay::ConsoleResult::Sent);
         QTRY_COMPARE(client->received, RfcGreeting + "\r\n");
         QCOMPARE(relay->ConsoleSend(0, "NOOP"), Relay::ConsoleResult::Sent);
-        QCOMPARE(relay->State().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
     }
 };
 

@@ -4,6 +4,7 @@
 // disturbs another or stops the relay from serving the next.
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
 #include "support/MailboxServer.h"
@@ -146,7 +147,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(relay->SessionCount(), 0);
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
 
         // Every client's lines were logged under its own number while all were served.
         const QRegularExpression userLine(QStringLiteral("^\\[(\\d+)\\] USER user(\\d+)$"));
@@ -173,7 +174,7 @@ private Q_SLOTS:
         TestClient third;
         third.ConnectTo(port);
         QTRY_COMPARE(third.socket.state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(third.received, Relay::TooManyClientsReply(2));
+        QCOMPARE(third.received, TooManyClientsReply(2));
         QVERIFY(third.received.startsWith("-ERR"));
         QCOMPARE(server->greeted, 2);
 

@@ -3,6 +3,7 @@
 // Nothing may crash, and every byte that should reach the other side does, in order.
 #include "relay/ClientCommand.h"
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/RandomBytes.h"
 #include "support/RelayRig.h"
 
@@ -54,7 +55,7 @@ class RelayFaultsTest : public QObject, RelayRig {
         server->received.clear();
         client->Send("RETR 1\r\n");
         QTRY_COMPARE(server->received, QByteArray("RETR 1\r\n"));
-        QCOMPARE(relay->State().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
     }
 
     // A message cut off somewhere in its body: a header block, then random body blocks that
@@ -107,7 +108,7 @@ private Q_SLOTS:
         server->CloseConnection();
         if (clientReadsLate) {
             QTRY_VERIFY(relay->Winsock1().ReadPaused());
-            QVERIFY(relay->State().AddB); // the close has not been handled yet
+            QVERIFY(relay->LatestRelayState().AddB); // the close has not been handled yet
             client->socket.setReadBufferSize(0);
             client->SetReading(true);
         }
@@ -117,11 +118,11 @@ private Q_SLOTS:
         // Then the client's connection ends too, as the server's did.
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(client->received.size(), before.size() + sent.size());
-        QVERIFY(!relay->State().AddB);
+        QVERIFY(!relay->LatestRelayState().AddB);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
         QTRY_VERIFY(!view->visible);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
     }
 
     void clientClosingInTheMiddleOfARetrLeavesNothingForTheNextClient_data() {
@@ -157,7 +158,7 @@ private Q_SLOTS:
         // A fresh server connection, a fresh greeting and a login built from it.
         ConnectClient(2);
         QCOMPARE(server->connections, 2);
-        QCOMPARE(relay->State().Greed, Greeting(2));
+        QCOMPARE(relay->LatestRelayState().Greed, Greeting(2));
         QTRY_VERIFY(firstServerSide.isNull());
         LogIn(2, "bob", "builder");
         server->received.clear();
@@ -195,7 +196,7 @@ private Q_SLOTS:
         client = std::make_unique<TestClient>();
         client->ConnectTo(relay->Winsock2().LocalPort());
         QTRY_COMPARE(server->connections, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(client->received, Relay::CannotConnectReply, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray(CannotConnectReply), 2000);
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QTRY_VERIFY(!view->visible);
@@ -306,9 +307,9 @@ private Q_SLOTS:
         }
         qsizetype answered = 0; // lines the server has answered
         for (int i = 0; i < arrivals.size(); ++i) {
-            const int arrivalsBefore = view->pictures.count(3);
+            const int arrivalsBefore = view->pictures.count(TrayPicture::ClientData);
             client->Send(arrivals[i]);
-            QTRY_VERIFY(view->pictures.count(3) > arrivalsBefore);
+            QTRY_VERIFY(view->pictures.count(TrayPicture::ClientData) > arrivalsBefore);
             // Whatever the arrival left open ends here, and the marker after it is a command.
             const QByteArray marker = "NOOP " + QByteArray::number(i) + "\r\n";
             client->Send("\r\n" + marker);

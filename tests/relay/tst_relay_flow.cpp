@@ -131,7 +131,7 @@ private Q_SLOTS:
         // The client's end follows its last byte to the server, whose close ends it all.
         QTRY_VERIFY(server->peerClosed);
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
     }
 };

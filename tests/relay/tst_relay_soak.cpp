@@ -161,7 +161,7 @@ private:
             relay.Winsock1().State() != SocketEndpoint::Closed) {
             return;
         }
-        if (relay.State().AddB) {
+        if (relay.LatestRelayState().AddB) {
             Fail("the greeting of a closed server connection is still taken as current");
             return;
         }

@@ -26,9 +26,9 @@ private Q_SLOTS:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        SetProgramDirectory(dir->path());
+        SetSettingsDirectory(dir->path());
     }
-    void cleanup() { SetProgramDirectory(QString()); }
+    void cleanup() { SetSettingsDirectory(QString()); }
 
     void missingFileGivesEmptyListAndNoFile() {
         FakeSettingsView view;
@@ -135,22 +135,22 @@ private Q_SLOTS:
     void keysInsertAndDelete() {
         FakeSettingsView view;
         view.answers = {u"big5"_s};
-        QVERIFY(!BlockedListKeyDown(view, 13));
-        QVERIFY(!BlockedListKeyDown(view, 65));
+        QVERIFY(!BlockedListKeyDown(view, VirtualKey::Enter));
+        QVERIFY(!BlockedListKeyDown(view, VirtualKey{'A'}));
         QVERIFY(view.questions.isEmpty());
         QVERIFY(!QFileInfo::exists(File()));
 
-        QVERIFY(BlockedListKeyDown(view, 45));
+        QVERIFY(BlockedListKeyDown(view, VirtualKey::Insert));
         QCOMPARE(view.list3, QStringList{u"big5"_s});
         view.selected = 0;
-        QVERIFY(BlockedListKeyDown(view, 46));
+        QVERIFY(BlockedListKeyDown(view, VirtualKey::Delete));
         QVERIFY(view.list3.isEmpty());
         QCOMPARE(ReadFileBytes(File()), QByteArray(""));
     }
 
     void unwritableFolderIsReported() {
         const QString folder = UnwritableFolder(dir->path());
-        SetProgramDirectory(folder);
+        SetSettingsDirectory(folder);
         FakeSettingsView view;
         view.answers = {u"big5"_s};
 

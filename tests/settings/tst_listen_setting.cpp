@@ -19,9 +19,9 @@ class TestListenSetting : public QObject {
 private Q_SLOTS:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
-        SetProgramDirectory(dir->path());
+        SetSettingsDirectory(dir->path());
     }
-    void cleanup() { SetProgramDirectory(QString()); }
+    void cleanup() { SetSettingsDirectory(QString()); }
 
     void fileGivesPortAndAddress_data() {
         QTest::addColumn<QByteArray>("content");
@@ -66,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(SaveListenSetting({2110, QHostAddress(QHostAddress::Any)}).ok);
         QVERIFY(ReadFileBytes(File()).contains("[Listen]\nAddress=\nPort=2110\n"));
 
-        SetProgramDirectory(UnwritableFolder(dir->path()));
+        SetSettingsDirectory(UnwritableFolder(dir->path()));
         const FileResult failed = SaveListenSetting({1110, QHostAddress::Any});
         QVERIFY(!failed.ok);
         QVERIFY(failed.path.endsWith(QStringLiteral("regular/config/Quorlin_Options.ini")));

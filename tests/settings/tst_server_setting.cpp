@@ -20,9 +20,9 @@ private Q_SLOTS:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        SetProgramDirectory(dir->path());
+        SetSettingsDirectory(dir->path());
     }
-    void cleanup() { SetProgramDirectory(QString()); }
+    void cleanup() { SetSettingsDirectory(QString()); }
 
     void missingFileAsksAndKeepsTheAnswer_data() {
         QTest::addColumn<std::optional<QString>>("answer");
@@ -128,16 +128,16 @@ private Q_SLOTS:
     void enterSavesAndOtherKeysAreLeftAlone() {
         FakeSettingsView view;
         view.text1 = u"pop.example.jp"_s;
-        QVERIFY(!ServerBoxKeyDown(view, 65));
-        QVERIFY(!ServerBoxKeyDown(view, 45));
+        QVERIFY(!ServerBoxKeyDown(view, VirtualKey{'A'}));
+        QVERIFY(!ServerBoxKeyDown(view, VirtualKey::Insert));
         QVERIFY(!ServerSettingExists());
-        QVERIFY(ServerBoxKeyDown(view, 13));
+        QVERIFY(ServerBoxKeyDown(view, VirtualKey::Enter));
         QCOMPARE(ReadFileBytes(File()), QByteArray("pop.example.jp\r\n"));
     }
 
     void unwritableFolderIsReported() {
         const QString folder = UnwritableFolder(dir->path());
-        SetProgramDirectory(folder);
+        SetSettingsDirectory(folder);
         FakeSettingsView view;
         view.answers = {u"pop.example.jp"_s};
 

@@ -42,7 +42,7 @@ private:
 // A settings folder of its own for each test, optionally with the two files in it.
 class ConfigFolder {
 public:
-    ConfigFolder() { SetProgramDirectory(folder.path()); }
+    ConfigFolder() { SetSettingsDirectory(folder.path()); }
     QString Path(const QString& name) const { return folder.filePath(name); }
     void Write(const QString& name, const QByteArray& bytes) const {
         QFile file(Path(name));

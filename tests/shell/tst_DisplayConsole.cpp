@@ -53,14 +53,14 @@ private Q_SLOTS:
         session.client.Send("NOOP\r\n");
         QTRY_COMPARE(session.server.received, QByteArray("NOOP\r\n"));
         QCOMPARE(session.display->List2Model().rowCount(), 1);
-        QCOMPARE(session.display->Tray().CurrentPicture(), 3);
+        QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::ClientData);
 
         session.server.CloseConnection();
         QTRY_COMPARE(session.display->RelayCore().Winsock1().State(), 0);
         // The client is let go with the server, and the window with the last client.
         QTRY_VERIFY(!session.client.Connected());
         QTRY_VERIFY(!session.display->isVisible());
-        QCOMPARE(session.display->Tray().CurrentPicture(), 1);
+        QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::Idle);
 
         // A huge reply cannot grow the log without bound: the oldest lines make room.
         QByteArray lines;

@@ -96,17 +96,17 @@ private Q_SLOTS:
         const QImage drawn = PictureFile(picture);
         QVERIFY(!drawn.isNull());
         QCOMPARE(drawn.size(), QSize(32, 32));
-        QCOMPARE(Pixels(ImageList1::Picture(picture)), drawn);
+        QCOMPARE(Pixels(ImageList1::Picture(TrayPicture(picture))), drawn);
 
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
         Shell::Display display(TestOptions(), true);
         QVERIFY(display.Form_Load());
-        if (picture == 1) {
+        if (TrayPicture(picture) == TrayPicture::Idle) {
             QCOMPARE(Pixels(display.windowIcon()), drawn);
             QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
         }
-        display.TraySetImage(picture);
+        display.TraySetImage(TrayPicture(picture));
         QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
     }
 
@@ -223,7 +223,7 @@ private Q_SLOTS:
     void settingsWriteFailureIsTold() {
         ConfigFolder folder;
         Shell::Display display(TestOptions(), true);
-        SetProgramDirectory(UnwritableFolder(folder.Path(QString())));
+        SetSettingsDirectory(UnwritableFolder(folder.Path(QString())));
         QString told;
         {
             ModalSteps steps({[](QWidget* dialog) { ClickLater(OkButton(dialog)); },

@@ -174,7 +174,7 @@ private Q_SLOTS:
         QCOMPARE(display.RelayCore().Winsock2().State(), 2);
         QVERIFY(display.Tray().Added());
         QVERIFY(display.Tray().Icon().isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), 1);
+        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
         QCOMPARE(display.Tray().Icon().toolTip(), QStringLiteral("Ready"));
         QCOMPARE(display.Tray().Icon().contextMenu(), &display.SysTray());
 
@@ -229,24 +229,24 @@ private Q_SLOTS:
         Shell::Display display(TestOptions(), true);
         QVERIFY(display.Form_Load());
         display.ShowWindow();
-        display.TraySetImage(2);
+        display.TraySetImage(TrayPicture::ServerData);
         QVERIFY(!display.close());
         QVERIFY(!display.isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), 1);
+        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
         QCOMPARE(display.RelayCore().Winsock2().State(), 2); // still listening
 
         Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(!display.isVisible());
         Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(display.isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), 1);
+        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
 
         display.close();
         display.SysTray().actions()[0]->trigger(); // 表示
         QVERIFY(display.isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), 4);
+        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::OpenedFromMenu);
         QCOMPARE(display.Tray().Icon().icon().pixmap(32).toImage(),
-                 ImageList1::Picture(4).pixmap(32).toImage());
+                 ImageList1::Picture(TrayPicture::OpenedFromMenu).pixmap(32).toImage());
     }
 
     // 終了 ends at once: both connections closed without a word, icon gone.

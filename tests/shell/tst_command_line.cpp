@@ -1,5 +1,6 @@
 // The quorlin program itself, run as a child process: options, start-up failures and the
 // headless relay serving a real client.
+#include "QuorlinVersion.h"
 #include "support/LoopbackPeers.h"
 
 #include <QProcess>
@@ -21,8 +22,10 @@ struct Finished {
 };
 
 // Runs quorlin to its end with standard input from /dev/null (no terminal to ask on).
-Finished Run(const QStringList& arguments, const QString& program = Binary()) {
+Finished Run(const QStringList& arguments, const QString& program = Binary(),
+             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
     Finished result;
@@ -70,7 +73,7 @@ private Q_SLOTS:
     void versionAndHelp() {
         const Finished version = Run({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.out, QByteArray("Quorlin 1.2.17\n"));
+        QCOMPARE(version.out, QByteArray("Quorlin " QUORLIN_VERSION_TEXT "\n"));
 
         const Finished help = Run({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
@@ -112,6 +115,28 @@ private Q_SLOTS:
         QVERIFY(run.err.contains("--server"));
         QVERIFY(run.err.contains("Quorlin.ini"));
         QVERIFY(QDir(empty.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // A platform that needs a display, named where there is none: the run goes on without a
+    // window instead of aborting in the platform plugin.
+    void displayPlatformWithoutDisplayRunsHeadless_data() {
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("xcb") << QStringLiteral("xcb");
+        QTest::newRow("wayland") << QStringLiteral("wayland");
+    }
+    void displayPlatformWithoutDisplayRunsHeadless() {
+        QFETCH(QString, platform);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        QTemporaryDir empty;
+        const Finished run =
+            Run({"--config-dir", empty.path(), "--listen-port", QString::number(FreeLoopbackPort()),
+                 "--listen-address", "127.0.0.1"},
+                Binary(), environment);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("--server"), run.err.constData());
     }
 
     void unwritableProgramFolderFallsBackToTheUsersConfigFolder() {

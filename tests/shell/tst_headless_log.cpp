@@ -1,5 +1,6 @@
 // The headless log on a standard output that nobody reads: the relay goes on, memory stays
 // bounded, and what could not wait is counted once the reader is back.
+#include "shell/HeadlessView.h"
 #include "shell/LogOutput.h"
 #include "support/LoopbackPeers.h"
 
@@ -104,6 +105,20 @@ private Q_SLOTS:
             QCOMPARE(count.lines.value("last"), 1);
             QCOMPARE(count.lines.size(), 2);
         }
+    }
+
+    // Lines from the wire are code page 932; the terminal reads its own encoding (UTF-8 here).
+    void japaneseLinesReachTheLogInTheTerminalsEncoding() {
+        Pipe pipe;
+        QVERIFY(pipe.readEnd >= 0);
+        HeadlessView view(pipe.writeEnd);
+        view.List1AddLines("+OK \x93\xfa\x96\x7b\r\n+OK plain\r\n");
+        view.List2AddLines("\x83\x65\x83\x58\x83\x67\r\n");
+        QByteArray log;
+        QTRY_COMPARE(log += pipe.ReadAvailable(), QByteArray("S: +OK \xe6\x97\xa5\xe6\x9c\xac\n"
+                                                             "S: +OK plain\n"
+                                                             "C: \xe3\x83\x86\xe3\x82\xb9"
+                                                             "\xe3\x83\x88\n"));
     }
 
     // 8,000 NOOP round trips through the program while nobody reads its log.

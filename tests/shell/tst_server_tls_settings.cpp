@@ -34,9 +34,9 @@ private Q_SLOTS:
 
     void init() {
         configDir = std::make_unique<QTemporaryDir>();
-        SetProgramDirectory(configDir->path());
+        SetSettingsDirectory(configDir->path());
     }
-    void cleanup() { SetProgramDirectory(QString()); }
+    void cleanup() { SetSettingsDirectory(QString()); }
 
     void modeAndPort_data() {
         QTest::addColumn<QString>("savedIni"); // [Server] lines of the options file

@@ -1,9 +1,17 @@
 #pragma once
 
-#include "relay/Pieces.h"
 #include "relay/RelayView.h"
 
 #include <QList>
+
+// The lines of logged text, each ended by CR LF; split here rather than with the relay's own
+// helpers, so that the log checks do not lean on the code under test.
+inline void AppendLoggedLines(QByteArrayView text, QList<QByteArray>& lines) {
+    qsizetype start = 0;
+    for (qsizetype end; (end = text.indexOf("\r\n", start)) >= 0; start = end + 2) {
+        lines.append(text.sliced(start, end - start).toByteArray());
+    }
+}
 
 // Records what the relay does to the window, for tests.
 class FakeRelayView : public RelayView {
@@ -15,22 +23,20 @@ public:
     QStringList list3;
     int check1 = 1;
     bool visible = false;
-    QList<int> pictures;
+    QList<TrayPicture> pictures;
 
     QString Text1() const override { return host; }
     void List1AddLines(QByteArrayView lines) override {
-        ForEachLine(lines, [this](QByteArrayView line) { list1.append(line.toByteArray()); });
+        AppendLoggedLines(lines, list1);
         ++list1AddCalls;
     }
-    void List2AddLines(QByteArrayView lines) override {
-        ForEachLine(lines, [this](QByteArrayView line) { list2.append(line.toByteArray()); });
-    }
+    void List2AddLines(QByteArrayView lines) override { AppendLoggedLines(lines, list2); }
     void List1Clear() override { list1.clear(); }
     void List2Clear() override { list2.clear(); }
     QStringList List3Items() const override { return list3; }
     int Check1Value() const override { return check1; }
     void ShowWindow() override { visible = true; }
     void HideWindow() override { visible = false; }
-    void TraySetImage(int picture) override { pictures.append(picture); }
-    int Picture() const { return pictures.isEmpty() ? 0 : pictures.last(); }
+    void TraySetImage(TrayPicture picture) override { pictures.append(picture); }
+    TrayPicture Picture() const { return pictures.isEmpty() ? TrayPicture{} : pictures.last(); }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
 
@@ -40,12 +41,12 @@ protected:
     // A client waiting for a server that never answered: told so, let go, and the relay
     // listening again with the window hidden and the tray idle.
     void ExpectClientReleased(const QSignalSpy& failures) {
-        QTRY_COMPARE(client->received, Relay::CannotConnectReply);
+        QTRY_COMPARE(client->received, QByteArray(CannotConnectReply));
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(failures.count(), 1);
         QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(view->Picture(), 1);
+        QCOMPARE(view->Picture(), TrayPicture::Idle);
     }
 
     // A new client, connected once the server's greeting has come through the relay.

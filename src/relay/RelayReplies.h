@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+
+// The replies the relay gives a mail client itself, each a whole line with its CR LF.
+inline constexpr char UserReply[] = "+OK Password required.\r\n";
+inline constexpr char NoUserReply[] = "-ERR Give USER with your name before PASS.\r\n";
+inline constexpr char NoTimestampReply[] =
+    "-ERR APOP is not available: the mail server sent no timestamp.\r\n";
+inline constexpr char AuthRefusedReply[] =
+    "-ERR Quorlin does not pass AUTH on: log in with the plain password login (USER and PASS), "
+    "which it turns into APOP.\r\n";
+inline constexpr char StlsRefusedReply[] =
+    "-ERR Quorlin does not pass STLS on: switch STARTTLS off in the mail client and log in with "
+    "the plain password login (USER and PASS).\r\n";
+inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
+inline constexpr char ServerNotConnectedReply[] = "-ERR The mail server is not connected.\r\n";
+inline constexpr char CannotConnectReply[] = "-ERR Cannot connect to the mail server.\r\n";
+
+// To a client past the limit of clients served at once, before it is let go.
+inline QByteArray TooManyClientsReply(int maxClients) {
+    return "-ERR Quorlin is serving " + QByteArray::number(maxClients) +
+           " mail clients at once, the most it takes; try again later.\r\n";
+}
