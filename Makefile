@@ -58,7 +58,7 @@ screenshot: test-deps build
 
 # The program on a virtual desktop with a window manager and a tray; also part of `make test`.
 desktop-check: test-deps build
-	./tests/shell/desktop_check.py $(BUILD)/quorlin
+	./tests/gui/desktop_check.py $(BUILD)/quorlin
 
 clean:
 	$(rescue_settings)

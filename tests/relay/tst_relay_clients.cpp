@@ -42,7 +42,7 @@ using Clients = std::vector<std::unique_ptr<TestClient>>;
 
 } // namespace
 
-class RelayClientsTest : public QObject {
+class tst_RelayClients : public QObject {
     Q_OBJECT
 
     std::unique_ptr<MailboxServer> server;
@@ -387,5 +387,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelayClientsTest)
+QTEST_GUILESS_MAIN(tst_RelayClients)
 #include "tst_relay_clients.moc"
