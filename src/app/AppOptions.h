@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Pop3Ports.h"
 #include "platform/TlsTrust.h"
 
 #include <QByteArray>
@@ -12,12 +13,12 @@
 struct AppOptions {
     bool headless = false;
     std::optional<QString> server; // --server: the host for this run, not saved
-    quint16 serverPort = 110;
+    quint16 serverPort = PlainPop3Port;
     bool serverPortGiven = false; // else the saved port, or the default of the security mode
     std::optional<SecurityMode> security; // --security, for this run
     std::optional<QString> caFile;        // --ca-file, for this run
     QList<QByteArray> trustFingerprints;  // --trust-fingerprint, for this run's server
-    quint16 listenPort = 110;
+    quint16 listenPort = PlainPop3Port;
     QHostAddress listenAddress = QHostAddress::Any;
     // Given on the command line: they override the saved listen setting for this run.
     bool listenPortGiven = false;

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "QuorlinVersion.h"
+#include "platform/Pop3Ports.h"
 #include "settings/ClientLimits.h"
 #include "settings/ServerSecurity.h"
 
@@ -77,8 +78,10 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("host"));
     const QCommandLineOption serverPortOption(
         QStringLiteral("server-port"),
-        QStringLiteral("Mail server port (default 995 with --security tls, otherwise 110)."),
-        QStringLiteral("port"), QStringLiteral("110"));
+        QStringLiteral("Mail server port (default %1 with --security tls, otherwise %2).")
+            .arg(ImplicitTlsPop3Port)
+            .arg(PlainPop3Port),
+        QStringLiteral("port"), QString::number(PlainPop3Port));
     const QCommandLineOption securityOption(
         QStringLiteral("security"),
         QStringLiteral("How to reach the mail server for this run: none (plain, APOP login), "
@@ -96,8 +99,9 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption listenPortOption(
         QStringLiteral("listen-port"),
         QStringLiteral("Port the mail client connects to, for this run (default: the saved "
-                       "setting, or 110)."),
-        QStringLiteral("port"), QStringLiteral("110"));
+                       "setting, or %1).")
+            .arg(PlainPop3Port),
+        QStringLiteral("port"), QString::number(PlainPop3Port));
     const QCommandLineOption listenAddressOption(
         QStringLiteral("listen-address"),
         QStringLiteral("Address to listen on, for this run (default: the saved setting, or all "

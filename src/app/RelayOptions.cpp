@@ -9,6 +9,6 @@ Relay::Options RelayOptionsFor(const AppOptions& options) {
         options.maxClients.value_or(saved.maxClients.value_or(Relay::DefaultMaxClients));
     const std::optional<int> idleSeconds =
         options.idleTimeoutSeconds ? options.idleTimeoutSeconds : saved.idleTimeoutSeconds;
-    relayOptions.idleTimeoutMs = idleSeconds ? *idleSeconds * 1000 : Relay::DefaultIdleTimeoutMs;
+    relayOptions.idleTimeoutMs = idleSeconds ? *idleSeconds * 1000 : DefaultIdleTimeoutMs;
     return relayOptions;
 }

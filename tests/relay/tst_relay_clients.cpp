@@ -50,7 +50,7 @@ class tst_RelayClients : public QObject {
     std::unique_ptr<Relay> relay;
     quint16 port = 0;
 
-    void StartRelay(int maxClients, int idleTimeoutMs = Relay::DefaultIdleTimeoutMs) {
+    void StartRelay(int maxClients, int idleTimeoutMs = DefaultIdleTimeoutMs) {
         Relay::Options options{server->Port(), 0, QHostAddress(QHostAddress::LocalHost)};
         options.maxClients = maxClients;
         options.idleTimeoutMs = idleTimeoutMs;
