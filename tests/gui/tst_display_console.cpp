@@ -56,7 +56,7 @@ private Q_SLOTS:
         QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::ClientData);
 
         session.server.CloseConnection();
-        QTRY_COMPARE(session.display->RelayCore().Winsock1().State(), 0);
+        QTRY_COMPARE(session.display->RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
         // The client is let go with the server, and the window with the last client.
         QTRY_VERIFY(!session.client.Connected());
         QTRY_VERIFY(!session.display->isVisible());

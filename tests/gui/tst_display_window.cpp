@@ -171,7 +171,7 @@ private Q_SLOTS:
         QCOMPARE(display.windowTitle(), QStringLiteral("Quorlin  Ver.1.2.17"));
         QVERIFY(display.windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!display.isVisible());
-        QCOMPARE(display.RelayCore().Winsock2().State(), 2);
+        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
         QVERIFY(display.Tray().Added());
         QVERIFY(display.Tray().Icon().isVisible());
         QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
@@ -233,7 +233,7 @@ private Q_SLOTS:
         QVERIFY(!display.close());
         QVERIFY(!display.isVisible());
         QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
-        QCOMPARE(display.RelayCore().Winsock2().State(), 2); // still listening
+        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
 
         Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(!display.isVisible());
@@ -267,8 +267,8 @@ private Q_SLOTS:
         QCOMPARE(ended[0][0].toInt(), 0);
         QVERIFY(!display.Tray().Added());
         QVERIFY(!display.Tray().Icon().isVisible());
-        QCOMPARE(display.RelayCore().Winsock1().State(), 0);
-        QCOMPARE(display.RelayCore().Winsock2().State(), 0);
+        QCOMPARE(display.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
         QTRY_VERIFY(server.peerClosed);
         QTRY_VERIFY(!client.Connected());
         QCOMPARE(client.received, QByteArray("+OK ready <1.2@x>\r\n"));
@@ -289,15 +289,15 @@ private Q_SLOTS:
         client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
         QTRY_VERIFY(server.Connected());
         server.CloseConnection();
-        QTRY_COMPARE(display.RelayCore().Winsock1().State(), 0);
+        QTRY_COMPARE(display.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
         client.socket.disconnectFromHost();
-        QTRY_COMPARE(display.RelayCore().Winsock2().State(), 2);
+        QTRY_COMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
         QVERIFY(display.isVisible());
 
         QSignalSpy ended(&display, &Shell::Display::ProgramEnded);
         display.close();
         QCOMPARE(ended.size(), 1);
-        QCOMPARE(display.RelayCore().Winsock2().State(), 0);
+        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
     }
 };
 
