@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 CONFIG_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/Quorlin
 SETTINGS_FILES = Quorlin.ini Quorlin_BatList.ini Quorlin_Options.ini
 
-.PHONY: deps test-deps configure build run test bench fuzz screenshot desktop-check clean
+.PHONY: deps test-deps configure build run test format-check bench fuzz screenshot desktop-check clean
 
 deps:
 	./scripts/install-deps
@@ -39,8 +39,13 @@ run: build
 	mkdir -p "$(CONFIG_DIR)"
 	./$(BUILD)/quorlin --config-dir "$(CONFIG_DIR)" $(ARGS)
 
-test: test-deps build
+test: test-deps build format-check
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Every C++ file as the repository's .clang-format has it; `clang-format -i FILE` mends one.
+FORMAT_FILES = $(shell find src tests bench fuzz -path fuzz/out -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
+format-check:
+	clang-format --dry-run -Werror $(FORMAT_FILES)
 
 # Each libFuzzer target runs FUZZ_SECONDS; the working corpus in fuzz/out carries over between runs.
 FUZZ_SECONDS ?= 600
@@ -58,7 +63,7 @@ screenshot: test-deps build
 
 # The program on a virtual desktop with a window manager and a tray; also part of `make test`.
 desktop-check: test-deps build
-	./tests/shell/desktop_check.py $(BUILD)/quorlin
+	./tests/gui/desktop_check.py $(BUILD)/quorlin
 
 clean:
 	$(rescue_settings)

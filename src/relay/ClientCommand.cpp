@@ -1,12 +1,12 @@
 #include "relay/ClientCommand.h"
 
 #include "digest/MD5Hash.h"
+#include "relay/Pieces.h"
 #include "relay/TlsLogin.h"
 
 #include <cstring>
 
 namespace {
-constexpr QByteArrayView CrLf = "\r\n";
 
 // Keywords Quorlin knows; after a refused AUTH, a line that starts with none of them is taken
 // for the SASL data a client sends next, which must not reach the server or the log.

@@ -1,9 +1,5 @@
 #include "relay/Pieces.h"
 
-namespace {
-constexpr char CrLf[] = "\r\n";
-} // namespace
-
 QList<QByteArray> SplitPieces(const QByteArray& block) {
     QList<QByteArray> pieces;
     qsizetype start = 0;
@@ -17,13 +13,13 @@ QList<QByteArray> SplitPieces(const QByteArray& block) {
 QByteArray JoinLines(const QList<QByteArray>& lines) {
     QByteArray joined;
     for (const QByteArray& line : lines) {
-        joined.append(line).append(CrLf, 2);
+        joined.append(line).append(CrLf);
     }
     return joined;
 }
 
 QByteArrayView CompleteLinesText(QByteArrayView block) {
-    const qsizetype lastLineEnd = block.lastIndexOf(QByteArrayView(CrLf, 2));
+    const qsizetype lastLineEnd = block.lastIndexOf(CrLf);
     return lastLineEnd < 0 ? QByteArrayView() : block.first(lastLineEnd + 2);
 }
 
@@ -36,7 +32,7 @@ QByteArray JoinPieces(const QList<QByteArray>& pieces) {
     joined.reserve(size);
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         if (i > 0) {
-            joined.append(CrLf, 2);
+            joined.append(CrLf);
         }
         joined.append(pieces[i]);
     }

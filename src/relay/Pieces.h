@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+// The line end of POP3 and of mail.
+inline constexpr QByteArrayView CrLf = "\r\n";
+
 // A block cut at every CR LF pair: n pairs give n + 1 pieces, the last one being what follows
 // the last CR LF (empty when the block ends with CR LF). A lone CR or LF does not cut.
 QList<QByteArray> SplitPieces(const QByteArray& block);

@@ -17,16 +17,14 @@ class Relay : public QObject {
 
 public:
     struct Options {
-        quint16 serverPort = 110;
-        quint16 listenPort = 110;
+        quint16 serverPort = PlainPop3Port;
+        quint16 listenPort = PlainPop3Port;
         QHostAddress listenAddress = QHostAddress::Any;
         int maxClients = DefaultMaxClients;
         int idleTimeoutMs = DefaultIdleTimeoutMs;
     };
 
     static constexpr int DefaultMaxClients = 10;
-    // RFC 1939 asks for at least ten minutes before an idle client is logged out.
-    static constexpr int DefaultIdleTimeoutMs = 600 * 1000;
 
     enum class ConsoleResult {
         Sent,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Pop3Ports.h"
 #include "platform/SocketEndpoint.h"
 #include "relay/Conversation.h"
 #include "relay/RelayState.h"
@@ -9,6 +10,9 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+
+// RFC 1939 asks for at least ten minutes before an idle client is logged out.
+inline constexpr int DefaultIdleTimeoutMs = 600 * 1000;
 
 // One mail client's conversation: its connection (Winsock2), its own connection to the mail
 // server (Winsock1) and its own RelayState. It relays both directions block by block, turns
@@ -22,8 +26,8 @@ class RelaySession : public QObject {
 
 public:
     struct Options {
-        quint16 serverPort = 110;
-        int idleTimeoutMs = 600 * 1000;
+        quint16 serverPort = PlainPop3Port;
+        int idleTimeoutMs = DefaultIdleTimeoutMs;
         ServerTlsSettings tls; // plain APOP unless it says otherwise
     };
 

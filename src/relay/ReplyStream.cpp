@@ -1,5 +1,6 @@
 #include "relay/ReplyStream.h"
 
+#include "relay/Pieces.h"
 #include "relay/Tagging.h"
 
 #include <cstring>
@@ -7,7 +8,6 @@
 
 namespace {
 constexpr QByteArrayView Terminator = "\r\n.\r\n";
-constexpr QByteArrayView CrLf = "\r\n";
 constexpr QByteArrayView TerminatorLine = ".\r\n";
 // Capabilities a client must not see: Quorlin refuses AUTH and STLS itself, so a client that
 // saw them would try them and could end up without a login.

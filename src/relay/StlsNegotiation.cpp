@@ -67,9 +67,7 @@ void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
             return;
         }
         // A server without CAPA may still know STLS; its answer decides.
-        phase = Phase::StlsReply;
-        action.step = Step::SendToServer;
-        action.bytes = StlsCommand;
+        SendStls(action);
         return;
     case Phase::CapaLines:
         if (line == ".") {
@@ -78,9 +76,7 @@ void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
                 action.reason = QStringLiteral("the mail server does not offer STLS");
                 return;
             }
-            phase = Phase::StlsReply;
-            action.step = Step::SendToServer;
-            action.bytes = StlsCommand;
+            SendStls(action);
             return;
         }
         stlsOffered = stlsOffered || NamesStls(line);
@@ -96,4 +92,10 @@ void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
     case Phase::Done:
         return;
     }
+}
+
+void StlsNegotiation::SendStls(Action& action) {
+    phase = Phase::StlsReply;
+    action.step = Step::SendToServer;
+    action.bytes = StlsCommand;
 }

@@ -35,6 +35,7 @@ private:
     enum class Phase { Greeting, CapaStatus, CapaLines, StlsReply, Done };
 
     void HandleLine(const QByteArray& line, Action& action);
+    void SendStls(Action& action);
 
     Phase phase = Phase::Greeting;
     QByteArray pending;

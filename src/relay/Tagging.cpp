@@ -9,7 +9,6 @@
 namespace {
 constexpr QByteArrayView HeaderStart = "Return-Path";
 constexpr QByteArrayView StatusStart = "+OK";
-constexpr QByteArrayView CrLf = "\r\n";
 constexpr QByteArrayView SubjectName = "Subject: ";
 constexpr QByteArrayView LowerSubjectName = "subject: ";
 constexpr QByteArrayView EncodedWordStart = "=?";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Pop3Ports.h"
 #include "platform/ProgramFiles.h"
 
 #include <QHostAddress>
@@ -7,7 +8,7 @@
 // Where Quorlin waits for the mail client, kept in the options file under [Listen] as Port and
 // Address. An empty Address means every address of the machine.
 struct ListenSetting {
-    static constexpr quint16 DefaultPort = 110;
+    static constexpr quint16 DefaultPort = PlainPop3Port;
 
     quint16 port = DefaultPort;
     QHostAddress address = QHostAddress::Any;

@@ -1,5 +1,7 @@
 #include "settings/ServerSecurity.h"
 
+#include "platform/Pop3Ports.h"
+
 #include "settings/OptionsFile.h"
 
 #include <QFile>
@@ -11,9 +13,6 @@ const QString SecurityKey = QStringLiteral("Security");
 const QString PortKey = QStringLiteral("Port");
 const QString CaFileKey = QStringLiteral("CaFile");
 const QString TrustedGroup = QStringLiteral("TrustedCertificates");
-
-constexpr quint16 PlainPort = 110;
-constexpr quint16 ImplicitTlsPort = 995;
 
 QString HostKey(const QString& host) {
     return host.trimmed().toLower();
@@ -55,7 +54,7 @@ std::optional<SecurityMode> ParseSecurityMode(const QString& text) {
 }
 
 quint16 DefaultServerPort(SecurityMode mode) {
-    return mode == SecurityMode::Tls ? ImplicitTlsPort : PlainPort;
+    return mode == SecurityMode::Tls ? ImplicitTlsPop3Port : PlainPop3Port;
 }
 
 QString SecurityModeDescription(SecurityMode mode) {

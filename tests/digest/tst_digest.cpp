@@ -38,7 +38,7 @@ QString DigestInChunks(QRandomGenerator& random, const QByteArray& input, int la
 
 } // namespace
 
-class DigestTest : public QObject {
+class tst_Digest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -151,5 +151,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(DigestTest)
+QTEST_GUILESS_MAIN(tst_Digest)
 #include "tst_digest.moc"

@@ -7,7 +7,7 @@ Q_DECLARE_METATYPE(Cp932Backend)
 using namespace Qt::StringLiterals;
 
 // Every test runs once on each converter, so the one this system does not pick is proven too.
-class TestCp932 : public QObject {
+class tst_Cp932 : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -186,5 +186,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCp932)
+QTEST_GUILESS_MAIN(tst_Cp932)
 #include "tst_cp932.moc"

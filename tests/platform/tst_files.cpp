@@ -14,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-class TestFiles : public QObject {
+class tst_Files : public QObject {
     Q_OBJECT
 
 private:
@@ -167,5 +167,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFiles)
+QTEST_GUILESS_MAIN(tst_Files)
 #include "tst_files.moc"

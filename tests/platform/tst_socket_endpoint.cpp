@@ -9,7 +9,7 @@
 
 #include <sys/socket.h>
 
-class SocketEndpointTest : public QObject {
+class tst_SocketEndpoint : public QObject {
     Q_OBJECT
 
     // A listening endpoint that accepts the first request on itself, as the relay does.
@@ -180,5 +180,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(SocketEndpointTest)
+QTEST_GUILESS_MAIN(tst_SocketEndpoint)
 #include "tst_socket_endpoint.moc"

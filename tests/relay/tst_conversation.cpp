@@ -86,7 +86,7 @@ QList<QByteArray> CutAt(const QByteArray& bytes, QList<qsizetype> cuts) {
 
 } // namespace
 
-class ConversationTest : public QObject {
+class tst_Conversation : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -252,5 +252,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(ConversationTest)
+QTEST_GUILESS_MAIN(tst_Conversation)
 #include "tst_conversation.moc"

@@ -23,7 +23,7 @@ QByteArray Md5Hex(const QByteArray& text) {
 }
 } // namespace
 
-class RelayTest : public QObject, RelayRig {
+class tst_Relay : public QObject, RelayRig {
     Q_OBJECT
 
     void ConnectClient(const QByteArray& greeting = RfcGreeting) {
@@ -466,5 +466,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelayTest)
+QTEST_GUILESS_MAIN(tst_Relay)
 #include "tst_relay.moc"

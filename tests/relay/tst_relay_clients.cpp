@@ -42,7 +42,7 @@ using Clients = std::vector<std::unique_ptr<TestClient>>;
 
 } // namespace
 
-class RelayClientsTest : public QObject {
+class tst_RelayClients : public QObject {
     Q_OBJECT
 
     std::unique_ptr<MailboxServer> server;
@@ -50,7 +50,7 @@ class RelayClientsTest : public QObject {
     std::unique_ptr<Relay> relay;
     quint16 port = 0;
 
-    void StartRelay(int maxClients, int idleTimeoutMs = Relay::DefaultIdleTimeoutMs) {
+    void StartRelay(int maxClients, int idleTimeoutMs = DefaultIdleTimeoutMs) {
         Relay::Options options{server->Port(), 0, QHostAddress(QHostAddress::LocalHost)};
         options.maxClients = maxClients;
         options.idleTimeoutMs = idleTimeoutMs;
@@ -387,5 +387,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelayClientsTest)
+QTEST_GUILESS_MAIN(tst_RelayClients)
 #include "tst_relay_clients.moc"

@@ -34,7 +34,7 @@ constexpr qsizetype MiB = 1024 * 1024;
 
 } // namespace
 
-class RelayFaultsTest : public QObject, RelayRig {
+class tst_RelayFaults : public QObject, RelayRig {
     Q_OBJECT
 
     void ConnectClient(int greeting) { RelayRig::ConnectClient(Greeting(greeting)); }
@@ -329,5 +329,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelayFaultsTest)
+QTEST_GUILESS_MAIN(tst_RelayFaults)
 #include "tst_relay_faults.moc"

@@ -20,7 +20,7 @@ constexpr qint64 SlowReadBuffer = 64 * 1024;
 const QByteArray Greeting = "+OK ready <1.2@flow.test>\r\n";
 } // namespace
 
-class RelayFlowTest : public QObject, RelayRig {
+class tst_RelayFlow : public QObject, RelayRig {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -136,5 +136,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelayFlowTest)
+QTEST_GUILESS_MAIN(tst_RelayFlow)
 #include "tst_relay_flow.moc"

@@ -179,7 +179,7 @@ private:
 
 } // namespace
 
-class RelaySoakTest : public QObject {
+class tst_RelaySoak : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -302,5 +302,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelaySoakTest)
+QTEST_GUILESS_MAIN(tst_RelaySoak)
 #include "tst_relay_soak.moc"

@@ -125,7 +125,7 @@ private:
 
 } // namespace
 
-class RelayTlsTest : public QObject {
+class tst_RelayTls : public QObject {
     Q_OBJECT
 
     TestCertificates certificates;
@@ -311,5 +311,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(RelayTlsTest)
+QTEST_GUILESS_MAIN(tst_RelayTls)
 #include "tst_relay_tls.moc"

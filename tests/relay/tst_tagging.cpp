@@ -17,7 +17,7 @@ const QByteArray Gb2312MailTagged = "Return-Path: <x>\r\n"
 const QStringList Gb2312 = {"GB2312"};
 } // namespace
 
-class TaggingTest : public QObject {
+class tst_Tagging : public QObject {
     Q_OBJECT
 
 private:
@@ -193,5 +193,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TaggingTest)
+QTEST_GUILESS_MAIN(tst_Tagging)
 #include "tst_tagging.moc"

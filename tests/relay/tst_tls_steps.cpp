@@ -9,7 +9,7 @@
 
 using Step = StlsNegotiation::Step;
 
-class TlsStepsTest : public QObject {
+class tst_TlsSteps : public QObject {
     Q_OBJECT
 
     TestCertificates certificates;
@@ -203,5 +203,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TlsStepsTest)
+QTEST_GUILESS_MAIN(tst_TlsSteps)
 #include "tst_tls_steps.moc"

@@ -9,7 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-class TestBlockedList : public QObject {
+class tst_BlockedList : public QObject {
     Q_OBJECT
 
 private:
@@ -170,5 +170,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestBlockedList)
+QTEST_GUILESS_MAIN(tst_BlockedList)
 #include "tst_blocked_list.moc"

@@ -10,7 +10,7 @@
 
 // Where Quorlin listens, as kept in the options file: what a hand-edited file gives, and what a
 // save leaves there.
-class TestListenSetting : public QObject {
+class tst_ListenSetting : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
@@ -93,5 +93,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestListenSetting)
+QTEST_GUILESS_MAIN(tst_ListenSetting)
 #include "tst_listen_setting.moc"

@@ -9,7 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-class TestServerSetting : public QObject {
+class tst_ServerSetting : public QObject {
     Q_OBJECT
 
 private:
@@ -170,5 +170,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestServerSetting)
+QTEST_GUILESS_MAIN(tst_ServerSetting)
 #include "tst_server_setting.moc"

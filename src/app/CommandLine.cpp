@@ -1,0 +1,221 @@
+#include "app/CommandLine.h"
+
+#include "QuorlinVersion.h"
+#include "platform/Pop3Ports.h"
+#include "settings/ClientLimits.h"
+#include "settings/ServerSecurity.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdlib>
+
+namespace {
+
+// A window needs an X or Wayland display, or a Qt platform that brings its own screen
+// (offscreen, vnc, ...); xcb and wayland named without their display have nowhere to show it.
+bool HasDisplay() {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    return !platform.isEmpty() && !platform.startsWith(QStringLiteral("xcb")) &&
+           !platform.startsWith(QStringLiteral("wayland"));
+}
+
+std::optional<quint16> ParsePort(const QString& text, const QString& option) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    if (!ok || value == 0 || value > 65535) {
+        QTextStream(stderr) << "quorlin: --" << option << " needs a port from 1 to 65535, not \""
+                            << text << "\".\n";
+        return std::nullopt;
+    }
+    return static_cast<quint16>(value);
+}
+
+std::optional<int> ParseCount(const QString& text, const QString& option, int most) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || value > most) {
+        QTextStream(stderr) << "quorlin: --" << option << " needs a whole number from 1 to " << most
+                            << ", not \"" << text << "\".\n";
+        return std::nullopt;
+    }
+    return value;
+}
+
+// An option whose value was forgotten takes the next option as its value
+// ("--server --headless"); no host, address or folder begins with two dashes.
+bool ValueIsAnOption(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    if (!parser.isSet(option) || !parser.value(option).startsWith(QStringLiteral("--"))) {
+        return false;
+    }
+    QTextStream(stderr) << "quorlin: --" << option.names().constFirst() << " needs a value, not \""
+                        << parser.value(option) << "\"; see --help.\n";
+    return true;
+}
+
+} // namespace
+
+std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Relays one POP3 mail client to one mail server and logs in with APOP, "
+                       "so the password never crosses the network in clear."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Print the version and exit."));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a window; logs go to standard output "
+                       "(also the default when there is no display)."));
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
+        QStringLiteral("Mail server host for this run (the saved setting is left as it is)."),
+        QStringLiteral("host"));
+    const QCommandLineOption serverPortOption(
+        QStringLiteral("server-port"),
+        QStringLiteral("Mail server port (default %1 with --security tls, otherwise %2).")
+            .arg(ImplicitTlsPop3Port)
+            .arg(PlainPop3Port),
+        QStringLiteral("port"), QString::number(PlainPop3Port));
+    const QCommandLineOption securityOption(
+        QStringLiteral("security"),
+        QStringLiteral("How to reach the mail server for this run: none (plain, APOP login), "
+                       "tls (TLS from the first byte) or starttls (STLS after the greeting)."),
+        QStringLiteral("none|tls|starttls"));
+    const QCommandLineOption caFileOption(
+        QStringLiteral("ca-file"),
+        QStringLiteral("PEM file of authorities trusted beside the system's, for this run."),
+        QStringLiteral("file"));
+    const QCommandLineOption trustFingerprintOption(
+        QStringLiteral("trust-fingerprint"),
+        QStringLiteral("Trust the mail server's certificate with this SHA-256 fingerprint "
+                       "(64 hex digits, colons allowed; may be repeated)."),
+        QStringLiteral("sha256"));
+    const QCommandLineOption listenPortOption(
+        QStringLiteral("listen-port"),
+        QStringLiteral("Port the mail client connects to, for this run (default: the saved "
+                       "setting, or %1).")
+            .arg(PlainPop3Port),
+        QStringLiteral("port"), QString::number(PlainPop3Port));
+    const QCommandLineOption listenAddressOption(
+        QStringLiteral("listen-address"),
+        QStringLiteral("Address to listen on, for this run (default: the saved setting, or all "
+                       "addresses)."),
+        QStringLiteral("address"));
+    const QCommandLineOption configDirOption(
+        QStringLiteral("config-dir"),
+        QStringLiteral("Folder of Quorlin.ini and Quorlin_BatList.ini "
+                       "(default: the program's folder)."),
+        QStringLiteral("folder"));
+    const QCommandLineOption maxClientsOption(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Mail clients served at once; one more is refused (default 10, or Limit "
+                       "in [Clients] of Quorlin_Options.ini)."),
+        QStringLiteral("count"));
+    const QCommandLineOption idleTimeoutOption(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Seconds a client may stay silent before it and its server connection "
+                       "are let go (default 600, or IdleTimeoutSeconds in [Clients])."),
+        QStringLiteral("seconds"));
+    parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
+                       listenPortOption, listenAddressOption, configDirOption, maxClientsOption,
+                       idleTimeoutOption, securityOption, caFileOption, trustFingerprintOption});
+
+    if (!parser.parse(arguments)) {
+        QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
+        return std::nullopt;
+    }
+    if (parser.isSet(helpOption)) {
+        // Printed here rather than with showHelp, which needs the application object that
+        // this parse comes before.
+        QTextStream(stdout) << parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                         QStringLiteral("quorlin"));
+        std::exit(0);
+    }
+    if (parser.isSet(versionOption)) {
+        QTextStream(stdout) << "Quorlin " << QUORLIN_VERSION_TEXT << "\n";
+        std::exit(0);
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        QTextStream(stderr) << "quorlin: unexpected argument \""
+                            << parser.positionalArguments().first() << "\"; see --help.\n";
+        return std::nullopt;
+    }
+
+    for (const QCommandLineOption& option : {serverOption, listenAddressOption, configDirOption}) {
+        if (ValueIsAnOption(parser, option)) {
+            return std::nullopt;
+        }
+    }
+
+    AppOptions options;
+    options.headless = parser.isSet(headlessOption) || !HasDisplay();
+    if (parser.isSet(serverOption)) {
+        options.server = parser.value(serverOption);
+    }
+    const auto serverPort =
+        ParsePort(parser.value(serverPortOption), QStringLiteral("server-port"));
+    const auto listenPort =
+        ParsePort(parser.value(listenPortOption), QStringLiteral("listen-port"));
+    if (!serverPort || !listenPort) {
+        return std::nullopt;
+    }
+    options.serverPort = *serverPort;
+    options.serverPortGiven = parser.isSet(serverPortOption);
+    if (parser.isSet(securityOption)) {
+        options.security = ParseSecurityMode(parser.value(securityOption));
+        if (!options.security) {
+            QTextStream(stderr) << "quorlin: --security needs none, tls or starttls, not \""
+                                << parser.value(securityOption) << "\".\n";
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(caFileOption)) {
+        options.caFile = parser.value(caFileOption);
+    }
+    for (const QString& text : parser.values(trustFingerprintOption)) {
+        const std::optional<QByteArray> fingerprint = ParseFingerprint(text);
+        if (!fingerprint) {
+            QTextStream(stderr) << "quorlin: --trust-fingerprint needs a SHA-256 fingerprint of "
+                                   "64 hex digits (colons allowed), not \""
+                                << text << "\".\n";
+            return std::nullopt;
+        }
+        options.trustFingerprints.append(*fingerprint);
+    }
+    options.listenPort = *listenPort;
+    options.listenPortGiven = parser.isSet(listenPortOption);
+    if (parser.isSet(listenAddressOption)) {
+        const QHostAddress address(parser.value(listenAddressOption));
+        if (address.isNull()) {
+            QTextStream(stderr) << "quorlin: --listen-address needs an IP address, not \""
+                                << parser.value(listenAddressOption) << "\".\n";
+            return std::nullopt;
+        }
+        options.listenAddress = address;
+        options.listenAddressGiven = true;
+    }
+    if (parser.isSet(configDirOption)) {
+        options.configDir = parser.value(configDirOption);
+    }
+    if (parser.isSet(maxClientsOption)) {
+        options.maxClients = ParseCount(parser.value(maxClientsOption),
+                                        QStringLiteral("max-clients"), MaxClientLimit);
+        if (!options.maxClients) {
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(idleTimeoutOption)) {
+        options.idleTimeoutSeconds = ParseCount(
+            parser.value(idleTimeoutOption), QStringLiteral("idle-timeout"), MaxIdleTimeoutSeconds);
+        if (!options.idleTimeoutSeconds) {
+            return std::nullopt;
+        }
+    }
+    return options;
+}

@@ -1,0 +1,29 @@
+#include "app/AppOptions.h"
+#include "app/CommandLine.h"
+#include "app/RunHeadless.h"
+#include "app/SavedOptions.h"
+#include "gui/RunDisplay.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("Quorlin"));
+
+    // Parsed before any application object exists, because the kind of object (with or without
+    // a display) follows from the options.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    const std::optional<AppOptions> options = ParseCommandLine(arguments);
+    if (!options) {
+        return 2;
+    }
+    if (options->headless) {
+        QCoreApplication app(argc, argv);
+        return RunHeadless(WithSavedListenSetting(*options));
+    }
+    QApplication app(argc, argv);
+    return RunDisplay(WithSavedListenSetting(*options));
+}

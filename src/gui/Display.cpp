@@ -1,0 +1,549 @@
+#include "gui/Display.h"
+
+#include "QuorlinVersion.h"
+#include "app/RelayOptions.h"
+#include "app/StartupMessages.h"
+#include "gui/FitText.h"
+#include "gui/ImageList1.h"
+#include "gui/Placement.h"
+#include "gui/ServerSecurityBox.h"
+#include "gui/SettingsDialog.h"
+#include "gui/Twips.h"
+#include "gui/VirtualKeys.h"
+#include "gui/Win32_API_Module.h"
+#include "gui/models/LogListModel.h"
+#include "platform/Cp932.h"
+#include "settings/BlockedList.h"
+#include "settings/ServerSetting.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextStream>
+#include <QWindow>
+#include <memory>
+#ifndef QT_NO_SESSIONMANAGER
+#include <QSessionManager>
+#endif
+
+namespace Shell {
+
+const QString Display::BaseCaption = QStringLiteral("Quorlin");
+const QString Display::ClientGoneMessage = QStringLiteral("メーラーからの接続は解除されています。");
+
+namespace {
+
+constexpr QSize ClientArea(4710 / TwipsPerPixel, 5700 / TwipsPerPixel);
+
+const QString ServerToolTip = QStringLiteral("APOPで接続するサーバーを入力してください。");
+const QString ConsoleCaption = QStringLiteral("任意コマンド");
+
+template <typename Control>
+Control* Place(Control* control, const QString& name, const QRect& geometry) {
+    control->setObjectName(name);
+    control->setGeometry(geometry);
+    return control;
+}
+
+} // namespace
+
+Display::Display(const AppOptions& appOptions, bool systemTrayAvailable, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      options(appOptions), notify(systemTrayAvailable), relay(*this, RelayOptionsFor(appOptions)) {
+    setObjectName(QStringLiteral("Display"));
+    setWindowTitle(BaseCaption);
+    setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
+    setFixedSize(ClientArea);
+    BuildControls();
+    SetTabOrder();
+    ConnectEvents();
+}
+
+Display::~Display() = default;
+
+void Display::BuildControls() {
+    label1 = Place(new QLabel(QStringLiteral("サーバー名"), this), QStringLiteral("Label1"),
+                   TwipsRect(60, 60, 1095, 255));
+    label1->setToolTip(ServerToolTip);
+
+    text1 = Place(new QLineEdit(this), QStringLiteral("Text1"), TwipsRect(1200, 0, 2115, 375));
+    text1->setToolTip(ServerToolTip);
+
+    command2 = Place(new QPushButton(QStringLiteral("登録"), this), QStringLiteral("Command2"),
+                     TwipsRect(3300, 0, 495, 375));
+
+    list1Model = new LogListModel(LogListModel::DefaultCapacity, this);
+    list2Model = new LogListModel(LogListModel::DefaultCapacity, this);
+    list1 = Place(new QListView(this), QStringLiteral("List1"), TwipsRect(60, 420, 4575, 1140));
+    list2 = Place(new QListView(this), QStringLiteral("List2"), TwipsRect(60, 1620, 4575, 1140));
+    for (auto [view, model] : {std::pair{list1, list1Model}, std::pair{list2, list2Model}}) {
+        view->setModel(model);
+        // Every line is one text row: the view need not measure a hundred thousand of them.
+        view->setUniformItemSizes(true);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+    }
+
+    frame1 = Place(new QGroupBox(ConsoleCaption, this), QStringLiteral("Frame1"),
+                   TwipsRect(60, 2820, 3855, 1275));
+    const std::array<QString, 2> hints = {QStringLiteral("メールサーバーへのコマンド"),
+                                          QStringLiteral("メーラーへのコマンド")};
+    const std::array<int, 2> rowTops = {300, 720};
+    for (int i = 0; i < 2; ++i) {
+        text2[i] = Place(new QLineEdit(hints[i], frame1), QStringLiteral("Text2_%1").arg(i),
+                         TwipsRect(180, rowTops[i], 2475, 375));
+        command1[i] =
+            Place(new QPushButton(QStringLiteral("送信"), frame1),
+                  QStringLiteral("Command1_%1").arg(i), TwipsRect(2700, rowTops[i], 1035, 375));
+        text2[i]->setProperty("Index", i);
+        command1[i]->setProperty("Index", i);
+    }
+
+    label2 = Place(new QLabel(QStringLiteral("受け取りたくない文字コードリスト"), this),
+                   QStringLiteral("Label2"), TwipsRect(60, 4200, 2535, 255));
+
+    list3 = Place(new QListWidget(this), QStringLiteral("List3"), TwipsRect(60, 4500, 4575, 780));
+    list3->setToolTip(QStringLiteral("[Ins]で登録[Del]で削除できます。"));
+    list3->setSortingEnabled(false);
+    list3->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    check1 = Place(new QCheckBox(QStringLiteral("CharSetが無いメールは無条件で引っ掛ける"), this),
+                   QStringLiteral("Check1"), TwipsRect(60, 5340, 3735, 255));
+    check1->setChecked(true);
+
+    // Beside the console frame, in the one free corner of the window.
+    command3 = Place(new QPushButton(SettingsDialog::Title, this), QStringLiteral("Command3"),
+                     TwipsRect(3975, 2880, 660, 375));
+    command3->setToolTip(QStringLiteral("待ち受けポートなどの設定"));
+
+    for (QLabel* label : {label1, label2}) {
+        FitCaption(label);
+    }
+    FitCaption(check1);
+
+    sysTray = new QMenu(QStringLiteral("SysTray"), this);
+    sysTray->setObjectName(QStringLiteral("SysTray"));
+    fShow = sysTray->addAction(QStringLiteral("表示"));
+    fShow->setObjectName(QStringLiteral("FShow"));
+    fSettings = sysTray->addAction(SettingsDialog::Title);
+    fSettings->setObjectName(QStringLiteral("FSettings"));
+    fEnd = sysTray->addAction(QStringLiteral("終了"));
+    fEnd->setObjectName(QStringLiteral("FEnd"));
+}
+
+// Labels and the frame take no focus; the rest follow in the order of the layout's tab numbers.
+void Display::SetTabOrder() {
+    const QList<QWidget*> order = {list1,       list2,    text1, text2[0], command1[0], text2[1],
+                                   command1[1], command2, list3, check1,   command3};
+    for (QWidget* control : order) {
+        control->setFocusPolicy(Qt::StrongFocus);
+    }
+    for (qsizetype i = 1; i < order.size(); ++i) {
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    }
+}
+
+void Display::ConnectEvents() {
+    connect(command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    for (int i = 0; i < 2; ++i) {
+        connect(command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+        text2[i]->installEventFilter(this);
+    }
+    text1->installEventFilter(this);
+    list3->installEventFilter(this);
+    connect(fShow, &QAction::triggered, this, &Display::FShow_Click);
+    connect(fEnd, &QAction::triggered, this, &Display::FEnd_Click);
+    connect(fSettings, &QAction::triggered, this, &Display::OpenSettings);
+    connect(command3, &QPushButton::clicked, this, &Display::OpenSettings);
+    // The window's own context menu (a click of the right button on its background).
+    addAction(fSettings);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(&notify, &Notify_Module::ShowRequested, this, &Display::ShowFromUser);
+
+    // The logs follow the newest line, unless the user has scrolled up to read.
+    for (auto [view, model] : {std::pair{list1, list1Model}, std::pair{list2, list2Model}}) {
+        auto following = std::make_shared<bool>(true);
+        connect(model, &QAbstractItemModel::rowsAboutToBeInserted, view, [view, following] {
+            const QScrollBar* bar = view->verticalScrollBar();
+            *following = bar->value() == bar->maximum();
+        });
+        connect(model, &QAbstractItemModel::rowsInserted, view, [view, following] {
+            if (*following) {
+                view->scrollToBottom();
+            }
+        });
+    }
+
+    connect(&relay, &Relay::ListenFailed, this, [this](const QString& why) {
+        ShowMessage(ListenFailureWindowMessage(options.listenPort, why));
+        EndProgram(1);
+    });
+    connect(&relay, &Relay::ServerConnectFailed, this, &Display::ReportServerFailure);
+
+    // Refusing every close must not hold up the end of the user's session: once the session
+    // manager has announced the end, closes go through, and the quit that follows closes the
+    // sockets and takes the icon away.
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+#ifndef QT_NO_SESSIONMANAGER
+        connect(application, &QGuiApplication::commitDataRequest, this,
+                [this](QSessionManager&) { ending = true; });
+#endif
+        connect(application, &QCoreApplication::aboutToQuit, this,
+                &Display::ReleaseSessionResources);
+    }
+}
+
+bool Display::Form_Load() {
+    // --server names the host for this run only: the saved one is neither read nor asked for.
+    if (options.server) {
+        SetText1(*options.server);
+    } else {
+        LoadServerSetting(*this);
+    }
+    LoadBlockedList(*this);
+
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    show();
+    PlaceBottomRight();
+    HideWindow();
+
+    setWindowTitle(windowTitle() + QStringLiteral("  Ver.%1.%2.%3")
+                                       .arg(QUORLIN_VERSION_MAJOR)
+                                       .arg(QUORLIN_VERSION_MINOR)
+                                       .arg(QUORLIN_VERSION_PATCH));
+
+    const SocketResult listening = relay.StartListening();
+    if (!listening) {
+        ReportListenFailure(listening.error);
+        return false;
+    }
+    notify.TrayAdd(this, sysTray);
+
+    // Cancelled at the first-run question (or an empty saved host): the window stays up and
+    // says where the server goes, rather than hiding until the first mail check fails.
+    if (Text1().trimmed().isEmpty()) {
+        LogNote(NoServerSetMessage());
+        ShowFromUser();
+        text1->setFocus();
+    }
+    return true;
+}
+
+// Right and bottom edges on those of the desktop's work area, so no panel covers the window.
+void Display::PlaceBottomRight() {
+    move(BottomRightPlacement(Win32_API_Module::GetWorkArea(), frameGeometry().size()));
+}
+
+void Display::ReportListenFailure(const QString& reason) {
+    QMessageBox box(QMessageBox::Warning, BaseCaption,
+                    ListenFailureWindowMessage(options.listenPort, reason), QMessageBox::NoButton,
+                    this);
+    QPushButton* settings = box.addButton(SettingsDialog::Title, QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("終了"), QMessageBox::RejectRole);
+    box.exec();
+    retryWanted = box.clickedButton() == settings && OpenSettings();
+}
+
+void Display::ReportServerFailure(const QString& reason) {
+    const QString message = ServerConnectFailureMessage(Text1(), options.serverPort, reason);
+    QTextStream(stderr) << "quorlin: "
+                        << ServerConnectFailureReport(Text1(), options.serverPort, reason) << "\n";
+    LogNote(message);
+    // The window hides again once the mail client has been let go: the tray says it too.
+    notify.TrayMessage(BaseCaption, message);
+}
+
+void Display::LogNote(const QString& text) {
+    QByteArray lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        lines += TextToCp932(QStringLiteral("※ ") + line) + "\r\n";
+    }
+    list1Model->AddLines(lines);
+}
+
+bool Display::OpenSettings() {
+    SettingsDialog dialog(this);
+    auto* security = new ServerSecurityBox(&dialog);
+    security->SetValue(LoadServerSecurity());
+    dialog.Form()->addRow(security);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    const QString oldSuffix = SecurityCaptionSuffix(relay.ServerSecurityMode());
+    QString why;
+    if (!security->SaveAndApply(relay, options.trustFingerprints, &why)) {
+        ReportFileError(why);
+        return true;
+    }
+    QString caption = windowTitle();
+    if (!oldSuffix.isEmpty() && caption.endsWith(oldSuffix)) {
+        caption.chop(oldSuffix.size());
+    }
+    setWindowTitle(caption + SecurityCaptionSuffix(relay.ServerSecurityMode()));
+    return true;
+}
+
+QString Display::Text1() const {
+    return text1->text();
+}
+
+void Display::SetText1(const QString& text) {
+    text1->setText(text);
+}
+
+void Display::List1AddLines(QByteArrayView lines) {
+    list1Model->AddLines(lines);
+}
+
+void Display::List2AddLines(QByteArrayView lines) {
+    list2Model->AddLines(lines);
+}
+
+void Display::List1Clear() {
+    list1Model->Clear();
+}
+
+void Display::List2Clear() {
+    list2Model->Clear();
+}
+
+QStringList Display::List3Items() const {
+    QStringList items;
+    items.reserve(list3->count());
+    for (int i = 0; i < list3->count(); ++i) {
+        items.append(list3->item(i)->text());
+    }
+    return items;
+}
+
+void Display::List3AddItem(const QString& entry) {
+    list3->addItem(entry);
+}
+
+void Display::List3RemoveItem(int index) {
+    delete list3->takeItem(index);
+}
+
+int Display::List3FirstSelected() const {
+    for (int i = 0; i < list3->count(); ++i) {
+        if (list3->item(i)->isSelected()) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+int Display::Check1Value() const {
+    switch (check1->checkState()) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    }
+    return 0;
+}
+
+// A mail check: the window comes up on top, out of the minimised state too, but the keyboard
+// stays where the user is typing; a stray Enter in the server box would save whatever was typed.
+void Display::ShowWindow() {
+    ShowWithoutActivating(true);
+    Reveal();
+}
+
+void Display::ShowFromUser() {
+    ShowWithoutActivating(false);
+    Reveal();
+    raise();
+    activateWindow();
+}
+
+// The attribute reaches the window system only when the native window is made; on X11 the
+// window's property is what sets its user time to 0 at the next map, which tells the window
+// manager not to give it the keyboard.
+void Display::ShowWithoutActivating(bool on) {
+    setAttribute(Qt::WA_ShowWithoutActivating, on);
+    if (QWindow* native = windowHandle()) {
+        native->setProperty("_q_showWithoutActivating", on);
+    }
+}
+
+void Display::Reveal() {
+    if (isMinimized()) {
+        // Window managers give the keyboard to a window they bring back from the minimised
+        // state. Withdrawn, and with a native window made afresh (leaving the minimised state
+        // maps the old one at once, before it can say that it wants no keyboard), it comes up
+        // as a new window does.
+        if (testAttribute(Qt::WA_ShowWithoutActivating)) {
+            hide();
+            destroy();
+        }
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    // Not raised: the window stays on top anyway, and some window managers answer a raise
+    // with the keyboard.
+    show();
+}
+
+void Display::HideWindow() {
+    if (notify.SystemTrayAvailable()) {
+        hide();
+    }
+}
+
+void Display::TraySetImage(TrayPicture picture) {
+    notify.TraySetImage(picture);
+}
+
+// With several clients served, the console's frame names the client it talks to, by the
+// number its log lines carry.
+void Display::ConsoleClient(int number) {
+    frame1->setTitle(number == 0 ? ConsoleCaption
+                                 : QStringLiteral("%1 [%2]").arg(ConsoleCaption).arg(number));
+}
+
+std::optional<QString> Display::InputBox(const QString& prompt, const QString& title,
+                                         const QString& defaultAnswer) {
+    bool answered = false;
+    QString shownPrompt = prompt;
+    shownPrompt.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString answer = QInputDialog::getText(this, title, shownPrompt, QLineEdit::Normal,
+                                                 defaultAnswer, &answered);
+    if (!answered) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+void Display::ReportFileError(const QString& message) {
+    QMessageBox::warning(this, BaseCaption, message);
+}
+
+void Display::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, BaseCaption, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void Display::Command1_Click(int index) {
+    switch (relay.ConsoleSend(index, TextToCp932(text2[index]->text()))) {
+    case Relay::ConsoleResult::Sent:
+        text2[index]->clear();
+        break;
+    case Relay::ConsoleResult::ServerConnectStarted:
+        // The connection is on its way; the line waits in the box to be sent again.
+        break;
+    case Relay::ConsoleResult::ClientNotConnected:
+        ShowMessage(ClientGoneMessage);
+        break;
+    }
+}
+
+void Display::Text2_KeyDown(int index, VirtualKey key) {
+    if (key == VirtualKey::Enter) {
+        Command1_Click(index);
+    }
+}
+
+void Display::Text2_GotFocus(int index) {
+    text2[index]->clear();
+}
+
+void Display::Command2_Click() {
+    SaveServerSetting(*this);
+}
+
+void Display::Text1_KeyDown(VirtualKey key) {
+    ServerBoxKeyDown(*this, key);
+}
+
+void Display::List3_KeyDown(VirtualKey key) {
+    BlockedListKeyDown(*this, key);
+}
+
+void Display::FShow_Click() {
+    TraySetImage(TrayPicture::OpenedFromMenu);
+    ShowFromUser();
+}
+
+void Display::FEnd_Click() {
+    EndProgram(0);
+}
+
+void Display::EndProgram(int status) {
+    ReleaseSessionResources();
+    ending = true;
+    Q_EMIT ProgramEnded(status);
+}
+
+void Display::ReleaseSessionResources() {
+    relay.CloseAll();
+    if (notify.Added()) {
+        notify.TrayRemove();
+    }
+}
+
+void Display::closeEvent(QCloseEvent* event) {
+    if (ending) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (!notify.SystemTrayAvailable()) {
+        EndProgram(0);
+        return;
+    }
+    HideWindow();
+    TraySetImage(TrayPicture::Idle);
+}
+
+bool Display::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        // Modifier keys are not looked at: Shift+Enter saves as Enter does.
+        const VirtualKey key = VirtualKeyCode(static_cast<QKeyEvent*>(event)->key());
+        if (watched == text1) {
+            Text1_KeyDown(key);
+        } else if (watched == list3) {
+            if (key == VirtualKey::Insert || key == VirtualKey::Delete) {
+                List3_KeyDown(key);
+                return true;
+            }
+        } else {
+            for (int i = 0; i < 2; ++i) {
+                if (watched == text2[i]) {
+                    Text2_KeyDown(i, key);
+                }
+            }
+        }
+    } else if (event->type() == QEvent::FocusIn) {
+        // Coming back to the window (from another program or from a message box closing) is
+        // not a visit: a line refused by the console stays until the user enters the box again.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            for (int i = 0; i < 2; ++i) {
+                if (watched == text2[i]) {
+                    Text2_GotFocus(i);
+                }
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace Shell

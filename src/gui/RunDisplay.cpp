@@ -1,0 +1,46 @@
+#include "gui/RunDisplay.h"
+
+#include "app/AppOptions.h"
+#include "app/SavedOptions.h"
+#include "gui/Display.h"
+#include "gui/DisplayTls.h"
+#include "gui/ImageList1.h"
+#include "gui/QtTranslation.h"
+#include "platform/ProgramFiles.h"
+
+#include <QApplication>
+#include <QTextStream>
+
+int RunDisplay(const AppOptions& commandLine) {
+    if (commandLine.configDir) {
+        SetSettingsDirectory(*commandLine.configDir);
+    }
+    if (!LoadQtJapanese()) {
+        QTextStream(stderr) << "quorlin: Qt's Japanese translation is not installed "
+                               "(qt6-translations-l10n); dialog buttons stay English.\n";
+    }
+    // The window spends most of its life hidden, and a message box closing then is no reason
+    // to stop: only the tray menu (or the session) ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorlin"));
+
+    AppOptions options = commandLine;
+    for (;;) {
+        Shell::Display display(options);
+        // exit rather than quit: quit would first ask the window to close, which it refuses.
+        QObject::connect(&display, &Shell::Display::ProgramEnded, &display,
+                         [](int status) { QCoreApplication::exit(status); });
+        if (display.Form_Load()) {
+            InstallServerTls(display, options);
+            return QApplication::exec();
+        }
+        if (!display.RetryWanted()) {
+            return 1;
+        }
+        // The user has just chosen where to listen: that choice wins over the command line.
+        options.listenPortGiven = false;
+        options.listenAddressGiven = false;
+        options = WithSavedListenSetting(options);
+    }
+}

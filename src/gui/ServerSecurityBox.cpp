@@ -1,0 +1,93 @@
+#include "gui/ServerSecurityBox.h"
+
+#include "app/ServerTlsSetup.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QToolButton>
+
+ServerSecurityBox::ServerSecurityBox(QWidget* parent)
+    : QGroupBox(QStringLiteral("メールサーバーへの接続"), parent) {
+    setObjectName(QStringLiteral("ServerSecurityBox"));
+    mode = new QComboBox(this);
+    mode->setObjectName(QStringLiteral("SecurityMode"));
+    mode->addItem(QStringLiteral("なし（APOP）"), int(SecurityMode::None));
+    mode->addItem(QStringLiteral("SSL/TLS"), int(SecurityMode::Tls));
+    mode->addItem(QStringLiteral("STARTTLS（STLS）"), int(SecurityMode::StartTls));
+    mode->setToolTip(QStringLiteral("SSL/TLS はふつうポート995、STARTTLS はポート110です。"));
+
+    port = new QSpinBox(this);
+    port->setObjectName(QStringLiteral("ServerPort"));
+    port->setRange(1, 65535);
+    port->setValue(DefaultServerPort(SecurityMode::None));
+
+    caFile = new QLineEdit(this);
+    caFile->setObjectName(QStringLiteral("CaFile"));
+    caFile->setPlaceholderText(QStringLiteral("システムの認証局だけを使う"));
+    auto* browse = new QToolButton(this);
+    browse->setText(QStringLiteral("…"));
+    connect(browse, &QToolButton::clicked, this, [this] {
+        const QString chosen = QFileDialog::getOpenFileName(
+            this, QStringLiteral("CAファイル"), caFile->text(),
+            QStringLiteral("証明書 (*.pem *.crt *.cer);;すべてのファイル (*)"));
+        if (!chosen.isEmpty()) {
+            caFile->setText(chosen);
+        }
+    });
+    auto* caRow = new QHBoxLayout;
+    caRow->addWidget(caFile);
+    caRow->addWidget(browse);
+
+    auto* form = new QFormLayout(this);
+    form->addRow(QStringLiteral("暗号化"), mode);
+    form->addRow(QStringLiteral("ポート"), port);
+    form->addRow(QStringLiteral("CAファイル"), caRow);
+    connect(mode, &QComboBox::currentIndexChanged, this, &ServerSecurityBox::ModeChanged);
+    ModeChanged();
+}
+
+void ServerSecurityBox::SetValue(const ServerSecurity& security) {
+    mode->setCurrentIndex(mode->findData(int(security.mode)));
+    shownMode = security.mode;
+    port->setValue(security.EffectivePort());
+    caFile->setText(security.caFile);
+    ModeChanged();
+}
+
+ServerSecurity ServerSecurityBox::Value() const {
+    ServerSecurity security;
+    security.mode = SecurityMode(mode->currentData().toInt());
+    // A port at the mode's default is not written, so that it follows a later change of mode.
+    if (port->value() != DefaultServerPort(security.mode)) {
+        security.port = static_cast<quint16>(port->value());
+    }
+    security.caFile = caFile->text().trimmed();
+    return security;
+}
+
+bool ServerSecurityBox::SaveAndApply(Relay& relay, const QList<QByteArray>& runFingerprints,
+                                     QString* why) {
+    const ServerSecurity security = Value();
+    if (!SaveServerSecurity(security, why)) {
+        return false;
+    }
+    return ApplyServerTls(relay, ServerTlsSetup{security, runFingerprints}, why);
+}
+
+void ServerSecurityBox::ModeChanged() {
+    const auto chosen = SecurityMode(mode->currentData().toInt());
+    if (port->value() == DefaultServerPort(shownMode)) {
+        port->setValue(DefaultServerPort(chosen));
+    }
+    shownMode = chosen;
+    caFile->setEnabled(chosen != SecurityMode::None);
+}
+
+QString SecurityCaptionSuffix(SecurityMode mode) {
+    return mode == SecurityMode::None ? QString()
+                                      : QStringLiteral(" [%1]").arg(SecurityModeDescription(mode));
+}

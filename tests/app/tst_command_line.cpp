@@ -1,0 +1,304 @@
+// The quorlin program itself, run as a child process: options, start-up failures and the
+// headless relay serving a real client.
+#include "QuorlinVersion.h"
+#include "support/LoopbackPeers.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+QString Binary() {
+    return qEnvironmentVariable("QUORLIN_BINARY");
+}
+
+struct Finished {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs quorlin to its end with standard input from /dev/null (no terminal to ask on).
+Finished Run(const QStringList& arguments, const QString& program = Binary(),
+             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    Finished result;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+constexpr QFileDevice::Permissions OpenToAll =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+    QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+
+// Running as an ordinary user from root: the build folder may sit where that user cannot reach
+// (a home folder of mode 700), so the user gets a copy in a folder anyone may enter but only
+// root may write.
+QString BinaryForNobody(const QTemporaryDir& folder) {
+    const QString copy = folder.filePath(QStringLiteral("quorlin"));
+    QFile::remove(copy);
+    if (!QFile::copy(Binary(), copy) || !QFile::setPermissions(folder.path(), OpenToAll) ||
+        !QFile::setPermissions(copy, OpenToAll)) {
+        return {};
+    }
+    return copy;
+}
+
+} // namespace
+
+class tst_CommandLine : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir configDir;
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(!Binary().isEmpty(), "QUORLIN_BINARY names the program under test");
+        QVERIFY(configDir.isValid());
+    }
+
+    void versionAndHelp() {
+        const Finished version = Run({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QByteArray("Quorlin " QUORLIN_VERSION_TEXT "\n"));
+
+        const Finished help = Run({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        for (const char* option : {"--headless", "--server", "--server-port", "--listen-port",
+                                   "--listen-address", "--config-dir"}) {
+            QVERIFY2(help.out.contains(option), option);
+        }
+    }
+
+    void badOptionsAreRefused_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("port zero") << QStringList{"--headless", "--listen-port", "0"};
+        QTest::newRow("port too big") << QStringList{"--headless", "--server-port", "70000"};
+        QTest::newRow("not an address") << QStringList{"--headless", "--listen-address", "x.y"};
+        QTest::newRow("unknown option") << QStringList{"--headless", "--bogus"};
+        QTest::newRow("no clients") << QStringList{"--headless", "--max-clients", "0"};
+        QTest::newRow("idle timeout not a number")
+            << QStringList{"--headless", "--idle-timeout", "ten"};
+        // A forgotten value must not swallow the next option (it once built a window on an
+        // application object without one).
+        QTest::newRow("host forgotten") << QStringList{"--server", "--headless"};
+        QTest::newRow("host forgotten, window") << QStringList{"--server", "--listen-port", "1"};
+        QTest::newRow("host missing at the end") << QStringList{"--headless", "--server"};
+        QTest::newRow("folder forgotten") << QStringList{"--config-dir", "--headless"};
+    }
+    void badOptionsAreRefused() {
+        QFETCH(QStringList, arguments);
+        const Finished run = Run(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.startsWith("quorlin: "), run.err.constData());
+    }
+
+    void noServerAndNoTerminalStopsWithoutCreatingAFile() {
+        QTemporaryDir empty;
+        const Finished run =
+            Run({"--headless", "--config-dir", empty.path(), "--listen-port",
+                 QString::number(FreeLoopbackPort()), "--listen-address", "127.0.0.1"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains("--server"));
+        QVERIFY(run.err.contains("Quorlin.ini"));
+        QVERIFY(QDir(empty.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // A platform that needs a display, named where there is none: the run goes on without a
+    // window instead of aborting in the platform plugin.
+    void displayPlatformWithoutDisplayRunsHeadless_data() {
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("xcb") << QStringLiteral("xcb");
+        QTest::newRow("wayland") << QStringLiteral("wayland");
+    }
+    void displayPlatformWithoutDisplayRunsHeadless() {
+        QFETCH(QString, platform);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        QTemporaryDir empty;
+        const Finished run =
+            Run({"--config-dir", empty.path(), "--listen-port", QString::number(FreeLoopbackPort()),
+                 "--listen-address", "127.0.0.1"},
+                Binary(), environment);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("--server"), run.err.constData());
+    }
+
+    void unwritableProgramFolderFallsBackToTheUsersConfigFolder() {
+        if (::geteuid() != 0) {
+            QSKIP("needs root to run the program as a user who cannot write its folder");
+        }
+        QTemporaryDir home;
+        QVERIFY(QFile::setPermissions(home.path(), OpenToAll | QFileDevice::WriteOther));
+        QTemporaryDir programFolder;
+        const QString program = BinaryForNobody(programFolder);
+        QVERIFY(!program.isEmpty());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        process.setProcessEnvironment(environment);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(QStringLiteral("setpriv"),
+                      {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "--headless",
+                       "--listen-address", "127.0.0.1", "--listen-port",
+                       QString::number(FreeLoopbackPort())});
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.contains(QDir(home.path()).filePath(".config/Quorlin/Quorlin.ini").toUtf8()),
+                 err.constData());
+    }
+
+    // The saved listen setting is used, and the command line overrides it for one run.
+    void savedListenPortAndItsOverride_data() {
+        QTest::addColumn<bool>("override");
+        QTest::newRow("saved") << false;
+        QTest::newRow("command line") << true;
+    }
+    void savedListenPortAndItsOverride() {
+        QFETCH(bool, override);
+        QTemporaryDir folder;
+        const quint16 saved = FreeLoopbackPort();
+        const quint16 given = FreeLoopbackPort();
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[Listen]\nPort=" + QByteArray::number(saved) + "\nAddress=127.0.0.1\n");
+        options.close();
+        QStringList arguments{"--headless", "--server", "127.0.0.1", "--config-dir", folder.path()};
+        if (override) {
+            arguments << "--listen-port" << QString::number(given);
+        }
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), arguments);
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+        QVERIFY2(err.contains("listening on 127.0.0.1 port " +
+                              QByteArray::number(override ? given : saved)),
+                 err.constData());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+    }
+
+    void busyPortIsReported() {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(holder.serverPort());
+        const Finished run =
+            Run({"--headless", "--server", "127.0.0.1", "--config-dir", configDir.path(),
+                 "--listen-address", "127.0.0.1", "--listen-port", port});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(port.toLatin1()), run.err.constData());
+    }
+
+    void privilegedPortNamesTheWayAround() {
+        QStringList arguments{"--headless",     "--server",      "127.0.0.1", "--config-dir",
+                              configDir.path(), "--listen-port", "110"};
+        QString program = Binary();
+        QTemporaryDir programFolder;
+        if (::geteuid() == 0) {
+            program = BinaryForNobody(programFolder);
+            QVERIFY(!program.isEmpty());
+            // As root the port would simply open: try it as an ordinary user instead.
+            arguments.prepend(program);
+            arguments = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                    "--inh-caps=-all", "--bounding-set=-all"} +
+                        arguments;
+            program = QStringLiteral("setpriv");
+        }
+        const Finished run = Run(arguments, program);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("110"), run.err.constData());
+        QVERIFY(run.err.contains("--listen-port"));
+        QVERIFY(run.err.contains("setcap cap_net_bind_service"));
+    }
+
+    // The command line's limit wins over the options file's; the file's idle timeout applies.
+    void clientLimitsFromTheCommandLineAndTheOptionsFile() {
+        QTemporaryDir folder;
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[Clients]\r\nLimit=5\r\nIdleTimeoutSeconds=1\r\n");
+        options.close();
+        ScriptedServer server;
+        server.greeting = "+OK ready <1.2@limits>\r\n";
+        const quint16 listenPort = FreeLoopbackPort();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), {"--headless", "--server", "127.0.0.1", "--server-port",
+                                 QString::number(server.Port()), "--listen-port",
+                                 QString::number(listenPort), "--listen-address", "127.0.0.1",
+                                 "--config-dir", folder.path(), "--max-clients", "1"});
+        QVERIFY(quorlin.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+
+        TestClient first;
+        first.ConnectTo(listenPort);
+        QTRY_COMPARE(first.received, server.greeting);
+        TestClient second;
+        second.ConnectTo(listenPort);
+        QTRY_VERIFY(second.received.startsWith("-ERR"));
+        QTRY_COMPARE(second.socket.state(), QAbstractSocket::UnconnectedState);
+        // Silent for the file's one second: let go, with its server connection.
+        QTRY_COMPARE_WITH_TIMEOUT(first.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_VERIFY(server.peerClosed);
+        QCOMPARE(server.received, QByteArray());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+    }
+
+    void headlessRelayServesAClientAndLogsWithoutThePassword() {
+        ScriptedServer server;
+        server.greeting = "+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+        const quint16 listenPort = FreeLoopbackPort();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(),
+                      {"--headless", "--server", "127.0.0.1", "--server-port",
+                       QString::number(server.Port()), "--listen-port", QString::number(listenPort),
+                       "--listen-address", "127.0.0.1", "--config-dir", configDir.path()});
+        QVERIFY(quorlin.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+
+        TestClient client;
+        client.ConnectTo(listenPort);
+        QTRY_COMPARE(client.received, server.greeting);
+        client.Send("USER mrose\r\n");
+        QTRY_VERIFY(client.received.endsWith("+OK Password required.\r\n"));
+        client.Send("PASS tanstaaf\r\n");
+        QTRY_COMPARE(server.received,
+                     QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n"));
+        server.Send("+OK mrose has 0 messages\r\n");
+        QTRY_VERIFY(client.received.endsWith("+OK mrose has 0 messages\r\n"));
+
+        QByteArray log;
+        QTRY_VERIFY((log += quorlin.readAllStandardOutput()).contains("S: +OK mrose"));
+        QVERIFY(log.contains("C: USER mrose\n"));
+        QVERIFY(log.contains("C: PASS ******\n"));
+        QVERIFY(!log.contains("tanstaaf"));
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+        QVERIFY(!QFile::exists(configDir.filePath("Quorlin.ini")));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CommandLine)
+#include "tst_command_line.moc"

@@ -1,0 +1,204 @@
+#include "support/LoopbackPeers.h"
+#include "support/WindowTestSupport.h"
+
+#include "gui/models/LogListModel.h"
+
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+
+// The window with a mail server and a mail client on loopback, both connected through it.
+struct Session {
+    ConfigFolder folder;
+    ScriptedServer server;
+    TestClient client;
+    std::unique_ptr<Shell::Display> display;
+
+    Session() {
+        server.greeting = "+OK ready <1.2@pop>\r\n";
+        folder.Write("Quorlin.ini", "127.0.0.1\r\n");
+        folder.Write("Quorlin_BatList.ini", "ISO-2022-KR\r\nbig5\r\n");
+        display = std::make_unique<Shell::Display>(TestOptions(server.Port()), true);
+        display->Form_Load();
+    }
+    void ConnectClient() {
+        client.ConnectTo(display->RelayCore().Winsock2().LocalPort());
+        QTRY_COMPARE(client.received, server.greeting);
+    }
+    QLineEdit* Text2(int i) { return Control<QLineEdit>(*display, i == 0 ? "Text2_0" : "Text2_1"); }
+    void Activate() {
+        display->ShowWindow();
+        display->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(display.get()));
+    }
+};
+
+class tst_DisplayConsole : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The window comes up for a client, logs both sides, and goes when the server has closed
+    // and the client has been let go.
+    void clientShowsAndHidesTheWindow() {
+        Session session;
+        QVERIFY(!session.display->isVisible());
+        session.ConnectClient();
+        QVERIFY(session.display->isVisible());
+        QTRY_COMPARE(session.display->List1Model().rowCount(), 1);
+        QCOMPARE(session.display->List1Model().data(session.display->List1Model().index(0)),
+                 QVariant(QStringLiteral("+OK ready <1.2@pop>")));
+        session.client.Send("NOOP\r\n");
+        QTRY_COMPARE(session.server.received, QByteArray("NOOP\r\n"));
+        QCOMPARE(session.display->List2Model().rowCount(), 1);
+        QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::ClientData);
+
+        session.server.CloseConnection();
+        QTRY_COMPARE(session.display->RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        // The client is let go with the server, and the window with the last client.
+        QTRY_VERIFY(!session.client.Connected());
+        QTRY_VERIFY(!session.display->isVisible());
+        QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::Idle);
+
+        // A huge reply cannot grow the log without bound: the oldest lines make room.
+        QByteArray lines;
+        for (int i = 0; i <= 100000; ++i) {
+            lines.append(QByteArray::number(i)).append("\r\n");
+        }
+        session.display->List1AddLines(lines);
+        QCOMPARE(session.display->List1Model().rowCount(), 100000);
+        QCOMPARE(session.display->List1Model().Line(0), QByteArray("1"));
+    }
+
+    void consoleSendsWithEnterAndWithTheButton() {
+        Session session;
+        session.ConnectClient();
+        QTRY_VERIFY(session.server.Connected());
+        session.Activate();
+
+        QTest::mouseClick(session.Text2(0), Qt::LeftButton);
+        QCOMPARE(session.Text2(0)->text(), QString()); // the hint goes on the first visit
+        QTest::keyClicks(session.Text2(0), QStringLiteral("PASS "));
+        session.Text2(0)->insert(QStringLiteral("日"));
+        QTest::keyClick(session.Text2(0), Qt::Key_Return);
+        QTRY_COMPARE(session.server.received, QByteArray("PASS \x93\xfa\r\n"));
+        QCOMPARE(session.Text2(0)->text(), QString());
+        // Sent as typed: not logged, no login rewriting.
+        QCOMPARE(session.display->List2Model().rowCount(), 0);
+
+        session.Text2(1)->setText(QStringLiteral("+OK hello"));
+        QTest::mouseClick(Control<QPushButton>(*session.display, "Command1_1"), Qt::LeftButton);
+        QTRY_COMPARE(session.client.received, session.server.greeting + "+OK hello\r\n");
+        QCOMPARE(session.Text2(1)->text(), QString());
+
+        // An empty box sends a bare line end.
+        QTest::keyClick(session.Text2(0), Qt::Key_Enter);
+        QTRY_COMPARE(session.server.received, QByteArray("PASS \x93\xfa\r\n\r\n"));
+    }
+
+    // Row 1 without a client: a message, nothing sent, the line stays until the box is visited
+    // again (closing the message is no visit).
+    void refusedSendsKeepTheLine() {
+        Session session;
+        session.Activate();
+        session.Text2(1)->setFocus(Qt::TabFocusReason);
+        session.Text2(1)->setText(QStringLiteral("+OK late"));
+        QString message;
+        ModalAnswerer answerer([&](QWidget* modal) {
+            message = qobject_cast<QMessageBox*>(modal)->text();
+            qobject_cast<QMessageBox*>(modal)->accept();
+        });
+        QTest::keyClick(session.Text2(1), Qt::Key_Return);
+        QCOMPARE(message, QStringLiteral("メーラーからの接続は解除されています。"));
+        // The window getting active again hands the focus back to the box: no visit.
+        session.Activate();
+        QCOMPARE(QApplication::focusWidget(), session.Text2(1));
+        QCOMPARE(session.Text2(1)->text(), QStringLiteral("+OK late"));
+        session.Text2(0)->setFocus(Qt::TabFocusReason);
+        session.Text2(1)->setFocus(Qt::BacktabFocusReason);
+        QCOMPARE(session.Text2(1)->text(), QString());
+
+        // Row 0 without a server: the logs go, a connection starts, the line waits.
+        session.display->List1AddLines("old\r\n");
+        session.Text2(0)->setText(QStringLiteral("STAT"));
+        QTest::keyClick(session.Text2(0), Qt::Key_Return);
+        QCOMPARE(session.display->List1Model().rowCount(), 0);
+        QCOMPARE(session.Text2(0)->text(), QStringLiteral("STAT"));
+        QTRY_COMPARE(session.server.connections, 1);
+        QCOMPARE(session.server.received, QByteArray());
+    }
+
+    // With a second client the log lines carry client numbers and the console's frame names
+    // the client it talks to: the most recent one.
+    void secondClientIsNumberedAndNamedByTheConsole() {
+        Session session;
+        session.ConnectClient();
+        TestClient second;
+        second.ConnectTo(session.display->RelayCore().Winsock2().LocalPort());
+        QTRY_VERIFY(second.received.endsWith(">\r\n"));
+        auto* frame = Control<QGroupBox>(*session.display, "Frame1");
+        QCOMPARE(frame->title(), QStringLiteral("任意コマンド [2]"));
+        LogListModel& list1 = session.display->List1Model();
+        QCOMPARE(list1.data(list1.index(list1.rowCount() - 1)),
+                 QVariant(QStringLiteral("[2] +OK ready <1.2@pop>")));
+        session.Text2(1)->setText(QStringLiteral("+OK to the second"));
+        QTest::mouseClick(Control<QPushButton>(*session.display, "Command1_1"), Qt::LeftButton);
+        QTRY_VERIFY(second.received.endsWith("+OK to the second\r\n"));
+        QVERIFY(!session.client.received.contains("second"));
+
+        second.socket.disconnectFromHost();
+        QTRY_COMPARE(frame->title(), QStringLiteral("任意コマンド"));
+        QVERIFY(session.display->isVisible());
+    }
+
+    void serverBoxSavesOnEnterAndButton() {
+        Session session;
+        auto* text1 = Control<QLineEdit>(*session.display, "Text1");
+        text1->setText(QStringLiteral(" mail.example.jp "));
+        QTest::keyClick(text1, Qt::Key_A);
+        QCOMPARE(session.folder.Read("Quorlin.ini"), QByteArray("127.0.0.1\r\n"));
+        QTest::keyClick(text1, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(session.folder.Read("Quorlin.ini"), QByteArray(" mail.example.jp a\r\n"));
+        QTest::keyClick(text1, Qt::Key_Return);
+        QCOMPARE(session.folder.Read("Quorlin.ini"), QByteArray(" mail.example.jp a\r\n"));
+
+        text1->setText(QStringLiteral("pop.example.jp"));
+        QTest::mouseClick(Control<QPushButton>(*session.display, "Command2"), Qt::LeftButton);
+        QCOMPARE(session.folder.Read("Quorlin.ini"), QByteArray("pop.example.jp\r\n"));
+    }
+
+    void insertAndDeleteEditTheBlockedList() {
+        Session session;
+        auto* list3 = Control<QListWidget>(*session.display, "List3");
+        QString title;
+        ModalAnswerer answerer([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QInputDialog*>(modal);
+            title = dialog->windowTitle() + "|" + dialog->labelText();
+            dialog->setTextValue(QStringLiteral("GB2312"));
+            dialog->accept();
+        });
+        QTest::keyClick(list3, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(title, QStringLiteral("Quorlin|受け取りたくない文字セットを入力してください。"));
+        QCOMPARE(session.folder.Read("Quorlin_BatList.ini"),
+                 QByteArray("ISO-2022-KR\r\nbig5\r\nGB2312\r\n"));
+
+        list3->setCurrentRow(1);
+        QTest::keyClick(list3, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(session.display->List3Items(), QStringList({"ISO-2022-KR", "GB2312"}));
+        QCOMPARE(session.folder.Read("Quorlin_BatList.ini"),
+                 QByteArray("ISO-2022-KR\r\nGB2312\r\n"));
+
+        // Nothing selected: the list stays, and the file is written again from it.
+        list3->clearSelection();
+        session.folder.Write("Quorlin_BatList.ini", "edited by hand\r\n");
+        QTest::keyClick(list3, Qt::Key_Delete);
+        QCOMPARE(session.display->List3Items(), QStringList({"ISO-2022-KR", "GB2312"}));
+        QCOMPARE(session.folder.Read("Quorlin_BatList.ini"),
+                 QByteArray("ISO-2022-KR\r\nGB2312\r\n"));
+    }
+};
+
+QTEST_MAIN(tst_DisplayConsole)
+#include "tst_display_console.moc"

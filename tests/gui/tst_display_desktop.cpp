@@ -1,0 +1,302 @@
+// The window as a desktop user meets it: pictures that are really there, a mail check that
+// leaves the keyboard alone, failures told in the window, the settings dialog, logs that follow.
+#include "support/FileBytes.h"
+#include "support/LoopbackPeers.h"
+#include "support/WindowTestSupport.h"
+
+#include "gui/ImageList1.h"
+#include "gui/QtTranslation.h"
+#include "gui/SettingsDialog.h"
+#include "gui/models/LogListModel.h"
+#include "settings/ListenSetting.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QWindow>
+
+namespace {
+
+QImage PictureFile(int number) {
+    return QImage(QStringLiteral(QUORLIN_SOURCE_DIR "/src/gui/pictures/Picture%1.xpm").arg(number))
+        .convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage Pixels(const QIcon& icon) {
+    return icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QString Log(Shell::Display& display) {
+    QStringList lines;
+    for (int row = 0; row < display.List1Model().rowCount(); ++row) {
+        lines << display.List1Model().data(display.List1Model().index(row)).toString();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Plays the user through a chain of modal dialogs: each step gets the next dialog that comes up.
+// Steps act through the event queue, since a click may open the next dialog inside it. A dialog
+// beyond the steps is closed, so a surprise fails the test instead of hanging it.
+class ModalSteps {
+public:
+    explicit ModalSteps(QList<std::function<void(QWidget*)>> stepList) : steps(stepList) {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == last) {
+                return;
+            }
+            last = modal;
+            ++seen;
+            if (steps.isEmpty()) {
+                QMetaObject::invokeMethod(modal, &QWidget::close, Qt::QueuedConnection);
+                return;
+            }
+            steps.takeFirst()(modal);
+        });
+        timer.start();
+    }
+    int seen = 0;
+
+private:
+    QList<std::function<void(QWidget*)>> steps;
+    QPointer<QWidget> last;
+    QTimer timer;
+};
+
+void ClickLater(QAbstractButton* button) {
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+}
+
+QAbstractButton* OkButton(QWidget* dialog) {
+    return dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+}
+
+} // namespace
+
+class tst_DisplayDesktop : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The window's icon and every tray picture are the drawn pictures, pixel for pixel.
+    void picturesAreTheDrawnOnes_data() {
+        QTest::addColumn<int>("picture");
+        for (int picture = 1; picture <= ImageList1::Count; ++picture) {
+            QTest::addRow("picture %d", picture) << picture;
+        }
+    }
+    void picturesAreTheDrawnOnes() {
+        QFETCH(int, picture);
+        const QImage drawn = PictureFile(picture);
+        QVERIFY(!drawn.isNull());
+        QCOMPARE(drawn.size(), QSize(32, 32));
+        QCOMPARE(Pixels(ImageList1::Picture(TrayPicture(picture))), drawn);
+
+        ConfigFolder folder;
+        folder.Write("Quorlin.ini", "pop.example.jp\r\n");
+        Shell::Display display(TestOptions(), true);
+        QVERIFY(display.Form_Load());
+        if (TrayPicture(picture) == TrayPicture::Idle) {
+            QCOMPARE(Pixels(display.windowIcon()), drawn);
+            QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
+        }
+        display.TraySetImage(TrayPicture(picture));
+        QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
+    }
+
+    // A mail check brings the window up, out of the minimised state too, asking the window
+    // system not to give it the keyboard; the tray brings it back with the keyboard. (This
+    // platform gives every shown window the keyboard; desktop_check.py sees the real thing.)
+    void mailCheckLeavesTheKeyboardTrayTakesIt() {
+        ConfigFolder folder;
+        ScriptedServer server;
+        server.greeting = "+OK ready <1.2@x>\r\n";
+        folder.Write("Quorlin.ini", "127.0.0.1\r\n");
+        Shell::Display display(TestOptions(server.Port()), true);
+        QVERIFY(display.Form_Load());
+        display.showMinimized();
+
+        QLineEdit typing;
+        typing.show();
+        typing.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&typing));
+
+        TestClient client;
+        client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
+        QTRY_COMPARE(client.received, server.greeting);
+        QVERIFY(display.isVisible());
+        QVERIFY(!display.isMinimized());
+        QVERIFY(display.windowHandle()->property("_q_showWithoutActivating").toBool());
+
+        display.showMinimized();
+        Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(!display.isMinimized());
+        QVERIFY(display.isVisible());
+        QVERIFY(!display.windowHandle()->property("_q_showWithoutActivating").toBool());
+        QTRY_COMPARE(QApplication::activeWindow(), &display);
+
+        typing.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&typing));
+        display.showMinimized();
+        Control<QAction>(display, "FShow")->trigger();
+        QVERIFY(!display.isMinimized());
+        QTRY_COMPARE(QApplication::activeWindow(), &display);
+    }
+
+    // A mail server out of reach is told in the server log and by the tray, in Japanese.
+    void serverFailureIsToldInTheWindow_data() {
+        QTest::addColumn<QByteArray>("savedHost");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("server down")
+            << QByteArray("127.0.0.1\r\n") << QStringLiteral("接続できませんでした");
+        QTest::newRow("no server set")
+            << QByteArray("\r\n") << QStringLiteral("メールサーバーが設定されていません");
+    }
+    void serverFailureIsToldInTheWindow() {
+        QFETCH(QByteArray, savedHost);
+        QFETCH(QString, told);
+        ConfigFolder folder;
+        folder.Write("Quorlin.ini", savedHost);
+        Shell::Display display(TestOptions(FreeLoopbackPort()), true);
+        QVERIFY(display.Form_Load());
+
+        TestClient client;
+        client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
+        QTRY_VERIFY2(display.Tray().LastMessage().contains(told),
+                     qPrintable(display.Tray().LastMessage()));
+        QVERIFY2(Log(display).contains(told), qPrintable(Log(display)));
+        QTRY_VERIFY(!client.Connected());
+    }
+
+    // Cancel at the first-run question: no file, and the window stays up saying where the
+    // server goes.
+    void cancelAtFirstRunSaysWhereToSetTheServer() {
+        ConfigFolder folder;
+        Shell::Display display(TestOptions(), true);
+        ModalAnswerer answerer([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        QVERIFY(display.Form_Load());
+        QCOMPARE(answerer.answered, 1);
+        QCOMPARE(folder.Read("Quorlin.ini"), QByteArray("<missing>"));
+        QVERIFY(display.isVisible());
+        QVERIFY2(Log(display).contains(QStringLiteral("「サーバー名」")), qPrintable(Log(display)));
+    }
+
+    // The settings dialog, from the window's button, saves the listen setting; from the tray
+    // and the window's context menu it opens with the saved values.
+    void settingsDialogKeepsTheListenSetting() {
+        ConfigFolder folder;
+        folder.Write("Quorlin.ini", "pop.example.jp\r\n");
+        Shell::Display display(TestOptions(), true);
+        QVERIFY(display.Form_Load());
+        QVERIFY(display.actions().contains(Control<QAction>(display, "FSettings")));
+
+        {
+            ModalSteps save({[](QWidget* dialog) {
+                dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(1110);
+                dialog->findChild<QLineEdit*>(QStringLiteral("ListenAddress"))
+                    ->setText(QStringLiteral("127.0.0.1"));
+                ClickLater(OkButton(dialog));
+            }});
+            Control<QPushButton>(display, "Command3")->click();
+            QCOMPARE(save.seen, 1);
+        }
+        const QByteArray saved = folder.Read("Quorlin_Options.ini");
+        QVERIFY2(saved.contains("[Listen]\nAddress=127.0.0.1\nPort=1110\n"), saved.constData());
+
+        int shownPort = 0;
+        ModalSteps reopen({[&shownPort](QWidget* dialog) {
+            shownPort = dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->value();
+            QMetaObject::invokeMethod(dialog, &QWidget::close, Qt::QueuedConnection);
+        }});
+        Control<QAction>(display, "FSettings")->trigger();
+        QCOMPARE(shownPort, 1110);
+    }
+
+    // A settings file that cannot be written is told in the window: the dialog stays for
+    // another try; the server box's 登録 says so too.
+    void settingsWriteFailureIsTold() {
+        ConfigFolder folder;
+        Shell::Display display(TestOptions(), true);
+        SetSettingsDirectory(UnwritableFolder(folder.Path(QString())));
+        QString told;
+        {
+            ModalSteps steps({[](QWidget* dialog) { ClickLater(OkButton(dialog)); },
+                              [&told](QWidget* box) {
+                                  told = qobject_cast<QMessageBox*>(box)->text();
+                                  qobject_cast<QMessageBox*>(box)->accept();
+                              }});
+            QVERIFY(!display.OpenSettings());
+            QCOMPARE(steps.seen, 3); // the dialog, the message, the dialog again (closed)
+            QVERIFY2(told.contains(QStringLiteral("書き込めませんでした")), qPrintable(told));
+        }
+
+        told.clear();
+        ModalAnswerer answerer([&told](QWidget* box) {
+            told = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->accept();
+        });
+        Control<QPushButton>(display, "Command2")->click();
+        QVERIFY2(told.contains(QStringLiteral("Quorlin.ini")), qPrintable(told));
+    }
+
+    // A port that cannot be listened on: the message offers the settings, and a new port
+    // chosen there is the one the next start uses.
+    void listenFailureLeadsToTheSettings() {
+        ConfigFolder folder;
+        folder.Write("Quorlin.ini", "pop.example.jp\r\n");
+        QTcpServer occupant;
+        QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+        AppOptions options = TestOptions();
+        options.listenPort = occupant.serverPort();
+        Shell::Display display(options, true);
+        const quint16 freePort = FreeLoopbackPort();
+        ModalSteps steps(
+            {[](QWidget* box) {
+                 for (QAbstractButton* button : qobject_cast<QMessageBox*>(box)->buttons()) {
+                     if (button->text() == SettingsDialog::Title) {
+                         ClickLater(button);
+                     }
+                 }
+             },
+             [freePort](QWidget* dialog) {
+                 dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(freePort);
+                 ClickLater(OkButton(dialog));
+             }});
+        QVERIFY(!display.Form_Load());
+        QVERIFY(display.RetryWanted());
+        QCOMPARE(LoadListenSetting().port, freePort);
+    }
+
+    // The logs follow the newest line, unless the user has scrolled back to read.
+    void logsFollowTheNewestLine() {
+        ConfigFolder folder;
+        Shell::Display display(TestOptions(), true);
+        display.show();
+        QByteArray block;
+        for (int i = 0; i < 300; ++i) {
+            block += "+OK line " + QByteArray::number(i) + "\r\n";
+        }
+        display.List1AddLines(block);
+        auto* list1 = Control<QListView>(display, "List1");
+        const QModelIndex last = display.List1Model().index(299);
+        QTRY_VERIFY(list1->viewport()->rect().contains(list1->visualRect(last)));
+
+        list1->verticalScrollBar()->setValue(0);
+        display.List1AddLines("+OK later\r\n");
+        QCOMPARE(list1->verticalScrollBar()->value(), 0);
+    }
+
+    void qtDialogsSpeakJapanese() {
+        QVERIFY(LoadQtJapanese());
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    }
+};
+
+QTEST_MAIN(tst_DisplayDesktop)
+#include "tst_display_desktop.moc"

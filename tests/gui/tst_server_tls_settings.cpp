@@ -1,0 +1,173 @@
+// How this run reaches the mail server: the options, the saved [Server] settings and trusted
+// fingerprints beside Quorlin.ini, the settings box and the trust dialog.
+#include "app/CommandLine.h"
+#include "app/ServerTlsSetup.h"
+#include "gui/CertificateTrustDialog.h"
+#include "gui/ServerSecurityBox.h"
+#include "platform/ProgramFiles.h"
+#include "settings/OptionsFile.h"
+#include "settings/ServerSecurity.h"
+#include "support/TestCertificates.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_ServerTlsSettings : public QObject {
+    Q_OBJECT
+
+    TestCertificates certificates;
+    std::unique_ptr<QTemporaryDir> configDir;
+
+    static QByteArray FileText(const QString& path) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(certificates.Make(), certificates.log.constData()); }
+
+    void init() {
+        configDir = std::make_unique<QTemporaryDir>();
+        SetSettingsDirectory(configDir->path());
+    }
+    void cleanup() { SetSettingsDirectory(QString()); }
+
+    void modeAndPort_data() {
+        QTest::addColumn<QString>("savedIni"); // [Server] lines of the options file
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("port");
+        QTest::newRow("nothing saved, no options") << "" << QStringList{} << "none" << 110;
+        QTest::newRow("--security tls") << "" << QStringList{"--security", "tls"} << "tls" << 995;
+        QTest::newRow("--security STARTTLS")
+            << "" << QStringList{"--security", "STARTTLS"} << "starttls" << 110;
+        QTest::newRow("--security tls --server-port")
+            << "" << QStringList{"--security", "tls", "--server-port", "1995"} << "tls" << 1995;
+        QTest::newRow("saved tls") << "Security=tls" << QStringList{} << "tls" << 995;
+        QTest::newRow("saved tls and port")
+            << "Security=tls\nPort=2995" << QStringList{} << "tls" << 2995;
+        QTest::newRow("saved port belongs to the saved mode")
+            << "Security=tls\nPort=2995" << QStringList{"--security", "starttls"} << "starttls"
+            << 110;
+        QTest::newRow("--server-port over the saved one")
+            << "Security=starttls\nPort=2110" << QStringList{"--server-port", "8110"} << "starttls"
+            << 8110;
+        QTest::newRow("unknown saved word stays plain")
+            << "Security=ssl" << QStringList{} << "none" << 110;
+    }
+    void modeAndPort() {
+        QFETCH(QString, savedIni);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, mode);
+        QFETCH(int, port);
+        // An existing one-line Quorlin.ini stays as it is beside the options file.
+        QFile host(configDir->filePath(QStringLiteral("Quorlin.ini")));
+        QVERIFY(host.open(QIODevice::WriteOnly));
+        host.write("mail.example.com\r\n");
+        host.close();
+        if (!savedIni.isEmpty()) {
+            QFile options(OptionsFilePath());
+            QVERIFY(options.open(QIODevice::WriteOnly));
+            options.write("[Server]\n" + savedIni.toLatin1() + "\n");
+        }
+        const auto parsed = ParseCommandLine(QStringList{QStringLiteral("quorlin")} + arguments);
+        QVERIFY(parsed);
+        const ServerTlsSetup setup = ResolveServerTls(*parsed, LoadServerSecurity());
+        QCOMPARE(SecurityModeName(setup.security.mode), mode);
+        QCOMPARE(int(setup.security.EffectivePort()), port);
+    }
+
+    void badOptionsRefused_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown mode") << QStringList{"--security", "ssl"};
+        QTest::newRow("short fingerprint") << QStringList{"--trust-fingerprint", "AB:CD"};
+    }
+    void badOptionsRefused() {
+        QFETCH(QStringList, arguments);
+        QVERIFY(!ParseCommandLine(QStringList{QStringLiteral("quorlin")} + arguments));
+    }
+
+    void fingerprintsRepeatedAndColonFree() {
+        const QString self = certificates.Fingerprint(QStringLiteral("self"));
+        const auto parsed = ParseCommandLine(
+            {QStringLiteral("quorlin"), QStringLiteral("--trust-fingerprint"), self,
+             QStringLiteral("--trust-fingerprint"),
+             certificates.Fingerprint(QStringLiteral("good")).remove(QLatin1Char(':')).toLower()});
+        QVERIFY(parsed);
+        QCOMPARE(parsed->trustFingerprints,
+                 (QList<QByteArray>{certificates.FingerprintBytes(QStringLiteral("self")),
+                                    certificates.FingerprintBytes(QStringLiteral("good"))}));
+    }
+
+    void savedReadablyPerHost() {
+        ServerSecurity security;
+        security.mode = SecurityMode::StartTls;
+        security.caFile = QStringLiteral("/etc/ssl/private-ca.pem");
+        QVERIFY(SaveServerSecurity(security));
+        const QByteArray self = certificates.FingerprintBytes(QStringLiteral("self"));
+        QVERIFY(AddTrustedFingerprint(QStringLiteral("Mail.Example.com"), self));
+        QVERIFY(AddTrustedFingerprint(QStringLiteral("mail.example.com"), self));
+        const QByteArray text = FileText(OptionsFilePath());
+        QVERIFY2(text.contains("Security=starttls"), text.constData());
+        QVERIFY2(text.contains("CaFile=/etc/ssl/private-ca.pem"), text.constData());
+        QVERIFY2(text.contains("mail.example.com=" +
+                               certificates.Fingerprint(QStringLiteral("self")).toLatin1() + "\n"),
+                 text.constData());
+        QVERIFY(!text.contains("Port="));
+        QCOMPARE(LoadTrustedFingerprints(QStringLiteral("MAIL.example.com")),
+                 QList<QByteArray>{self});
+        QVERIFY(LoadTrustedFingerprints(QStringLiteral("other.example.com")).isEmpty());
+        const ServerSecurity loaded = LoadServerSecurity();
+        QCOMPARE(loaded.mode, SecurityMode::StartTls);
+        QCOMPARE(loaded.caFile, security.caFile);
+        QVERIFY(!loaded.port);
+    }
+
+    void trustDialogSavesFingerprint_data() {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("self-signed") << "self" << true;
+        QTest::newRow("expired") << "expired" << false;
+    }
+    void trustDialogSavesFingerprint() {
+        QFETCH(QString, certificate);
+        QFETCH(bool, offered);
+        const TlsFailure failure{QStringLiteral("pop.example.jp"), 995,
+                                 QStringLiteral("the certificate is self-signed and not trusted"),
+                                 certificates.Certificate(certificate)};
+        CertificateTrustDialog dialog(failure);
+        dialog.show();
+        QCOMPARE(dialog.TrustOffered(), offered);
+        auto* shown = dialog.findChild<QLabel*>(QStringLiteral("Fingerprint"));
+        QVERIFY(shown);
+        QCOMPARE(shown->text(), certificates.Fingerprint(certificate));
+        if (offered) {
+            QTest::mouseClick(dialog.TrustButton(), Qt::LeftButton);
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(LoadTrustedFingerprints(failure.host),
+                     QList<QByteArray>{certificates.FingerprintBytes(certificate)});
+        }
+    }
+
+    void boxMovesDefaultPortWithMode() {
+        ServerSecurityBox box;
+        box.SetValue(ServerSecurity{});
+        box.ModeBox()->setCurrentIndex(box.ModeBox()->findData(int(SecurityMode::Tls)));
+        QCOMPARE(box.PortBox()->value(), 995);
+        QVERIFY(!box.Value().port);
+        box.PortBox()->setValue(1995);
+        box.ModeBox()->setCurrentIndex(box.ModeBox()->findData(int(SecurityMode::StartTls)));
+        QCOMPARE(box.PortBox()->value(), 1995);
+        QCOMPARE(box.Value().port, std::optional<quint16>(1995));
+        QCOMPARE(box.Value().mode, SecurityMode::StartTls);
+    }
+};
+
+QTEST_MAIN(tst_ServerTlsSettings)
+#include "tst_server_tls_settings.moc"

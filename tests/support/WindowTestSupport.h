@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/AppOptions.h"
+#include "gui/Display.h"
+#include "platform/ProgramFiles.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+// Answers the first modal dialog the code under test opens (and waits for) with answer, and
+// closes any later one unanswered, so an unexpected dialog fails the test instead of hanging
+// it. Polls, because the dialog appears only inside the call that the test makes next.
+class ModalAnswerer {
+public:
+    explicit ModalAnswerer(std::function<void(QWidget*)> answer) {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this, answer] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) {
+                return;
+            }
+            if (++answered == 1) {
+                answer(modal);
+            } else {
+                modal->close();
+            }
+        });
+        timer.start();
+    }
+    // Dialogs seen so far.
+    int answered = 0;
+
+private:
+    QTimer timer;
+};
+
+// A settings folder of its own for each test, optionally with the two files in it.
+class ConfigFolder {
+public:
+    ConfigFolder() { SetSettingsDirectory(folder.path()); }
+    QString Path(const QString& name) const { return folder.filePath(name); }
+    void Write(const QString& name, const QByteArray& bytes) const {
+        QFile file(Path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QByteArray Read(const QString& name) const {
+        QFile file(Path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private:
+    QTemporaryDir folder;
+};
+
+// Loopback only, on a port the system picks.
+inline AppOptions TestOptions(quint16 serverPort = 110) {
+    AppOptions options;
+    options.listenPort = 0;
+    options.listenAddress = QHostAddress::LocalHost;
+    options.serverPort = serverPort;
+    return options;
+}
+
+template <typename Widget> Widget* Control(QWidget& window, const char* name) {
+    return window.findChild<Widget*>(QString::fromLatin1(name));
+}
