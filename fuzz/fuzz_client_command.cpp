@@ -102,7 +102,8 @@ struct Model {
         } else if (Keyword(text, "PASS")) {
             password = Argument(text);
             const QByteArray stamp = Stamp(greeting);
-            if (!stamp.isEmpty()) {
+            // Without a name from this client nobody is logged in: the relay answers itself.
+            if (!stamp.isEmpty() && !user.isEmpty()) {
                 toServer +=
                     "APOP " + user + ' ' +
                     QCryptographicHash::hash(stamp + password, QCryptographicHash::Md5).toHex() +
