@@ -6,6 +6,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 #include <limits>
@@ -166,6 +167,16 @@ SocketResult SocketEndpoint::Listen() {
     if (!server) {
         server = new EndpointListener(this);
         server->incoming = [this](qintptr descriptor) { OnIncoming(descriptor); };
+        // QTcpServer stops accepting for good after an accept that failed for want of
+        // resources (no descriptor left): the program would look up but serve nobody. It tries
+        // again a moment later, when the conversations that ended may have given some back.
+        connect(server, &QTcpServer::acceptError, this, [this] {
+            QTimer::singleShot(AcceptRetryMs, server, [this] {
+                if (server->isListening()) {
+                    server->resumeAccepting();
+                }
+            });
+        });
     }
     if (!server->listen(localAddress, localPort)) {
         const QString why = server->errorString();

@@ -95,6 +95,9 @@ public:
     void SetReadPaused(bool paused);
     bool ReadPaused() const { return readPaused; }
 
+    // How long a listener waits before accepting again after running out of descriptors.
+    static constexpr int AcceptRetryMs = 500;
+
     // How many bytes Qt may hold unread per connection before it stops reading from the kernel.
     static constexpr qint64 ReadBufferLimit = 1024 * 1024;
     // After Close, how long an accepted connection may take to deliver what was written to it.

@@ -7,7 +7,11 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <QProcess>
+
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 class tst_SocketEndpoint : public QObject {
     Q_OBJECT
@@ -29,6 +33,40 @@ class tst_SocketEndpoint : public QObject {
     }
 
 private Q_SLOTS:
+    // A listener that found no descriptor left for a connection (too many open at once) serves
+    // the next client once descriptors are free again, instead of never accepting any more.
+    void listenerAcceptsAgainAfterRunningOutOfDescriptors() {
+        SocketEndpoint listener;
+        Listen(listener);
+        QSignalSpy requests(&listener, &SocketEndpoint::ConnectionRequest);
+        // The client is another process, so that only this one runs short of descriptors.
+        QProcess client;
+        client.start(
+            QStringLiteral("python3"),
+            {QStringLiteral("-c"), QStringLiteral("import socket,time\n"
+                                                  "s=socket.create_connection(('127.0.0.1',%1))\n"
+                                                  "time.sleep(1.5)\n"
+                                                  "t=socket.create_connection(('127.0.0.1',%1))\n"
+                                                  "time.sleep(3)")
+                                       .arg(listener.LocalPort())});
+        QVERIFY(client.waitForStarted());
+        rlimit files{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        const rlimit usual = files;
+        // The lowest free descriptor number becomes the limit: no new descriptor at all while
+        // the first client knocks.
+        const int lowestFree = ::dup(0);
+        QVERIFY(lowestFree > 0);
+        ::close(lowestFree);
+        files.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &files), 0);
+        QTest::qWait(700);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &usual), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(requests.count() >= 1, 5000);
+        QCOMPARE(listener.State(), int(SocketEndpoint::Listening));
+        client.waitForFinished(6000);
+    }
+
     void listenAcceptAndDataBothWays() {
         SocketEndpoint endpoint;
         Listen(endpoint);
