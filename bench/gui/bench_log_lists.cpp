@@ -2,7 +2,7 @@
 // Feeds the server log of a shown window as the relay does, one block per line, lets the window
 // repaint after each, and reports resident memory and time per line.
 #include "app/AppOptions.h"
-#include "gui/Display.h"
+#include "gui/DesktopSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
     const int longCount = argc > 2 ? std::atoi(argv[2]) : 50;
 
     AppOptions options;
-    Shell::Display display(options, false);
+    DesktopSession session(options, false);
+    Shell::Display& display = session.Window();
     display.ShowWindow();
     QCoreApplication::processEvents();
 

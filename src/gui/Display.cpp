@@ -1,7 +1,6 @@
 #include "gui/Display.h"
 
 #include "QuorlinVersion.h"
-#include "app/RelayOptions.h"
 #include "app/StartupMessages.h"
 #include "gui/FitText.h"
 #include "gui/ImageList1.h"
@@ -13,6 +12,7 @@
 #include "gui/Win32_API_Module.h"
 #include "gui/models/LogListModel.h"
 #include "platform/Cp932.h"
+#include "relay/Relay.h"
 #include "settings/BlockedList.h"
 #include "settings/ServerSetting.h"
 
@@ -33,7 +33,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTextStream>
 #include <QWindow>
 #include <memory>
 #ifndef QT_NO_SESSIONMANAGER
@@ -61,11 +60,11 @@ Control* Place(Control* control, const QString& name, const QRect& geometry) {
 
 } // namespace
 
-Display::Display(const AppOptions& appOptions, bool systemTrayAvailable, QWidget* parent)
+Display::Display(const AppOptions& appOptions, Notify_Module& tray, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      options(appOptions), notify(systemTrayAvailable), relay(*this, RelayOptionsFor(appOptions)) {
+      options(appOptions), notify(tray) {
     setObjectName(QStringLiteral("Display"));
     setWindowTitle(BaseCaption);
     setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
@@ -76,6 +75,10 @@ Display::Display(const AppOptions& appOptions, bool systemTrayAvailable, QWidget
 }
 
 Display::~Display() = default;
+
+void Display::UseRelay(Relay& relayCore) {
+    relay = &relayCore;
+}
 
 void Display::BuildControls() {
     label1 = Place(new QLabel(QStringLiteral("サーバー名"), this), QStringLiteral("Label1"),
@@ -174,7 +177,6 @@ void Display::ConnectEvents() {
     // The window's own context menu (a click of the right button on its background).
     addAction(fSettings);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(&notify, &Notify_Module::ShowRequested, this, &Display::ShowFromUser);
 
     // The logs follow the newest line, unless the user has scrolled up to read.
     for (auto [view, model] : {std::pair{list1, list1Model}, std::pair{list2, list2Model}}) {
@@ -190,26 +192,18 @@ void Display::ConnectEvents() {
         });
     }
 
-    connect(&relay, &Relay::ListenFailed, this, [this](const QString& why) {
-        ShowMessage(ListenFailureWindowMessage(options.listenPort, why));
-        EndProgram(1);
-    });
-    connect(&relay, &Relay::ServerConnectFailed, this, &Display::ReportServerFailure);
-
     // Refusing every close must not hold up the end of the user's session: once the session
     // manager has announced the end, closes go through, and the quit that follows closes the
     // sockets and takes the icon away.
-    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
 #ifndef QT_NO_SESSIONMANAGER
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(application, &QGuiApplication::commitDataRequest, this,
                 [this](QSessionManager&) { ending = true; });
-#endif
-        connect(application, &QCoreApplication::aboutToQuit, this,
-                &Display::ReleaseSessionResources);
     }
+#endif
 }
 
-bool Display::Form_Load() {
+void Display::LoadSettings() {
     // --server names the host for this run only: the saved one is neither read nor asked for.
     if (options.server) {
         SetText1(*options.server);
@@ -217,32 +211,29 @@ bool Display::Form_Load() {
         LoadServerSetting(*this);
     }
     LoadBlockedList(*this);
+}
 
+void Display::PlaceAtStart() {
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     show();
     PlaceBottomRight();
     HideWindow();
+}
 
+void Display::AddVersionToCaption() {
     setWindowTitle(windowTitle() + QStringLiteral("  Ver.%1.%2.%3")
                                        .arg(QUORLIN_VERSION_MAJOR)
                                        .arg(QUORLIN_VERSION_MINOR)
                                        .arg(QUORLIN_VERSION_PATCH));
+}
 
-    const SocketResult listening = relay.StartListening();
-    if (!listening) {
-        ReportListenFailure(listening.error);
-        return false;
-    }
-    notify.TrayAdd(this, sysTray);
-
-    // Cancelled at the first-run question (or an empty saved host): the window stays up and
-    // says where the server goes, rather than hiding until the first mail check fails.
+// Rather than hiding until the first mail check fails.
+void Display::AskForServerIfNone() {
     if (Text1().trimmed().isEmpty()) {
         LogNote(NoServerSetMessage());
         ShowFromUser();
         text1->setFocus();
     }
-    return true;
 }
 
 // Right and bottom edges on those of the desktop's work area, so no panel covers the window.
@@ -250,23 +241,14 @@ void Display::PlaceBottomRight() {
     move(BottomRightPlacement(Win32_API_Module::GetWorkArea(), frameGeometry().size()));
 }
 
-void Display::ReportListenFailure(const QString& reason) {
+bool Display::ReportListenFailure(const QString& reason) {
     QMessageBox box(QMessageBox::Warning, BaseCaption,
                     ListenFailureWindowMessage(options.listenPort, reason), QMessageBox::NoButton,
                     this);
     QPushButton* settings = box.addButton(SettingsDialog::Title, QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("終了"), QMessageBox::RejectRole);
     box.exec();
-    retryWanted = box.clickedButton() == settings && OpenSettings();
-}
-
-void Display::ReportServerFailure(const QString& reason) {
-    const QString message = ServerConnectFailureMessage(Text1(), options.serverPort, reason);
-    QTextStream(stderr) << "quorlin: "
-                        << ServerConnectFailureReport(Text1(), options.serverPort, reason) << "\n";
-    LogNote(message);
-    // The window hides again once the mail client has been let go: the tray says it too.
-    notify.TrayMessage(BaseCaption, message);
+    return box.clickedButton() == settings && OpenSettings();
 }
 
 void Display::LogNote(const QString& text) {
@@ -285,9 +267,9 @@ bool Display::OpenSettings() {
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    const QString oldSuffix = SecurityCaptionSuffix(relay.ServerSecurityMode());
+    const QString oldSuffix = SecurityCaptionSuffix(relay->ServerSecurityMode());
     QString why;
-    if (!security->SaveAndApply(relay, options.trustFingerprints, &why)) {
+    if (!security->SaveAndApply(*relay, options.trustFingerprints, &why)) {
         ReportFileError(why);
         return true;
     }
@@ -295,7 +277,7 @@ bool Display::OpenSettings() {
     if (!oldSuffix.isEmpty() && caption.endsWith(oldSuffix)) {
         caption.chop(oldSuffix.size());
     }
-    setWindowTitle(caption + SecurityCaptionSuffix(relay.ServerSecurityMode()));
+    setWindowTitle(caption + SecurityCaptionSuffix(relay->ServerSecurityMode()));
     return true;
 }
 
@@ -442,7 +424,7 @@ void Display::ShowMessage(const QString& text) {
 }
 
 void Display::Command1_Click(int index) {
-    switch (relay.ConsoleSend(index, TextToCp932(text2[index]->text()))) {
+    switch (relay->ConsoleSend(index, TextToCp932(text2[index]->text()))) {
     case Relay::ConsoleResult::Sent:
         text2[index]->clear();
         break;
@@ -483,20 +465,7 @@ void Display::FShow_Click() {
 }
 
 void Display::FEnd_Click() {
-    EndProgram(0);
-}
-
-void Display::EndProgram(int status) {
-    ReleaseSessionResources();
-    ending = true;
-    Q_EMIT ProgramEnded(status);
-}
-
-void Display::ReleaseSessionResources() {
-    relay.CloseAll();
-    if (notify.Added()) {
-        notify.TrayRemove();
-    }
+    Q_EMIT EndRequested(0);
 }
 
 void Display::closeEvent(QCloseEvent* event) {
@@ -506,7 +475,7 @@ void Display::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     if (!notify.SystemTrayAvailable()) {
-        EndProgram(0);
+        Q_EMIT EndRequested(0);
         return;
     }
     HideWindow();

@@ -2,12 +2,10 @@
 
 #include "app/AppOptions.h"
 #include "gui/Notify_Module.h"
-#include "relay/Relay.h"
 #include "relay/RelayView.h"
 #include "settings/SettingsView.h"
 #include "settings/VirtualKey.h"
 
-#include <QSystemTrayIcon>
 #include <QWidget>
 #include <array>
 
@@ -21,16 +19,17 @@ class QListView;
 class QListWidget;
 class QMenu;
 class QPushButton;
+class Relay;
 
 namespace Shell {
 
-// The one window of the program. It owns the relay and every control, and stands in for the
-// relay and the settings logic wherever they need the user: the server box, the logs, the
-// blocked list, the option, the tray picture and the questions.
+// The one window of the program. It holds every control, and stands in for the relay and the
+// settings logic wherever they need the user: the server box, the logs, the blocked list, the
+// option, the tray picture and the questions. The relay and the tray icon are DesktopSession's.
 //
 // Closing it only hides it; the program ends from the tray menu. Where the desktop has no
 // system tray a hidden window could not be brought back, so there the window is never hidden
-// and closing it ends the program.
+// and closing it asks for the end (EndRequested).
 //
 // In a namespace because X11's headers, which Qt's application headers pull in, declare a
 // Display of their own.
@@ -41,15 +40,25 @@ public:
     static const QString BaseCaption;
     static const QString ClientGoneMessage;
 
-    explicit Display(const AppOptions& options,
-                     bool systemTrayAvailable = QSystemTrayIcon::isSystemTrayAvailable(),
-                     QWidget* parent = nullptr);
+    Display(const AppOptions& options, Notify_Module& tray, QWidget* parent = nullptr);
     ~Display() override;
 
-    // The start-up sequence. False when listening failed; the user has been told why, and
-    // RetryWanted tells whether they changed the listen setting to start again with it.
-    bool Form_Load();
-    bool RetryWanted() const { return retryWanted; }
+    // The relay whose console and server security the window's controls work; set once, before
+    // the window is loaded.
+    void UseRelay(Relay& relay);
+
+    // The window's part of the start-up sequence, in this order: the server box and the blocked
+    // list from the saved files (a first run asks), the window on top and placed bottom right
+    // (shown only to be placed, then hidden), the version in the caption.
+    void LoadSettings();
+    void PlaceAtStart();
+    void AddVersionToCaption();
+    // Listening failed at start-up: the user is told why and may open the settings. True when
+    // they saved there, to start again with the new listen setting.
+    bool ReportListenFailure(const QString& reason);
+    // Once listening: with no server set (first-run question cancelled, or an empty saved
+    // host) the window stays up and says where the server goes.
+    void AskForServerIfNone();
 
     QString Text1() const override;
     void SetText1(const QString& text) override;
@@ -85,15 +94,17 @@ public:
     // raised and given the keyboard, unlike ShowWindow for a mail check.
     void ShowFromUser();
 
-    Relay& RelayCore() { return relay; }
-    Notify_Module& Tray() { return notify; }
+    // The tray icon's menu (表示, 設定, 終了).
     QMenu& SysTray() { return *sysTray; }
-    LogListModel& List1Model() { return *list1Model; }
-    LogListModel& List2Model() { return *list2Model; }
+    void ShowMessage(const QString& text);
+    // A note of Quorlin's own in the server log, where the user looks for what went wrong.
+    void LogNote(const QString& text);
+    // The program is ending: closes are no longer refused.
+    void AllowClose() { ending = true; }
 
 Q_SIGNALS:
-    // The program is to end now with this status; sockets and icon are already gone.
-    void ProgramEnded(int status);
+    // The user ended the program (終了, or the close box where there is no tray).
+    void EndRequested(int status);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -104,23 +115,15 @@ private:
     void SetTabOrder();
     void ConnectEvents();
     void PlaceBottomRight();
-    void ShowMessage(const QString& text);
-    // A note of Quorlin's own in the server log, where the user looks for what went wrong.
-    void LogNote(const QString& text);
-    void ReportServerFailure(const QString& reason);
-    void ReportListenFailure(const QString& reason);
     void Reveal();
     void ShowWithoutActivating(bool on);
-    void EndProgram(int status);
-    void ReleaseSessionResources();
 
     const AppOptions options;
-    Notify_Module notify;
-    Relay relay;
+    Notify_Module& notify;
+    Relay* relay = nullptr;
 
     // Closes are no longer refused: the program or the session is ending.
     bool ending = false;
-    bool retryWanted = false;
 
     QLabel* label1 = nullptr;
     QLineEdit* text1 = nullptr;

@@ -2,7 +2,7 @@
 
 #include "app/AppOptions.h"
 #include "app/SavedOptions.h"
-#include "gui/Display.h"
+#include "gui/DesktopSession.h"
 #include "gui/DisplayTls.h"
 #include "gui/ImageList1.h"
 #include "gui/QtTranslation.h"
@@ -27,15 +27,15 @@ int RunDisplay(const AppOptions& commandLine) {
 
     AppOptions options = commandLine;
     for (;;) {
-        Shell::Display display(options);
+        DesktopSession session(options);
         // exit rather than quit: quit would first ask the window to close, which it refuses.
-        QObject::connect(&display, &Shell::Display::ProgramEnded, &display,
+        QObject::connect(&session, &DesktopSession::ProgramEnded, &session,
                          [](int status) { QCoreApplication::exit(status); });
-        if (display.Form_Load()) {
-            InstallServerTls(display, options);
+        if (session.Form_Load()) {
+            InstallServerTls(session, options);
             return QApplication::exec();
         }
-        if (!display.RetryWanted()) {
+        if (!session.RetryWanted()) {
             return 1;
         }
         // The user has just chosen where to listen: that choice wins over the command line.

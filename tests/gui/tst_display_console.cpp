@@ -15,24 +15,26 @@ struct Session {
     ConfigFolder folder;
     ScriptedServer server;
     TestClient client;
-    std::unique_ptr<Shell::Display> display;
+    std::unique_ptr<DesktopSession> desktop;
+    Shell::Display* display = nullptr;
 
     Session() {
         server.greeting = "+OK ready <1.2@pop>\r\n";
         folder.Write("Quorlin.ini", "127.0.0.1\r\n");
         folder.Write("Quorlin_BatList.ini", "ISO-2022-KR\r\nbig5\r\n");
-        display = std::make_unique<Shell::Display>(TestOptions(server.Port()), true);
-        display->Form_Load();
+        desktop = std::make_unique<DesktopSession>(TestOptions(server.Port()), true);
+        display = &desktop->Window();
+        desktop->Form_Load();
     }
     void ConnectClient() {
-        client.ConnectTo(display->RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(desktop->RelayCore().Winsock2().LocalPort());
         QTRY_COMPARE(client.received, server.greeting);
     }
     QLineEdit* Text2(int i) { return Control<QLineEdit>(*display, i == 0 ? "Text2_0" : "Text2_1"); }
     void Activate() {
         display->ShowWindow();
         display->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(display.get()));
+        QVERIFY(QTest::qWaitForWindowActive(display));
     }
 };
 
@@ -47,20 +49,21 @@ private Q_SLOTS:
         QVERIFY(!session.display->isVisible());
         session.ConnectClient();
         QVERIFY(session.display->isVisible());
-        QTRY_COMPARE(session.display->List1Model().rowCount(), 1);
-        QCOMPARE(session.display->List1Model().data(session.display->List1Model().index(0)),
-                 QVariant(QStringLiteral("+OK ready <1.2@pop>")));
+        QTRY_COMPARE(LogModel(*session.display, "List1").rowCount(), 1);
+        QCOMPARE(
+            LogModel(*session.display, "List1").data(LogModel(*session.display, "List1").index(0)),
+            QVariant(QStringLiteral("+OK ready <1.2@pop>")));
         session.client.Send("NOOP\r\n");
         QTRY_COMPARE(session.server.received, QByteArray("NOOP\r\n"));
-        QCOMPARE(session.display->List2Model().rowCount(), 1);
-        QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::ClientData);
+        QCOMPARE(LogModel(*session.display, "List2").rowCount(), 1);
+        QCOMPARE(session.desktop->Tray().CurrentPicture(), TrayPicture::ClientData);
 
         session.server.CloseConnection();
-        QTRY_COMPARE(session.display->RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        QTRY_COMPARE(session.desktop->RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
         // The client is let go with the server, and the window with the last client.
         QTRY_VERIFY(!session.client.Connected());
         QTRY_VERIFY(!session.display->isVisible());
-        QCOMPARE(session.display->Tray().CurrentPicture(), TrayPicture::Idle);
+        QCOMPARE(session.desktop->Tray().CurrentPicture(), TrayPicture::Idle);
 
         // A huge reply cannot grow the log without bound: the oldest lines make room.
         QByteArray lines;
@@ -68,8 +71,8 @@ private Q_SLOTS:
             lines.append(QByteArray::number(i)).append("\r\n");
         }
         session.display->List1AddLines(lines);
-        QCOMPARE(session.display->List1Model().rowCount(), 100000);
-        QCOMPARE(session.display->List1Model().Line(0), QByteArray("1"));
+        QCOMPARE(LogModel(*session.display, "List1").rowCount(), 100000);
+        QCOMPARE(LogModel(*session.display, "List1").Line(0), QByteArray("1"));
     }
 
     void consoleSendsWithEnterAndWithTheButton() {
@@ -86,7 +89,7 @@ private Q_SLOTS:
         QTRY_COMPARE(session.server.received, QByteArray("PASS \x93\xfa\r\n"));
         QCOMPARE(session.Text2(0)->text(), QString());
         // Sent as typed: not logged, no login rewriting.
-        QCOMPARE(session.display->List2Model().rowCount(), 0);
+        QCOMPARE(LogModel(*session.display, "List2").rowCount(), 0);
 
         session.Text2(1)->setText(QStringLiteral("+OK hello"));
         QTest::mouseClick(Control<QPushButton>(*session.display, "Command1_1"), Qt::LeftButton);
@@ -124,7 +127,7 @@ private Q_SLOTS:
         session.display->List1AddLines("old\r\n");
         session.Text2(0)->setText(QStringLiteral("STAT"));
         QTest::keyClick(session.Text2(0), Qt::Key_Return);
-        QCOMPARE(session.display->List1Model().rowCount(), 0);
+        QCOMPARE(LogModel(*session.display, "List1").rowCount(), 0);
         QCOMPARE(session.Text2(0)->text(), QStringLiteral("STAT"));
         QTRY_COMPARE(session.server.connections, 1);
         QCOMPARE(session.server.received, QByteArray());
@@ -136,11 +139,11 @@ private Q_SLOTS:
         Session session;
         session.ConnectClient();
         TestClient second;
-        second.ConnectTo(session.display->RelayCore().Winsock2().LocalPort());
+        second.ConnectTo(session.desktop->RelayCore().Winsock2().LocalPort());
         QTRY_VERIFY(second.received.endsWith(">\r\n"));
         auto* frame = Control<QGroupBox>(*session.display, "Frame1");
         QCOMPARE(frame->title(), QStringLiteral("任意コマンド [2]"));
-        LogListModel& list1 = session.display->List1Model();
+        LogListModel& list1 = LogModel(*session.display, "List1");
         QCOMPARE(list1.data(list1.index(list1.rowCount() - 1)),
                  QVariant(QStringLiteral("[2] +OK ready <1.2@pop>")));
         session.Text2(1)->setText(QStringLiteral("+OK to the second"));

@@ -33,8 +33,8 @@ QImage Pixels(const QIcon& icon) {
 
 QString Log(Shell::Display& display) {
     QStringList lines;
-    for (int row = 0; row < display.List1Model().rowCount(); ++row) {
-        lines << display.List1Model().data(display.List1Model().index(row)).toString();
+    for (int row = 0; row < LogModel(display, "List1").rowCount(); ++row) {
+        lines << LogModel(display, "List1").data(LogModel(display, "List1").index(row)).toString();
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -99,14 +99,15 @@ private Q_SLOTS:
 
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
-        Shell::Display display(TestOptions(), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         if (TrayPicture(picture) == TrayPicture::Idle) {
             QCOMPARE(Pixels(display.windowIcon()), drawn);
-            QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
+            QCOMPARE(Pixels(session.Tray().Icon().icon()), drawn);
         }
         display.TraySetImage(TrayPicture(picture));
-        QCOMPARE(Pixels(display.Tray().Icon().icon()), drawn);
+        QCOMPARE(Pixels(session.Tray().Icon().icon()), drawn);
     }
 
     // A mail check brings the window up, out of the minimised state too, asking the window
@@ -117,8 +118,9 @@ private Q_SLOTS:
         ScriptedServer server;
         server.greeting = "+OK ready <1.2@x>\r\n";
         folder.Write("Quorlin.ini", "127.0.0.1\r\n");
-        Shell::Display display(TestOptions(server.Port()), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(server.Port()), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         display.showMinimized();
 
         QLineEdit typing;
@@ -127,14 +129,14 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&typing));
 
         TestClient client;
-        client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
         QTRY_COMPARE(client.received, server.greeting);
         QVERIFY(display.isVisible());
         QVERIFY(!display.isMinimized());
         QVERIFY(display.windowHandle()->property("_q_showWithoutActivating").toBool());
 
         display.showMinimized();
-        Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
+        Q_EMIT session.Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(!display.isMinimized());
         QVERIFY(display.isVisible());
         QVERIFY(!display.windowHandle()->property("_q_showWithoutActivating").toBool());
@@ -162,13 +164,14 @@ private Q_SLOTS:
         QFETCH(QString, told);
         ConfigFolder folder;
         folder.Write("Quorlin.ini", savedHost);
-        Shell::Display display(TestOptions(FreeLoopbackPort()), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(FreeLoopbackPort()), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
 
         TestClient client;
-        client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
-        QTRY_VERIFY2(display.Tray().LastMessage().contains(told),
-                     qPrintable(display.Tray().LastMessage()));
+        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
+        QTRY_VERIFY2(session.Tray().LastMessage().contains(told),
+                     qPrintable(session.Tray().LastMessage()));
         QVERIFY2(Log(display).contains(told), qPrintable(Log(display)));
         QTRY_VERIFY(!client.Connected());
     }
@@ -177,9 +180,10 @@ private Q_SLOTS:
     // server goes.
     void cancelAtFirstRunSaysWhereToSetTheServer() {
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
         ModalAnswerer answerer([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
-        QVERIFY(display.Form_Load());
+        QVERIFY(session.Form_Load());
         QCOMPARE(answerer.answered, 1);
         QCOMPARE(folder.Read("Quorlin.ini"), QByteArray("<missing>"));
         QVERIFY(display.isVisible());
@@ -191,8 +195,9 @@ private Q_SLOTS:
     void settingsDialogKeepsTheListenSetting() {
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
-        Shell::Display display(TestOptions(), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         QVERIFY(display.actions().contains(Control<QAction>(display, "FSettings")));
 
         {
@@ -221,7 +226,8 @@ private Q_SLOTS:
     // another try; the server box's 登録 says so too.
     void settingsWriteFailureIsTold() {
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
         SetSettingsDirectory(UnwritableFolder(folder.Path(QString())));
         QString told;
         {
@@ -253,7 +259,7 @@ private Q_SLOTS:
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
         AppOptions options = TestOptions();
         options.listenPort = occupant.serverPort();
-        Shell::Display display(options, true);
+        DesktopSession session(options, true);
         const quint16 freePort = FreeLoopbackPort();
         ModalSteps steps(
             {[](QWidget* box) {
@@ -267,15 +273,16 @@ private Q_SLOTS:
                  dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(freePort);
                  ClickLater(OkButton(dialog));
              }});
-        QVERIFY(!display.Form_Load());
-        QVERIFY(display.RetryWanted());
+        QVERIFY(!session.Form_Load());
+        QVERIFY(session.RetryWanted());
         QCOMPARE(LoadListenSetting().port, freePort);
     }
 
     // The logs follow the newest line, unless the user has scrolled back to read.
     void logsFollowTheNewestLine() {
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
         display.show();
         QByteArray block;
         for (int i = 0; i < 300; ++i) {
@@ -283,7 +290,7 @@ private Q_SLOTS:
         }
         display.List1AddLines(block);
         auto* list1 = Control<QListView>(display, "List1");
-        const QModelIndex last = display.List1Model().index(299);
+        const QModelIndex last = LogModel(display, "List1").index(299);
         QTRY_VERIFY(list1->viewport()->rect().contains(list1->visualRect(last)));
 
         list1->verticalScrollBar()->setValue(0);

@@ -81,7 +81,8 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, toolTip);
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
 
         auto* control = display.findChild<QWidget*>(name);
         QVERIFY(control);
@@ -98,7 +99,8 @@ private Q_SLOTS:
 
     void windowAndStateAtStart() {
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
         QCOMPARE(display.size(), QSize(314, 380));
         QCOMPARE(display.minimumSize(), display.maximumSize());
         QCOMPARE(display.windowTitle(), QStringLiteral("Quorlin"));
@@ -119,7 +121,8 @@ private Q_SLOTS:
 
     void tabOrderFollowsTheLayout() {
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
         QWidget* start = Control<QWidget>(display, "List1");
         QStringList order;
         QWidget* current = start;
@@ -139,7 +142,8 @@ private Q_SLOTS:
     // anything listens; its answer ends up in the box and in the file.
     void firstRunPromptComesFirst() {
         ConfigFolder folder;
-        Shell::Display display(TestOptions(), true);
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
         bool visible = true;
         bool moved = true;
         int listenState = -1;
@@ -148,7 +152,7 @@ private Q_SLOTS:
         ModalAnswerer answerer([&](QWidget* modal) {
             visible = display.isVisible();
             moved = display.testAttribute(Qt::WA_Moved);
-            listenState = display.RelayCore().Winsock2().State();
+            listenState = session.RelayCore().Winsock2().State();
             title = display.windowTitle();
             auto* dialog = qobject_cast<QInputDialog*>(modal);
             QVERIFY(dialog);
@@ -156,7 +160,7 @@ private Q_SLOTS:
             dialog->setTextValue(QStringLiteral(" pop.example.jp "));
             dialog->accept();
         });
-        QVERIFY(display.Form_Load());
+        QVERIFY(session.Form_Load());
         QCOMPARE(answerer.answered, 1);
         QCOMPARE(
             prompt,
@@ -171,12 +175,12 @@ private Q_SLOTS:
         QCOMPARE(display.windowTitle(), QStringLiteral("Quorlin  Ver.1.2.17"));
         QVERIFY(display.windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!display.isVisible());
-        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
-        QVERIFY(display.Tray().Added());
-        QVERIFY(display.Tray().Icon().isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
-        QCOMPARE(display.Tray().Icon().toolTip(), QStringLiteral("Ready"));
-        QCOMPARE(display.Tray().Icon().contextMenu(), &display.SysTray());
+        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(session.Tray().Added());
+        QVERIFY(session.Tray().Icon().isVisible());
+        QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::Idle);
+        QCOMPARE(session.Tray().Icon().toolTip(), QStringLiteral("Ready"));
+        QCOMPARE(session.Tray().Icon().contextMenu(), &display.SysTray());
 
         // Showing and hiding leave the caption and the position alone.
         const QPoint placed = display.pos();
@@ -191,8 +195,9 @@ private Q_SLOTS:
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
         folder.Write("Quorlin_BatList.ini", "ISO-2022-KR\r\nbig5\r\n");
-        Shell::Display display(TestOptions(), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         QCOMPARE(display.Text1(), QStringLiteral("pop.example.jp"));
         QCOMPARE(display.List3Items(), QStringList({"ISO-2022-KR", "big5"}));
         const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
@@ -208,17 +213,17 @@ private Q_SLOTS:
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
         AppOptions options = TestOptions();
         options.listenPort = occupant.serverPort();
-        Shell::Display display(options, true);
+        DesktopSession session(options, true);
         QString message;
         ModalAnswerer answerer([&](QWidget* modal) {
             message = qobject_cast<QMessageBox*>(modal)->text();
             qobject_cast<QMessageBox*>(modal)->accept();
         });
-        QVERIFY(!display.Form_Load());
+        QVERIFY(!session.Form_Load());
         QVERIFY2(message.contains(QString::number(occupant.serverPort())), qPrintable(message));
         QVERIFY2(message.contains(QStringLiteral("待ち受けられません")), qPrintable(message));
-        QVERIFY(!display.Tray().Added());
-        QVERIFY(!display.RetryWanted());
+        QVERIFY(!session.Tray().Added());
+        QVERIFY(!session.RetryWanted());
     }
 
     // Closing hides and shows the idle picture; the menu and a double-click bring the window
@@ -226,26 +231,27 @@ private Q_SLOTS:
     void closeAndTheTrayBringItBack() {
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
-        Shell::Display display(TestOptions(), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         display.ShowWindow();
         display.TraySetImage(TrayPicture::ServerData);
         QVERIFY(!display.close());
         QVERIFY(!display.isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
-        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
+        QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::Idle);
+        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
 
-        Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::Trigger);
+        Q_EMIT session.Tray().Icon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(!display.isVisible());
-        Q_EMIT display.Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
+        Q_EMIT session.Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(display.isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::Idle);
+        QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::Idle);
 
         display.close();
         display.SysTray().actions()[0]->trigger(); // 表示
         QVERIFY(display.isVisible());
-        QCOMPARE(display.Tray().CurrentPicture(), TrayPicture::OpenedFromMenu);
-        QCOMPARE(display.Tray().Icon().icon().pixmap(32).toImage(),
+        QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::OpenedFromMenu);
+        QCOMPARE(session.Tray().Icon().icon().pixmap(32).toImage(),
                  ImageList1::Picture(TrayPicture::OpenedFromMenu).pixmap(32).toImage());
     }
 
@@ -255,20 +261,21 @@ private Q_SLOTS:
         ScriptedServer server;
         server.greeting = "+OK ready <1.2@x>\r\n";
         folder.Write("Quorlin.ini", "127.0.0.1\r\n");
-        Shell::Display display(TestOptions(server.Port()), true);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(server.Port()), true);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         TestClient client;
-        client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
         QTRY_COMPARE(client.received, QByteArray("+OK ready <1.2@x>\r\n"));
 
-        QSignalSpy ended(&display, &Shell::Display::ProgramEnded);
+        QSignalSpy ended(&session, &DesktopSession::ProgramEnded);
         Control<QAction>(display, "FEnd")->trigger(); // 終了
         QCOMPARE(ended.size(), 1);
         QCOMPARE(ended[0][0].toInt(), 0);
-        QVERIFY(!display.Tray().Added());
-        QVERIFY(!display.Tray().Icon().isVisible());
-        QCOMPARE(display.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
-        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
+        QVERIFY(!session.Tray().Added());
+        QVERIFY(!session.Tray().Icon().isVisible());
+        QCOMPARE(session.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
         QTRY_VERIFY(server.peerClosed);
         QTRY_VERIFY(!client.Connected());
         QCOMPARE(client.received, QByteArray("+OK ready <1.2@x>\r\n"));
@@ -281,23 +288,24 @@ private Q_SLOTS:
         ConfigFolder folder;
         ScriptedServer server;
         folder.Write("Quorlin.ini", "127.0.0.1\r\n");
-        Shell::Display display(TestOptions(server.Port()), false);
-        QVERIFY(display.Form_Load());
+        DesktopSession session(TestOptions(server.Port()), false);
+        Shell::Display& display = session.Window();
+        QVERIFY(session.Form_Load());
         QVERIFY(display.isVisible());
 
         TestClient client;
-        client.ConnectTo(display.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
         QTRY_VERIFY(server.Connected());
         server.CloseConnection();
-        QTRY_COMPARE(display.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        QTRY_COMPARE(session.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
         client.socket.disconnectFromHost();
-        QTRY_COMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_COMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
         QVERIFY(display.isVisible());
 
-        QSignalSpy ended(&display, &Shell::Display::ProgramEnded);
+        QSignalSpy ended(&session, &DesktopSession::ProgramEnded);
         display.close();
         QCOMPARE(ended.size(), 1);
-        QCOMPARE(display.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
+        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
     }
 };
 

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "app/AppOptions.h"
+#include "gui/DesktopSession.h"
 #include "gui/Display.h"
+#include "gui/models/LogListModel.h"
 #include "platform/ProgramFiles.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -69,4 +72,9 @@ inline AppOptions TestOptions(quint16 serverPort = 110) {
 
 template <typename Widget> Widget* Control(QWidget& window, const char* name) {
     return window.findChild<Widget*>(QString::fromLatin1(name));
+}
+
+// What one of the window's logs holds, by the list's name ("List1", "List2").
+inline LogListModel& LogModel(QWidget& window, const char* name) {
+    return *qobject_cast<LogListModel*>(Control<QListView>(window, name)->model());
 }

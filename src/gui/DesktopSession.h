@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/AppOptions.h"
+#include "gui/Display.h"
+#include "gui/Notify_Module.h"
+#include "relay/Relay.h"
+
+#include <QObject>
+#include <QSystemTrayIcon>
+
+// One run of the program on the desktop: the relay, the tray icon and the window, wired
+// together. The window shows what the relay asks for; the tray brings the window back; ending
+// the program closes the sockets and takes the icon away before anything else goes.
+class DesktopSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit DesktopSession(const AppOptions& options,
+                            bool systemTrayAvailable = QSystemTrayIcon::isSystemTrayAvailable(),
+                            QObject* parent = nullptr);
+    ~DesktopSession() override;
+
+    // The start-up sequence. False when listening failed; the user has been told why, and
+    // RetryWanted tells whether they changed the listen setting to start again with it.
+    bool Form_Load();
+    bool RetryWanted() const { return retryWanted; }
+
+    Shell::Display& Window() { return display; }
+    Relay& RelayCore() { return relay; }
+    Notify_Module& Tray() { return notify; }
+
+Q_SIGNALS:
+    // The program is to end now with this status; sockets and icon are already gone.
+    void ProgramEnded(int status);
+
+private:
+    void ReportServerFailure(const QString& reason);
+    void EndProgram(int status);
+    void ReleaseSessionResources();
+
+    const AppOptions options;
+    // Before the window, which shows the tray picture through it.
+    Notify_Module notify;
+    Shell::Display display;
+    Relay relay;
+    bool retryWanted = false;
+};
