@@ -78,10 +78,6 @@ int RunHeadless(const AppOptions& options) {
     QObject::connect(&relay, &Relay::ServerTlsFailed, [&problems](const TlsFailure& failure) {
         problems.Append((TlsFailureReport(failure) + QLatin1Char('\n')).toLocal8Bit());
     });
-    QObject::connect(&relay, &Relay::ListenFailed, [&options, tell](const QString& why) {
-        tell(ListenFailureMessage(options.listenPort, why));
-        QCoreApplication::exit(1);
-    });
     QTextStream(stderr) << "Quorlin " << QUORLIN_VERSION_TEXT << ": listening on "
                         << (options.listenAddress == QHostAddress(QHostAddress::Any)
                                 ? QStringLiteral("all addresses")

@@ -14,10 +14,6 @@ DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvai
     connect(&notify, &Notify_Module::ShowRequested, &display, &Shell::Display::ShowFromUser);
     connect(&display, &Shell::Display::EndRequested, this, &DesktopSession::EndProgram);
 
-    connect(&relay, &Relay::ListenFailed, this, [this](const QString& why) {
-        display.ShowMessage(ListenFailureWindowMessage(options.listenPort, why));
-        EndProgram(1);
-    });
     connect(&relay, &Relay::ServerConnectFailed, this, &DesktopSession::ReportServerFailure);
 
     // The end of the user's session quits without the tray menu: the sockets and the icon go

@@ -68,8 +68,6 @@ Q_SIGNALS:
     void ServerConnectFailed(const QString& reason);
     // TLS to the mail server did not come about for a conversation; its client was told.
     void ServerTlsFailed(const TlsFailure& failure);
-    // The listener failed while running: no further client can connect.
-    void ListenFailed(const QString& reason);
     // A conversation began or ended.
     void SessionsChanged(int sessions);
 
