@@ -65,6 +65,15 @@ class Checks:
             self.fail("%s: expected %r, got %r" % (what, expected, actual))
         return False
 
+    def summary(self, started):
+        """Prints the outcome of a run begun at `started` (time.monotonic()); the exit status."""
+        elapsed = time.monotonic() - started
+        if self.failures:
+            print("\n%d check(s) failed in %.1f s" % (len(self.failures), elapsed))
+            return 1
+        print("all checks passed in %.1f s" % elapsed)
+        return 0
+
 
 def fetch_all(port, message_count=None, user=USER, password=PASSWORD, retry_refused=True):
     """One POP3 session; returns (USER reply, transcript). The transcript is a list of
@@ -521,12 +530,7 @@ def main():
             if not os.environ.get("QUORLIN_KEEP_TMP"):
                 shutil.rmtree(config_dir, ignore_errors=True)
 
-    elapsed = time.monotonic() - started
-    if checks.failures:
-        print("\n%d check(s) failed in %.1f s" % (len(checks.failures), elapsed))
-        return 1
-    print("all checks passed in %.1f s" % elapsed)
-    return 0
+    return checks.summary(started)
 
 
 if __name__ == "__main__":

@@ -261,12 +261,7 @@ def main():
             print(QuorlinProcess.log_tail_of(config_dir))
         if not os.environ.get("QUORLIN_KEEP_TMP"):
             shutil.rmtree(scratch, ignore_errors=True)
-    elapsed = time.monotonic() - started
-    if checks.failures:
-        print("\n%d check(s) failed in %.1f s" % (len(checks.failures), elapsed))
-        return 1
-    print("all checks passed in %.1f s" % elapsed)
-    return 0
+    return checks.summary(started)
 
 
 if __name__ == "__main__":
