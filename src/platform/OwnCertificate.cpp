@@ -1,0 +1,105 @@
+#include "platform/OwnCertificate.h"
+
+#include "platform/PrivateFile.h"
+#include "platform/SelfSignedCertificate.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <optional>
+
+namespace {
+
+std::optional<QByteArray> ReadWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The pair in the folder as it is, and whether it may be kept.
+CertificateRenewal Judge(OwnCertificate& own, const QDateTime& now) {
+    if (!QFile::exists(own.certificatePath) || !QFile::exists(own.keyPath)) {
+        return CertificateRenewal::Missing;
+    }
+    const std::optional<QByteArray> certificatePem = ReadWhole(own.certificatePath);
+    const std::optional<QByteArray> keyPem = ReadWhole(own.keyPath);
+    if (!certificatePem || !keyPem) {
+        return CertificateRenewal::Unreadable;
+    }
+    own.certificate = QSslCertificate(*certificatePem, QSsl::Pem);
+    own.key = PrivateKeyFromPem(*keyPem);
+    if (own.certificate.isNull() || own.key.isNull()) {
+        return CertificateRenewal::Unreadable;
+    }
+    if (!KeyMatchesCertificate(*certificatePem, *keyPem)) {
+        return CertificateRenewal::Mismatched;
+    }
+    if (own.certificate.effectiveDate() > now ||
+        own.certificate.expiryDate() <= now.addDays(CertificateRenewalDays)) {
+        return CertificateRenewal::OutOfDate;
+    }
+    return CertificateRenewal::Kept;
+}
+
+} // namespace
+
+OwnCertificate EnsureOwnCertificate(const QString& folder, const QString& hostName,
+                                    const QDateTime& now) {
+    OwnCertificate own;
+    own.certificatePath = QDir(folder).filePath(QLatin1String(OwnCertificateFileName));
+    own.keyPath = QDir(folder).filePath(QLatin1String(OwnKeyFileName));
+    own.renewal = Judge(own, now);
+    if (own.renewal == CertificateRenewal::Kept) {
+        return own;
+    }
+    own.certificate.clear();
+    own.key.clear();
+
+    const MadeCertificate made = MakeSelfSignedCertificate(hostName, now);
+    if (!made.error.isEmpty()) {
+        own.error = made.error;
+        return own;
+    }
+    // The key first: a certificate without its key is never left behind as if usable. A key
+    // without its certificate is found missing next time and made anew.
+    FileResult written = WritePrivateBytes(own.keyPath, made.keyPem);
+    if (written.ok) {
+        written = WriteBytes(own.certificatePath, made.certificatePem);
+    }
+    if (!written.ok) {
+        own.error = QStringLiteral("%1: %2").arg(written.path, written.error);
+        return own;
+    }
+    own.certificate = QSslCertificate(made.certificatePem, QSsl::Pem);
+    own.key = QSslKey(made.keyPem, QSsl::Ec);
+    return own;
+}
+
+QString RenewalNotice(const OwnCertificate& own) {
+    QString why;
+    switch (own.renewal) {
+    case CertificateRenewal::Kept:
+        return {};
+    case CertificateRenewal::Missing:
+        return QStringLiteral("Quorlin made its own certificate for TLS with mail clients: %1")
+            .arg(own.certificatePath);
+    case CertificateRenewal::Unreadable:
+        why = QStringLiteral("could not be read");
+        break;
+    case CertificateRenewal::Mismatched:
+        why = QStringLiteral("did not match its key");
+        break;
+    case CertificateRenewal::OutOfDate:
+        why = QStringLiteral("had expired or was about to");
+        break;
+    }
+    return QStringLiteral("Quorlin's certificate for TLS with mail clients %1 and was made anew: "
+                          "%2. Mail clients that trusted the old one must be given the new one.")
+        .arg(why, own.certificatePath);
+}
