@@ -1,0 +1,52 @@
+#include "platform/TrustInstructions.h"
+
+#include "platform/TlsTrust.h"
+
+#include <QCryptographicHash>
+
+namespace {
+
+// fetchmail's run control file reads "\xhh" in a quoted string; a quote or a backslash could
+// otherwise end the string or start another escape.
+QString FetchmailQuoted(const QString& text) {
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == u'"') {
+            quoted += u"\\x22";
+        } else if (c == u'\\') {
+            quoted += u"\\x5c";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + u'"';
+}
+
+// neomutt's double quotes expand $VARIABLES and `commands` and take a backslash as an escape.
+QString NeomuttQuoted(const QString& text) {
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\' || c == u'$' || c == u'`') {
+            quoted += u'\\';
+        }
+        quoted += c;
+    }
+    return quoted + u'"';
+}
+
+} // namespace
+
+QStringList TrustInstructions(const QString& certificatePath, const QSslCertificate& certificate) {
+    const QString md5 = FormatFingerprint(certificate.digest(QCryptographicHash::Md5));
+    return {
+        QStringLiteral("Certificate: %1").arg(certificatePath),
+        QStringLiteral("SHA-256 fingerprint: %1")
+            .arg(FormatFingerprint(CertificateFingerprint(certificate))),
+        QStringLiteral("MD5 fingerprint: %1").arg(md5),
+        QStringLiteral("fetchmail (in the poll entry of ~/.fetchmailrc):"),
+        QStringLiteral("  sslcertfile %1").arg(FetchmailQuoted(certificatePath)),
+        QStringLiteral("  sslfingerprint \"%1\"").arg(md5),
+        QStringLiteral("neomutt (~/.neomuttrc):"),
+        QStringLiteral("  set certificate_file=%1").arg(NeomuttQuoted(certificatePath)),
+    };
+}
