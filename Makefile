@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 CONFIG_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/Quorlin
 SETTINGS_FILES = Quorlin.ini Quorlin_BatList.ini Quorlin_Options.ini
 
-.PHONY: deps test-deps configure build run test format-check bench fuzz screenshot desktop-check clean
+.PHONY: deps test-deps configure build run install test format-check bench fuzz screenshot desktop-check clean
 
 deps:
 	./scripts/install-deps
@@ -38,6 +38,12 @@ run: build
 	$(rescue_settings)
 	mkdir -p "$(CONFIG_DIR)"
 	./$(BUILD)/quorlin --config-dir "$(CONFIG_DIR)" $(ARGS)
+
+# The program, its desktop entry, icon and systemd user unit under PREFIX; DESTDIR stages them
+# elsewhere (for a package) without changing the paths they name.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 test: test-deps build format-check
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
