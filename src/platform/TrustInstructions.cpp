@@ -1,5 +1,6 @@
 #include "platform/TrustInstructions.h"
 
+#include "platform/DoubleQuoted.h"
 #include "platform/TlsTrust.h"
 
 #include <QCryptographicHash>
@@ -22,18 +23,6 @@ QString FetchmailQuoted(const QString& text) {
     return quoted + u'"';
 }
 
-// neomutt's double quotes expand $VARIABLES and `commands` and take a backslash as an escape.
-QString NeomuttQuoted(const QString& text) {
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : text) {
-        if (c == u'"' || c == u'\\' || c == u'$' || c == u'`') {
-            quoted += u'\\';
-        }
-        quoted += c;
-    }
-    return quoted + u'"';
-}
-
 } // namespace
 
 QStringList TrustInstructions(const QString& certificatePath, const QSslCertificate& certificate) {
@@ -47,6 +36,6 @@ QStringList TrustInstructions(const QString& certificatePath, const QSslCertific
         QStringLiteral("  sslcertfile %1").arg(FetchmailQuoted(certificatePath)),
         QStringLiteral("  sslfingerprint \"%1\"").arg(md5),
         QStringLiteral("neomutt (~/.neomuttrc):"),
-        QStringLiteral("  set certificate_file=%1").arg(NeomuttQuoted(certificatePath)),
+        QStringLiteral("  set certificate_file=%1").arg(DoubleQuoted(certificatePath)),
     };
 }

@@ -1,5 +1,7 @@
 #include "settings/AutostartEntry.h"
 
+#include "platform/DoubleQuoted.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,17 +17,7 @@ QString QuotedArgument(const QString& argument) {
     const bool plain =
         !argument.isEmpty() && std::none_of(argument.begin(), argument.end(),
                                             [](QChar c) { return ReservedInExec.contains(c); });
-    if (plain) {
-        return argument;
-    }
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
-            quoted += u'\\';
-        }
-        quoted += c;
-    }
-    return quoted + u'"';
+    return plain ? argument : DoubleQuoted(argument);
 }
 
 // The escapes of a string value, which a reader undoes before it reads the quoting; and "%%"
