@@ -120,6 +120,7 @@ SaslStep SaslExchange::Respond(QByteArrayView line) {
     case Stage::Idle:
         break;
     }
+    // No exchange to go on with: whatever the line holds is not shown.
     return Refuse(CancelledReply, Masked);
 }
 

@@ -44,14 +44,8 @@ private Q_SLOTS:
         QTest::newRow("PLAIN, padding missing")
             << QByteArrayList{"AUTH PLAIN AGFsaWNlAHNlY3JldA"} << notBase64
             << QByteArrayList{"AUTH PLAIN ******"} << QByteArray() << QByteArray();
-        QTest::newRow("PLAIN, not base64 after the challenge")
-            << QByteArrayList{"AUTH PLAIN", "secret!"} << "+ \r\n" + notBase64
-            << QByteArrayList{"AUTH PLAIN", "******"} << QByteArray() << QByteArray();
         QTest::newRow("PLAIN, one NUL")
             << QByteArrayList{"AUTH PLAIN AGFsaWNl"} << malformed
-            << QByteArrayList{"AUTH PLAIN ******"} << QByteArray() << QByteArray();
-        QTest::newRow("PLAIN, three NULs")
-            << QByteArrayList{"AUTH PLAIN AGFsaWNlAHNlY3JldAB4"} << malformed
             << QByteArrayList{"AUTH PLAIN ******"} << QByteArray() << QByteArray();
         QTest::newRow("PLAIN, empty initial response")
             << QByteArrayList{"AUTH PLAIN ="} << malformed << QByteArrayList{"AUTH PLAIN ******"}

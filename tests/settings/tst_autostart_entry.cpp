@@ -88,14 +88,6 @@ private Q_SLOTS:
         QVERIFY(!AutostartEntryExists(path));
         QVERIFY(RemoveAutostartEntry(path).ok);
     }
-
-    void unwritableFolderReported() {
-        QTemporaryDir dir;
-        const FileResult result = WriteAutostartEntry(
-            UnwritableFolder(dir.path()) + u"/autostart/quorlin.desktop"_s, u"quorlin"_s, u"/"_s);
-        QVERIFY(!result.ok);
-        QVERIFY(!result.error.isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_AutostartEntry)
