@@ -63,6 +63,15 @@ QByteArray Argument(QByteArrayView text) {
     return word;
 }
 
+// The text after the keyword's space or tab, to the end of the line: the password.
+QByteArray Rest(QByteArrayView text) {
+    qsizetype at = 0;
+    while (at < text.size() && text[at] != ' ' && text[at] != '\t') {
+        ++at;
+    }
+    return text.sliced(qMin(at + 1, text.size())).toByteArray();
+}
+
 QByteArray Stamp(QByteArrayView greeting) {
     const qsizetype open = greeting.indexOf('<');
     const qsizetype close = open < 0 ? -1 : greeting.indexOf('>', open);
@@ -100,7 +109,7 @@ struct Model {
         if (Keyword(text, "USER")) {
             user = Argument(text);
         } else if (Keyword(text, "PASS")) {
-            password = Argument(text);
+            password = Rest(text);
             const QByteArray stamp = Stamp(greeting);
             // Without a name from this client nobody is logged in: the relay answers itself.
             if (!stamp.isEmpty() && !user.isEmpty()) {

@@ -31,8 +31,8 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The first argument: from behind the keyword's space up to the next space. A password or a
-// name with a space in it is cut there.
+// The first argument: from behind the keyword's space up to the next space (a user name, a SASL
+// mechanism). Not for PASS, whose one argument runs to the end of the line (RFC 1939).
 QByteArrayView Argument(QByteArrayView rest) {
     const qsizetype space = rest.indexOf(' ');
     return space < 0 ? rest : rest.first(space);
@@ -176,7 +176,8 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
         replies.Answer(UserReply, out);
     } else if (Is(keyword, "PASS")) {
         Log(out, MaskedPassLine);
-        state.PASS = Argument(rest).toByteArray();
+        // Spaces are part of the password, leading and trailing ones too.
+        state.PASS = rest.toByteArray();
         const QByteArray timestamp = ApopTimestamp(state.Greed);
         if (state.USER.isEmpty()) {
             // No name from this client: logging in under none (or anyone's) would be wrong.

@@ -214,6 +214,35 @@ private Q_SLOTS:
         }
     }
 
+    // The password is all of the line behind "PASS ", its spaces included (digests by md5sum).
+    void passwordRunsToTheLineEnd_data() {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QByteArray>("apop");
+        QTest::newRow("inner space")
+            << QByteArray("pass word")
+            << QByteArray("APOP alice 5f96bc8f2b86e89b42fb2db3dbbcc917\r\n");
+        QTest::newRow("leading space")
+            << QByteArray(" lead") << QByteArray("APOP alice dc67590600d0b7b8dec6961ffcc3187b\r\n");
+        QTest::newRow("trailing space")
+            << QByteArray("trail ")
+            << QByteArray("APOP alice e176a31abc6ea30a05e1efe085656a6b\r\n");
+    }
+    void passwordRunsToTheLineEnd() {
+        QFETCH(QByteArray, password);
+        QFETCH(QByteArray, apop);
+        for (const bool insideTls : {false, true}) {
+            Conversation conversation;
+            conversation.SetLoginInsideTls(insideTls);
+            RelayState state;
+            conversation.Reset();
+            const TaggingRulesSource rules = [] { return TaggingRules{}; };
+            conversation.FromServer(Greeting, state, rules);
+            const RelayOutput out =
+                conversation.FromClient("USER alice\r\nPASS " + password + "\r\n", state, true);
+            QCOMPARE(out.toServer, insideTls ? "USER alice\r\nPASS " + password + "\r\n" : apop);
+        }
+    }
+
     void greetingGivesTheSameLoginHoweverItIsCut() {
         const QByteArray stamp = "<31.7.1678780013.abc+/=@mail.example>";
         const QByteArray apop =
