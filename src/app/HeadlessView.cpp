@@ -1,6 +1,7 @@
 #include "app/HeadlessView.h"
 
 #include "platform/Cp932.h"
+#include "platform/ShownControls.h"
 #include "relay/Pieces.h"
 
 #include <QTextStream>
@@ -20,20 +21,28 @@ void HeadlessView::List2AddLines(QByteArrayView lines) {
 
 namespace {
 
-// Eight bytes at a time: this runs over every logged block, and most of them are plain ASCII.
-bool IsPlainAscii(QByteArrayView bytes) {
+// Eight bytes at a time: this runs over every logged line, and most of them are printable
+// ASCII, which goes out as it is. For each word, three tests that are exact as a whole: a byte
+// from 0x80 up, a byte below 0x20 (tab among them), a byte 0x7F.
+bool IsPrintableAscii(QByteArrayView bytes) {
+    constexpr quint64 Ones = 0x0101010101010101ULL;
+    constexpr quint64 Highs = 0x8080808080808080ULL;
     const char* scan = bytes.data();
     qsizetype left = bytes.size();
     quint64 seen = 0;
     for (; left >= 8; scan += 8, left -= 8) {
         quint64 word;
         std::memcpy(&word, scan, sizeof word);
-        seen |= word;
+        const quint64 deletes = word ^ (0x7F * Ones);
+        seen |= word | ((word - 0x20 * Ones) & ~word) | ((deletes - Ones) & ~deletes);
     }
     for (; left > 0; ++scan, --left) {
-        seen |= static_cast<unsigned char>(*scan);
+        const auto byte = static_cast<unsigned char>(*scan);
+        if (byte < 0x20 || byte >= 0x7F) {
+            seen |= Highs;
+        }
     }
-    return (seen & 0x8080808080808080ULL) == 0;
+    return (seen & Highs) == 0;
 }
 
 } // namespace
@@ -42,26 +51,18 @@ bool IsPlainAscii(QByteArrayView bytes) {
 // line.
 void HeadlessView::WriteLogLines(QByteArrayView prefix, QByteArrayView lines) {
     QByteArray shown;
-    if (IsPlainAscii(lines)) {
-        // Each line of at least two bytes ("\r\n") grows by the prefix less one byte at most.
-        shown.resize(lines.size() + (lines.size() / 2 + 1) * prefix.size());
-        char* out = shown.data();
-        ForEachLine(lines, [&out, prefix](QByteArrayView line) {
-            std::memcpy(out, prefix.data(), static_cast<size_t>(prefix.size()));
-            out += prefix.size();
-            std::memcpy(out, line.data(), static_cast<size_t>(line.size()));
-            out += line.size();
-            *out++ = '\n';
-        });
-        shown.truncate(out - shown.constData());
-    } else {
-        ForEachLine(lines, [&shown, prefix](QByteArrayView line) {
-            shown.append(prefix);
-            // Shown to a person: the wire's code page becomes the terminal's encoding.
-            shown.append(IsPlainAscii(line) ? line.toByteArray() : Cp932ToText(line).toLocal8Bit());
-            shown.append('\n');
-        });
-    }
+    shown.reserve(lines.size() + (lines.size() / 2 + 1) * prefix.size());
+    ForEachLine(lines, [&shown, prefix](QByteArrayView line) {
+        shown.append(prefix);
+        if (IsPrintableAscii(line)) {
+            shown.append(line);
+        } else {
+            // Shown to a person: the wire's code page becomes the terminal's encoding, and no
+            // control byte reaches the terminal as it is.
+            shown.append(EscapedControls(Cp932ToText(line)).toLocal8Bit());
+        }
+        shown.append('\n');
+    });
     output.Append(shown);
 }
 

@@ -72,7 +72,30 @@ qsizetype KeywordEnd(QByteArrayView text) {
     return end;
 }
 
+bool IsWordByte(char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+
+// Where a PASS begins, at the start or behind a separator inside the line, or -1. A client that
+// ends its lines with a bare CR sends "USER alice<CR>PASS secret" as one line; whatever the
+// separator, the password must not reach the log.
+qsizetype PassInside(QByteArrayView text) {
+    constexpr QByteArrayView Pass = "PASS";
+    for (qsizetype at = 0; at + Pass.size() <= text.size(); ++at) {
+        if ((at == 0 || !IsWordByte(text[at - 1])) && (text[at] | 0x20) == 'p' &&
+            text.sliced(at, Pass.size()).compare(Pass, Qt::CaseInsensitive) == 0) {
+            return at;
+        }
+    }
+    return -1;
+}
+
 void Log(RelayOutput& out, QByteArrayView line) {
+    const qsizetype pass = PassInside(line);
+    if (pass >= 0) {
+        out.list2.append(line.first(pass)).append(MaskedPassLine).append(CrLf);
+        return;
+    }
     out.list2.append(line).append(CrLf);
 }
 } // namespace

@@ -298,6 +298,35 @@ private Q_SLOTS:
         QVERIFY(quorlin.waitForFinished());
         QVERIFY(!QFile::exists(configDir.filePath("Quorlin.ini")));
     }
+
+    // What a server or a client sends can neither drive the terminal nor show a password.
+    void headlessLogShowsNoControlBytesAndNoPassword() {
+        ScriptedServer server;
+        server.greeting = "+OK \x1b[2J\x1b]0;owned\x07\r ready <1.2@escapes>\r\n";
+        const quint16 listenPort = FreeLoopbackPort();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(),
+                      {"--headless", "--server", "127.0.0.1", "--server-port",
+                       QString::number(server.Port()), "--listen-port", QString::number(listenPort),
+                       "--listen-address", "127.0.0.1", "--config-dir", configDir.path()});
+        QVERIFY(quorlin.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+        TestClient client;
+        client.ConnectTo(listenPort);
+        QTRY_COMPARE(client.received, server.greeting);
+        client.Send("USER alice\rPASS secretpw\r\nNOOP\r\n");
+        QTRY_COMPARE(server.received, QByteArray("NOOP\r\n"));
+
+        QByteArray log;
+        QTRY_VERIFY((log += quorlin.readAllStandardOutput()).contains("C: NOOP\n"));
+        QCOMPARE(log, QByteArray("S: +OK \\x1b[2J\\x1b]0;owned\\x07\\r ready <1.2@escapes>\n"
+                                 "C: USER alice\\rPASS ******\n"
+                                 "C: NOOP\n"));
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -121,6 +121,20 @@ private Q_SLOTS:
                                                              "\xe3\x83\x88\n"));
     }
 
+    // A server must not clear or retitle the user's terminal through the log.
+    void controlBytesAreEscaped() {
+        Pipe pipe;
+        QVERIFY(pipe.readEnd >= 0);
+        HeadlessView view(pipe.writeEnd);
+        const char lines[] = "+OK \x1b[2J\x1b]0;owned\x07\rready\r\n"
+                             "\x93\xfa\x96\x7b\x1b[0m\x7f\x00\n\tend\r\n";
+        view.List1AddLines(QByteArrayView(lines, sizeof lines - 1));
+        QByteArray log;
+        QTRY_COMPARE(log += pipe.ReadAvailable(),
+                     QByteArray("S: +OK \\x1b[2J\\x1b]0;owned\\x07\\rready\n"
+                                "S: \xe6\x97\xa5\xe6\x9c\xac\\x1b[0m\\x7f\\x00\\n\tend\n"));
+    }
+
     // 8,000 NOOP round trips through the program while nobody reads its log.
     void unreadLogNeverStopsTheRelay() {
         const QByteArray reply = "+OK " + QByteArray(196, 'n') + "\r\n";

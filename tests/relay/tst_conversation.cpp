@@ -243,6 +243,27 @@ private Q_SLOTS:
         }
     }
 
+    // A client that ends its lines with a bare CR sends its login as one line.
+    void passBehindASeparatorIsMasked_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::newRow("bare CR") << QByteArray("USER alice\rPASS secretpw\r\n")
+                                 << QByteArray("USER alice\rPASS ******\r\n");
+        QTest::newRow("space, lower case")
+            << QByteArray("NOOP pass secretpw\n") << QByteArray("NOOP PASS ******\r\n");
+        QTest::newRow("inside a word")
+            << QByteArray("USER bypass\r\n") << QByteArray("USER bypass\r\n");
+    }
+    void passBehindASeparatorIsMasked() {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, logged);
+        Conversation conversation;
+        RelayState state;
+        conversation.Reset();
+        conversation.FromServer(Greeting, state, [] { return TaggingRules{}; });
+        QCOMPARE(conversation.FromClient(line, state, true).list2, logged);
+    }
+
     void greetingGivesTheSameLoginHoweverItIsCut() {
         const QByteArray stamp = "<31.7.1678780013.abc+/=@mail.example>";
         const QByteArray apop =

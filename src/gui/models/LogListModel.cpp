@@ -1,6 +1,7 @@
 #include "gui/models/LogListModel.h"
 
 #include "platform/Cp932.h"
+#include "platform/ShownControls.h"
 #include "relay/Pieces.h"
 
 #include <algorithm>
@@ -21,10 +22,12 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
         return QVariant();
     }
     const Row& row = rows.at(index.row());
+    // Control bytes from either side are drawn as visible marks, not as nothing.
+    const QString text = ControlPictures(Cp932ToText(row.kept));
     if (row.kept.size() == row.length) {
-        return Cp932ToText(row.kept);
+        return text;
     }
-    return QStringLiteral("%1… (%2 bytes)").arg(Cp932ToText(row.kept)).arg(row.length);
+    return QStringLiteral("%1… (%2 bytes)").arg(text).arg(row.length);
 }
 
 void LogListModel::AddLines(QByteArrayView text) {

@@ -16,6 +16,15 @@ private Q_SLOTS:
         QCOMPARE(model.Line(1), QByteArray("Subject: \x83\x65\x83\x58\x83\x67"));
     }
 
+    // A server's escape sequences are drawn as marks; the stored bytes stay as they came.
+    void controlBytesAreShownAsMarks() {
+        LogListModel model;
+        model.AddLines("+OK \x1b[2J\x1b]0;owned\x07\r\x7f\tend\r\n");
+        QCOMPARE(model.data(model.index(0)).toString(),
+                 QStringLiteral("+OK \u241b[2J\u241b]0;owned\u2407\u240d\u2421\tend"));
+        QCOMPARE(model.Line(0), QByteArray("+OK \x1b[2J\x1b]0;owned\x07\r\x7f\tend"));
+    }
+
     // One block, one insertion, however many lines; the oldest lines make room.
     void oneInsertionPerBlockAndACap() {
         LogListModel model(5);
