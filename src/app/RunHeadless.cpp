@@ -37,6 +37,10 @@ int RunHeadless(const AppOptions& options) {
     if (options.configDir) {
         SetSettingsDirectory(*options.configDir);
     }
+    if (const auto unknown = UnknownSavedSecurity()) {
+        QTextStream(stderr) << "quorlin: " << UnknownSecurityMessage(*unknown) << "\n";
+        return 2;
+    }
     HeadlessView view;
     if (options.server) {
         view.SetText1(*options.server);

@@ -1,6 +1,9 @@
 #include "app/StartupMessages.h"
 
+#include "settings/ServerSecurity.h"
+
 #include <QCoreApplication>
+#include <QDir>
 
 namespace {
 
@@ -9,6 +12,21 @@ constexpr quint16 FirstFreePort = 1024;
 QString SetcapCommand() {
     return QStringLiteral("sudo setcap cap_net_bind_service=+ep %1")
         .arg(QCoreApplication::applicationFilePath());
+}
+
+// The names first, then the settings dialog's labels.
+QString SecurityWords(const QString& separator, const QString& labelsIntro) {
+    QStringList names;
+    QStringList labels;
+    for (const SecurityMode mode : SecurityModes) {
+        names.append(SecurityModeName(mode));
+        labels.append(SecurityModeLabel(mode));
+    }
+    return names.join(separator) + labelsIntro + labels.join(separator);
+}
+
+QString OptionsFileName() {
+    return QDir::toNativeSeparators(OptionsFilePath());
 }
 
 } // namespace
@@ -61,4 +79,27 @@ QString ServerConnectFailureMessage(const QString& host, quint16 port, const QSt
 QString NoServerSetMessage() {
     return QStringLiteral("メールサーバーが設定されていません。\n"
                           "「サーバー名」の欄にメールサーバーを入力して「登録」を押してください。");
+}
+
+QString UnknownSecurityMessage(const OptionsFileLine& line) {
+    const QString where =
+        line.number > 0 ? QStringLiteral("%1, line %2").arg(OptionsFileName()).arg(line.number)
+                        : OptionsFileName();
+    return QStringLiteral("%1: \"%2\" names no way to reach the mail server.\n"
+                          "Security in [Server] takes %3, in any letter case.\n"
+                          "Quorlin does not start rather than fall back to plain text.")
+        .arg(where, line.text,
+             SecurityWords(QStringLiteral(", "), QStringLiteral(", or the settings dialog's ")));
+}
+
+QString UnknownSecurityWindowMessage(const OptionsFileLine& line) {
+    const QString where =
+        line.number > 0 ? QStringLiteral("%1 の %2 行目").arg(OptionsFileName()).arg(line.number)
+                        : OptionsFileName();
+    return QStringLiteral("メールサーバーへの接続方法が分かりません。\n%1:\n%2\n\n"
+                          "[Server] の Security に使える値: %3 (大文字・小文字は問いません)。\n"
+                          "暗号化なしに切り替えることはしません。「設定」で接続方法を選び直すか、"
+                          "ファイルを直してください。")
+        .arg(where, line.text,
+             SecurityWords(QStringLiteral(", "), QStringLiteral("、または設定画面の ")));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/OptionsFile.h"
+
 #include <QString>
 
 // The words the user gets when Quorlin cannot listen for the mail client: the port, the
@@ -15,3 +17,8 @@ QString ServerConnectFailureReport(const QString& host, quint16 port, const QStr
 // For the window: a mail server that could not be reached, and a mail server not set at all.
 QString ServerConnectFailureMessage(const QString& host, quint16 port, const QString& reason);
 QString NoServerSetMessage();
+
+// A Security value in the options file that names no mode: the file, the line and the values
+// allowed. For standard error, and in Japanese for the window.
+QString UnknownSecurityMessage(const OptionsFileLine& line);
+QString UnknownSecurityWindowMessage(const OptionsFileLine& line);

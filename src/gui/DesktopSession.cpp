@@ -2,6 +2,7 @@
 
 #include "app/RelayOptions.h"
 #include "app/StartupMessages.h"
+#include "settings/ServerSecurity.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -31,9 +32,16 @@ bool DesktopSession::Form_Load() {
     display.PlaceAtStart();
     display.AddVersionToCaption();
 
+    // Before any client is served: never in plain text in place of the mode the user meant.
+    if (const auto unknown = UnknownSavedSecurity()) {
+        retryWanted = display.ReportStartFailure(UnknownSecurityWindowMessage(*unknown));
+        failureStatus = 2;
+        return false;
+    }
     const SocketResult listening = relay.StartListening();
     if (!listening) {
-        retryWanted = display.ReportListenFailure(listening.error);
+        retryWanted = display.ReportStartFailure(
+            ListenFailureWindowMessage(options.listenPort, listening.error));
         return false;
     }
     notify.TrayAdd(&display, &display.SysTray());

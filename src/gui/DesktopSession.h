@@ -20,10 +20,12 @@ public:
                             QObject* parent = nullptr);
     ~DesktopSession() override;
 
-    // The start-up sequence. False when listening failed; the user has been told why, and
-    // RetryWanted tells whether they changed the listen setting to start again with it.
+    // The start-up sequence. False when the saved way to the mail server is unknown or
+    // listening failed; the user has been told why, RetryWanted tells whether they changed the
+    // settings to start again with them, and FailureStatus is the program's exit status if not.
     bool Form_Load();
     bool RetryWanted() const { return retryWanted; }
+    int FailureStatus() const { return failureStatus; }
 
     Shell::Display& Window() { return display; }
     Relay& RelayCore() { return relay; }
@@ -44,4 +46,5 @@ private:
     Shell::Display display;
     Relay relay;
     bool retryWanted = false;
+    int failureStatus = 1;
 };

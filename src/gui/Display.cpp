@@ -241,10 +241,8 @@ void Display::PlaceBottomRight() {
     move(BottomRightPlacement(Win32_API_Module::GetWorkArea(), frameGeometry().size()));
 }
 
-bool Display::ReportListenFailure(const QString& reason) {
-    QMessageBox box(QMessageBox::Warning, BaseCaption,
-                    ListenFailureWindowMessage(options.listenPort, reason), QMessageBox::NoButton,
-                    this);
+bool Display::ReportStartFailure(const QString& message) {
+    QMessageBox box(QMessageBox::Warning, BaseCaption, message, QMessageBox::NoButton, this);
     QPushButton* settings = box.addButton(SettingsDialog::Title, QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("終了"), QMessageBox::RejectRole);
     box.exec();

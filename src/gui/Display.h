@@ -53,9 +53,9 @@ public:
     void LoadSettings();
     void PlaceAtStart();
     void AddVersionToCaption();
-    // Listening failed at start-up: the user is told why and may open the settings. True when
-    // they saved there, to start again with the new listen setting.
-    bool ReportListenFailure(const QString& reason);
+    // Start-up cannot go on (listening failed, an unknown saved setting): the user is told why
+    // and may open the settings. True when they saved there, to start again with them.
+    bool ReportStartFailure(const QString& message);
     // Once listening: with no server set (first-run question cancelled, or an empty saved
     // host) the window stays up and says where the server goes.
     void AskForServerIfNone();

@@ -36,7 +36,7 @@ int RunDisplay(const AppOptions& commandLine) {
             return QApplication::exec();
         }
         if (!session.RetryWanted()) {
-            return 1;
+            return session.FailureStatus();
         }
         // The user has just chosen where to listen: that choice wins over the command line.
         options.listenPortGiven = false;

@@ -15,9 +15,9 @@ ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     setObjectName(QStringLiteral("ServerSecurityBox"));
     mode = new QComboBox(this);
     mode->setObjectName(QStringLiteral("SecurityMode"));
-    mode->addItem(QStringLiteral("なし（APOP）"), int(SecurityMode::None));
-    mode->addItem(QStringLiteral("SSL/TLS"), int(SecurityMode::Tls));
-    mode->addItem(QStringLiteral("STARTTLS（STLS）"), int(SecurityMode::StartTls));
+    for (const SecurityMode choice : SecurityModes) {
+        mode->addItem(SecurityModeLabel(choice), int(choice));
+    }
     mode->setToolTip(QStringLiteral("SSL/TLS はふつうポート995、STARTTLS はポート110です。"));
 
     port = new QSpinBox(this);

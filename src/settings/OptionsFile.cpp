@@ -58,3 +58,25 @@ FileResult EditOptionsFile(const std::function<void(QSettings&)>& edit) {
     }
     return WriteBytes(result.path, draftFile.readAll());
 }
+
+OptionsFileLine FindOptionsFileLine(const QString& group, const QString& key) {
+    OptionsFileLine found;
+    QFile file(OptionsFilePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return found;
+    }
+    QString section;
+    for (int number = 1; !file.atEnd(); ++number) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.sliced(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        // The last one, as the file is read: a later line with the key wins.
+        if (equals > 0 && section == group && line.first(equals).trimmed() == key) {
+            found = {number, line};
+        }
+    }
+    return found;
+}

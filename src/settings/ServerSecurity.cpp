@@ -2,8 +2,6 @@
 
 #include "platform/Pop3Ports.h"
 
-#include "settings/OptionsFile.h"
-
 #include <QFile>
 
 namespace {
@@ -44,10 +42,30 @@ QString SecurityModeName(SecurityMode mode) {
     return QStringLiteral("none");
 }
 
+QString SecurityModeLabel(SecurityMode mode) {
+    switch (mode) {
+    case SecurityMode::Tls:
+        return QStringLiteral("SSL/TLS");
+    case SecurityMode::StartTls:
+        return QStringLiteral("STARTTLS（STLS）");
+    case SecurityMode::None:
+        break;
+    }
+    return QStringLiteral("なし（APOP）");
+}
+
 std::optional<SecurityMode> ParseSecurityMode(const QString& text) {
-    for (SecurityMode mode : {SecurityMode::None, SecurityMode::Tls, SecurityMode::StartTls}) {
-        if (text.trimmed().compare(SecurityModeName(mode), Qt::CaseInsensitive) == 0) {
-            return mode;
+    // Width folded: "ｔｌｓ" from a Japanese input method, or the label typed with ASCII
+    // parentheses, still names its mode.
+    const auto folded = [](const QString& word) {
+        return word.normalized(QString::NormalizationForm_KC).trimmed();
+    };
+    const QString given = folded(text);
+    for (const SecurityMode mode : SecurityModes) {
+        for (const QString& word : {SecurityModeName(mode), SecurityModeLabel(mode)}) {
+            if (given.compare(folded(word), Qt::CaseInsensitive) == 0) {
+                return mode;
+            }
         }
     }
     return std::nullopt;
@@ -73,7 +91,6 @@ ServerSecurity LoadServerSecurity() {
     const auto file = OpenOptionsFile();
     file->beginGroup(ServerGroup);
     ServerSecurity security;
-    // An unknown word keeps the plain default rather than guessing at a mode.
     security.mode =
         ParseSecurityMode(file->value(SecurityKey).toString()).value_or(SecurityMode::None);
     bool ok = false;
@@ -83,6 +100,19 @@ ServerSecurity LoadServerSecurity() {
     }
     security.caFile = file->value(CaFileKey).toString();
     return security;
+}
+
+std::optional<OptionsFileLine> UnknownSavedSecurity() {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(ServerGroup);
+    if (!file->contains(SecurityKey) || ParseSecurityMode(file->value(SecurityKey).toString())) {
+        return std::nullopt;
+    }
+    OptionsFileLine line = FindOptionsFileLine(ServerGroup, SecurityKey);
+    if (line.number == 0) {
+        line.text = SecurityKey + QLatin1Char('=') + file->value(SecurityKey).toString();
+    }
+    return line;
 }
 
 bool SaveServerSecurity(const ServerSecurity& security, QString* why) {

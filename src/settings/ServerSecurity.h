@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/TlsTrust.h"
+#include "settings/OptionsFile.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,7 +9,8 @@
 #include <optional>
 
 // How to reach the mail server, kept in section [Server] of the options file:
-//   Security=none|tls|starttls   (none, the default, is plain TCP with an APOP login)
+//   Security=none|tls|starttls   (none, the default, is plain TCP with an APOP login; the
+//                                 settings dialog's words for the modes are taken too)
 //   Port=995                     (missing: 995 for tls, 110 otherwise)
 //   CaFile=/path/to/ca.pem       (authorities trusted beside the system's)
 // and the certificates the user trusts per server, in section [TrustedCertificates], one key
@@ -23,14 +25,23 @@ struct ServerSecurity {
     quint16 EffectivePort() const;
 };
 
-QString SecurityModeName(SecurityMode mode); // "none", "tls", "starttls"
+inline constexpr SecurityMode SecurityModes[] = {SecurityMode::None, SecurityMode::Tls,
+                                                 SecurityMode::StartTls};
+QString SecurityModeName(SecurityMode mode);  // "none", "tls", "starttls"
+QString SecurityModeLabel(SecurityMode mode); // the settings dialog's: "SSL/TLS", ...
+// A mode by its name or its label, in any letter case or width, spaces around ignored; nullopt
+// for anything else ("ssl", "stls"): an unknown word is never taken for a mode, plain included.
 std::optional<SecurityMode> ParseSecurityMode(const QString& text);
 quint16 DefaultServerPort(SecurityMode mode);
 
 // For the start-up line and the window: what the mode means in a few words.
 QString SecurityModeDescription(SecurityMode mode);
 
+// An unknown Security value reads as plain here: start-up refuses it first (below).
 ServerSecurity LoadServerSecurity();
+// The Security line when its value names no mode (an empty value included), for the user to
+// mend: Quorlin does not start on it rather than fall back to plain text.
+std::optional<OptionsFileLine> UnknownSavedSecurity();
 // False with the reason when the file could not be written.
 bool SaveServerSecurity(const ServerSecurity& security, QString* why = nullptr);
 

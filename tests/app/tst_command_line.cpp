@@ -196,6 +196,51 @@ private Q_SLOTS:
         QVERIFY(quorlin.waitForFinished());
     }
 
+    // A Security value that names no mode stops the start, whatever it may have meant; the
+    // names and the settings dialog's labels are taken in any letter case or width.
+    void savedSecurityValue_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QByteArray>("mode"); // as the start-up line names it; empty: refused
+        QTest::newRow("ssl") << QByteArray("ssl") << QByteArray();
+        QTest::newRow("stls") << QByteArray("stls") << QByteArray();
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("dialog's SSL/TLS") << QByteArray("SSL/TLS") << QByteArray("(TLS)");
+        QTest::newRow("dialog's STARTTLS")
+            << QByteArray("STARTTLS（STLS）") << QByteArray("(STLS)");
+        QTest::newRow("ASCII parentheses") << QByteArray("starttls(stls)") << QByteArray("(STLS)");
+        QTest::newRow("fullwidth") << QByteArray("ｔｌｓ") << QByteArray("(TLS)");
+    }
+    void savedSecurityValue() {
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, mode);
+        QTemporaryDir folder;
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[Server]\nSecurity=" + value + "\n");
+        options.close();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), {"--headless", "--server", "127.0.0.1", "--config-dir",
+                                 folder.path(), "--listen-address", "127.0.0.1", "--listen-port",
+                                 QString::number(FreeLoopbackPort())});
+        if (mode.isEmpty()) {
+            QVERIFY(quorlin.waitForFinished(20000));
+            QCOMPARE(quorlin.exitCode(), 2);
+            QCOMPARE(quorlin.readAllStandardError(),
+                     "quorlin: " + options.fileName().toUtf8() + ", line 2: \"Security=" + value +
+                         "\" names no way to reach the mail server.\nSecurity in [Server] takes "
+                         "none, tls, starttls, or the settings dialog's なし（APOP）, SSL/TLS, "
+                         "STARTTLS（STLS）, in any letter case.\nQuorlin does not start rather "
+                         "than fall back to plain text.\n");
+            return;
+        }
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+        QVERIFY2(err.contains(mode + "\n"), err.constData());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+    }
+
     void busyPortIsReported() {
         QTcpServer holder;
         QVERIFY(holder.listen(QHostAddress::LocalHost, 0));

@@ -226,6 +226,31 @@ private Q_SLOTS:
         QVERIFY(!session.RetryWanted());
     }
 
+    // An unknown way to the mail server stops the start before anything is relayed in plain.
+    void unknownSavedSecurityStopsStartUp() {
+        ConfigFolder folder;
+        folder.Write("Quorlin.ini", "pop.example.jp\r\n");
+        folder.Write("Quorlin_Options.ini", "[Server]\r\nPort=995\r\nSecurity=SSL\r\n");
+        DesktopSession session(TestOptions(), true);
+        QString message;
+        ModalAnswerer answerer([&](QWidget* modal) {
+            message = qobject_cast<QMessageBox*>(modal)->text();
+            qobject_cast<QMessageBox*>(modal)->reject();
+        });
+        QVERIFY(!session.Form_Load());
+        QVERIFY2(message.contains(folder.Path("Quorlin_Options.ini") +
+                                  QStringLiteral(" の 3 行目:\nSecurity=SSL\n")),
+                 qPrintable(message));
+        QVERIFY2(
+            message.contains(QStringLiteral("none, tls, starttls、または設定画面の なし（APOP）, "
+                                            "SSL/TLS, STARTTLS（STLS）")),
+            qPrintable(message));
+        QCOMPARE(session.FailureStatus(), 2);
+        QVERIFY(!session.RetryWanted());
+        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
+        QVERIFY(!session.Tray().Added());
+    }
+
     // Closing hides and shows the idle picture; the menu and a double-click bring the window
     // back; a single click only beeps.
     void closeAndTheTrayBringItBack() {
