@@ -179,11 +179,12 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         options.caFile = parser.value(caFileOption);
     }
     for (const QString& text : parser.values(trustFingerprintOption)) {
-        const std::optional<QByteArray> fingerprint = ParseFingerprint(text);
+        QString why;
+        const std::optional<QByteArray> fingerprint = ParseFingerprint(text, &why);
         if (!fingerprint) {
             QTextStream(stderr) << "quorlin: --trust-fingerprint needs a SHA-256 fingerprint of "
                                    "64 hex digits (colons allowed), not \""
-                                << text << "\".\n";
+                                << text << "\": " << why << ".\n";
             return std::nullopt;
         }
         options.trustFingerprints.append(*fingerprint);

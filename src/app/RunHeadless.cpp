@@ -10,6 +10,7 @@
 #include "platform/ProgramFiles.h"
 #include "relay/Relay.h"
 #include "settings/BlockedList.h"
+#include "settings/ServerSecurity.h"
 #include "settings/ServerSetting.h"
 
 #include <QCoreApplication>
@@ -53,6 +54,7 @@ int RunHeadless(const AppOptions& options) {
         return 1;
     }
     LoadBlockedList(view);
+    ReportUnusableTrustedFingerprints(view);
 
     Relay relay(view, RelayOptionsFor(options));
     const ServerTlsSetup tlsSetup = ResolveServerTls(options, LoadServerSecurity());

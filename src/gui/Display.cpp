@@ -211,6 +211,7 @@ void Display::LoadSettings() {
         LoadServerSetting(*this);
     }
     LoadBlockedList(*this);
+    ReportUnusableTrustedFingerprints(*this);
 }
 
 void Display::PlaceAtStart() {

@@ -6,6 +6,19 @@ namespace {
 
 constexpr qsizetype FingerprintBytes = 32;
 
+// The fullwidth forms (U+FF01 to U+FF5E) lie this far above their ASCII selves.
+constexpr char32_t FullwidthOffset = 0xFEE0;
+
+bool IsAsciiHexDigit(char32_t c) {
+    return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'f') || (c >= U'A' && c <= U'F');
+}
+
+// ０ to ９ and ：, Ａ to Ｆ, ａ to ｆ; no other fullwidth character.
+bool IsFullwidthHexOrColon(char32_t c) {
+    return c >= FullwidthOffset + U'0' && c <= FullwidthOffset + U'f' &&
+           (IsAsciiHexDigit(c - FullwidthOffset) || c - FullwidthOffset == U':');
+}
+
 // Faults a pinned certificate stands in for: who issued it, and which name it carries.
 bool PinCanOverride(QSslError::SslError error) {
     switch (error) {
@@ -48,19 +61,29 @@ QString DistinguishedName(const QSslCertificate& certificate, bool issuer) {
 
 } // namespace
 
-std::optional<QByteArray> ParseFingerprint(const QString& text) {
+std::optional<QByteArray> ParseFingerprint(const QString& text, QString* why) {
+    const auto refuse = [why](const QString& reason) {
+        if (why) {
+            *why = reason;
+        }
+        return std::nullopt;
+    };
     QByteArray hex;
-    for (const QChar c : text.trimmed()) {
-        if (c == QLatin1Char(':') || c == QLatin1Char(' ')) {
+    for (const char32_t given : text.trimmed().toUcs4()) {
+        const char32_t c = IsFullwidthHexOrColon(given) ? given - FullwidthOffset : given;
+        if (c == U':' || c == U' ') {
             continue;
         }
-        if (!c.isDigit() && !(c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))) {
-            return std::nullopt;
+        if (!IsAsciiHexDigit(c)) {
+            return refuse(QStringLiteral("\"%1\" is not a hex digit (0-9, A-F)")
+                              .arg(QString::fromUcs4(&given, 1)));
         }
-        hex.append(c.toLatin1());
+        hex.append(char(c));
     }
     if (hex.size() != 2 * FingerprintBytes) {
-        return std::nullopt;
+        return refuse(QStringLiteral("%1 hex digits where a SHA-256 fingerprint has %2")
+                          .arg(hex.size())
+                          .arg(2 * FingerprintBytes));
     }
     return QByteArray::fromHex(hex);
 }

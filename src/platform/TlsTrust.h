@@ -20,9 +20,11 @@ struct TlsPolicy {
     QList<QByteArray> pinnedFingerprints;
 };
 
-// A SHA-256 fingerprint as a person writes it: 64 hex digits, in either case, with or without
-// colons or spaces between the bytes. Gives the 32 bytes, or nullopt for anything else.
-std::optional<QByteArray> ParseFingerprint(const QString& text);
+// A SHA-256 fingerprint as a person writes it: 64 ASCII hex digits, in either case, with or
+// without colons or spaces between the bytes; the fullwidth digits, letters A to F and colon a
+// Japanese input method types are taken as their ASCII selves. Gives the 32 bytes, or nullopt
+// with the reason (a character that is no hex digit, or the wrong count) for anything else.
+std::optional<QByteArray> ParseFingerprint(const QString& text, QString* why = nullptr);
 
 // The 32 bytes as upper-case hex pairs joined by colons, the way openssl prints them.
 QString FormatFingerprint(const QByteArray& fingerprint);

@@ -19,3 +19,13 @@ QString WriteFailureMessage(const FileResult& result) {
     return Message(QStringLiteral("設定ファイルに書き込めませんでした。"), result.path,
                    result.error);
 }
+
+QString UnusableSettingText(int lineNumber, const QString& entry, const QString& reason) {
+    const QString problem = QStringLiteral("%1: %2").arg(entry, reason);
+    return lineNumber > 0 ? QStringLiteral("%1 行目 %2").arg(lineNumber).arg(problem) : problem;
+}
+
+QString UnusableSettingsMessage(const QString& path, const QStringList& problems) {
+    return Message(QStringLiteral("設定ファイルに使えない値があります。使わずに続けます。"), path,
+                   problems.join(QLatin1Char('\n')));
+}

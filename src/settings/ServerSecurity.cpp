@@ -1,6 +1,7 @@
 #include "settings/ServerSecurity.h"
 
 #include "platform/Pop3Ports.h"
+#include "settings/FileErrorMessages.h"
 
 #include <QFile>
 
@@ -145,6 +146,25 @@ QList<QByteArray> LoadTrustedFingerprints(const QString& host) {
         }
     }
     return fingerprints;
+}
+
+void ReportUnusableTrustedFingerprints(SettingsView& view) {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(TrustedGroup);
+    QStringList problems;
+    for (const QString& host : file->childKeys()) {
+        for (const QString& text : file->value(host).toStringList()) {
+            QString why;
+            if (!ParseFingerprint(text, &why)) {
+                const OptionsFileLine line = FindOptionsFileLine(TrustedGroup, host);
+                problems.append(
+                    UnusableSettingText(line.number, host + QLatin1Char('=') + text, why));
+            }
+        }
+    }
+    if (!problems.isEmpty()) {
+        view.ReportFileError(UnusableSettingsMessage(OptionsFilePath(), problems));
+    }
 }
 
 bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint, QString* why) {

@@ -2,6 +2,7 @@
 
 #include "platform/TlsTrust.h"
 #include "settings/OptionsFile.h"
+#include "settings/SettingsView.h"
 
 #include <QByteArray>
 #include <QList>
@@ -45,7 +46,12 @@ std::optional<OptionsFileLine> UnknownSavedSecurity();
 // False with the reason when the file could not be written.
 bool SaveServerSecurity(const ServerSecurity& security, QString* why = nullptr);
 
+// The fingerprints trusted for host; entries that are no fingerprint are left out (start-up
+// has told the user of them, below).
 QList<QByteArray> LoadTrustedFingerprints(const QString& host);
+// Tells the user, as of a settings file that cannot be read, of every [TrustedCertificates]
+// entry that is no SHA-256 fingerprint: its line and why.
+void ReportUnusableTrustedFingerprints(SettingsView& view);
 bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint,
                            QString* why = nullptr);
 

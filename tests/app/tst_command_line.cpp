@@ -106,6 +106,25 @@ private Q_SLOTS:
         QVERIFY2(run.err.startsWith("quorlin: "), run.err.constData());
     }
 
+    void fingerprintRefusedWithItsReason_data() {
+        QTest::addColumn<QString>("fingerprint");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("short, fullwidth")
+            << QStringLiteral("０１２３")
+            << QByteArray("4 hex digits where a SHA-256 fingerprint has 64");
+        QTest::newRow("fullwidth letter beyond F")
+            << QStringLiteral("ＡＧ") << QByteArray("\"Ｇ\" is not a hex digit (0-9, A-F)");
+    }
+    void fingerprintRefusedWithItsReason() {
+        QFETCH(QString, fingerprint);
+        QFETCH(QByteArray, reason);
+        const Finished run = Run({"--headless", "--trust-fingerprint", fingerprint});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err, "quorlin: --trust-fingerprint needs a SHA-256 fingerprint of 64 hex "
+                          "digits (colons allowed), not \"" +
+                              fingerprint.toUtf8() + "\": " + reason + ".\n");
+    }
+
     void noServerAndNoTerminalStopsWithoutCreatingAFile() {
         QTemporaryDir empty;
         const Finished run =

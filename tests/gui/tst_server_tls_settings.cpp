@@ -7,6 +7,7 @@
 #include "platform/ProgramFiles.h"
 #include "settings/OptionsFile.h"
 #include "settings/ServerSecurity.h"
+#include "support/FakeSettingsView.h"
 #include "support/TestCertificates.h"
 
 #include <QApplication>
@@ -127,6 +128,34 @@ private Q_SLOTS:
         QCOMPARE(loaded.mode, SecurityMode::StartTls);
         QCOMPARE(loaded.caFile, security.caFile);
         QVERIFY(!loaded.port);
+    }
+
+    // A saved entry that is no fingerprint is told with its line and left out; the fullwidth
+    // form of a good one is taken.
+    void unusableSavedFingerprintsAreReported() {
+        const QString self = certificates.Fingerprint(QStringLiteral("self"));
+        QString fullwidth;
+        for (const QChar c : self) {
+            fullwidth.append(QChar(c.unicode() + 0xFEE0));
+        }
+        QFile file(OptionsFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(("[TrustedCertificates]\nmail.example.com=" + fullwidth +
+                    ", ０１２３\n\nother.example.com=zz\n")
+                       .toUtf8());
+        file.close();
+        FakeSettingsView view;
+        ReportUnusableTrustedFingerprints(view);
+        QCOMPARE(
+            view.errors,
+            QStringList{QStringLiteral("設定ファイルに使えない値があります。使わずに続けます。\n") +
+                        OptionsFilePath() +
+                        QStringLiteral("\n2 行目 mail.example.com=０１２３: 4 hex digits where "
+                                       "a SHA-256 fingerprint has 64\n4 行目 "
+                                       "other.example.com=zz: \"z\" is not a hex digit (0-9, "
+                                       "A-F)")});
+        QCOMPARE(LoadTrustedFingerprints(QStringLiteral("mail.example.com")),
+                 QList<QByteArray>{certificates.FingerprintBytes(QStringLiteral("self"))});
     }
 
     void trustDialogSavesFingerprint_data() {

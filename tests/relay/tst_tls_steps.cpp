@@ -20,27 +20,50 @@ private Q_SLOTS:
     void fingerprintParsing_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("expected"); // hex; empty: refused
+        QTest::addColumn<QString>("reason");      // when refused
         const QByteArray hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+        const QString length = QStringLiteral(" hex digits where a SHA-256 fingerprint has 64");
         QTest::newRow("colons, upper case")
             << QStringLiteral("01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:"
                               "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF")
-            << hex;
+            << hex << QString();
         QTest::newRow("bare, lower case, spaces around")
-            << QString::fromLatin1(" " + hex + " ") << hex;
-        QTest::newRow("63 digits") << QString::fromLatin1(hex.chopped(1)) << QByteArray();
-        QTest::newRow("33 bytes") << QString::fromLatin1(hex + "00") << QByteArray();
-        QTest::newRow("not hex") << QString::fromLatin1(hex.chopped(1) + "g") << QByteArray();
-        QTest::newRow("SHA-1 length") << QString::fromLatin1(hex.left(40)) << QByteArray();
-        QTest::newRow("empty") << QString() << QByteArray();
+            << QString::fromLatin1(" " + hex + " ") << hex << QString();
+        // As a Japanese input method types them.
+        QTest::newRow("fullwidth digits and letters")
+            << QStringLiteral("０１２３４５６７８９ａｂｃｄｅｆ").repeated(4) << hex << QString();
+        QTest::newRow("fullwidth colons, upper case")
+            << QStringLiteral("０１：２３：４５：６７：８９：ＡＢ：ＣＤ：ＥＦ").repeated(4) << hex
+            << QString();
+        QTest::newRow("fullwidth, short")
+            << QStringLiteral("０１２３") << QByteArray() << "4" + length;
+        QTest::newRow("fullwidth G")
+            << QString::fromLatin1(hex.chopped(1)) + QStringLiteral("Ｇ") << QByteArray()
+            << QStringLiteral("\"Ｇ\" is not a hex digit (0-9, A-F)");
+        QTest::newRow("Arabic-Indic digits")
+            << QString(64, QChar(0x0663)) << QByteArray()
+            << QStringLiteral("\"٣\" is not a hex digit (0-9, A-F)");
+        QTest::newRow("63 digits")
+            << QString::fromLatin1(hex.chopped(1)) << QByteArray() << "63" + length;
+        QTest::newRow("33 bytes") << QString::fromLatin1(hex + "00") << QByteArray()
+                                  << "66" + length;
+        QTest::newRow("not hex") << QString::fromLatin1(hex.chopped(1) + "g") << QByteArray()
+                                 << QStringLiteral("\"g\" is not a hex digit (0-9, A-F)");
+        QTest::newRow("SHA-1 length")
+            << QString::fromLatin1(hex.left(40)) << QByteArray() << "40" + length;
+        QTest::newRow("empty") << QString() << QByteArray() << "0" + length;
     }
     void fingerprintParsing() {
         QFETCH(QString, text);
         QFETCH(QByteArray, expected);
-        const std::optional<QByteArray> parsed = ParseFingerprint(text);
+        QFETCH(QString, reason);
+        QString why;
+        const std::optional<QByteArray> parsed = ParseFingerprint(text, &why);
         QCOMPARE(parsed.has_value(), !expected.isEmpty());
         if (parsed) {
             QCOMPARE(parsed->toHex(), expected);
         }
+        QCOMPARE(why, reason);
     }
 
     // Quorlin's fingerprint of a certificate and its printed form are openssl's.
