@@ -8,6 +8,7 @@
 #include "app/ServerTlsSetup.h"
 #include "app/StartupMessages.h"
 #include "platform/ProgramFiles.h"
+#include "platform/UnixSignals.h"
 #include "relay/Relay.h"
 #include "settings/BlockedList.h"
 #include "settings/ServerSecurity.h"
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QTextStream>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -84,6 +86,15 @@ int RunHeadless(const AppOptions& options) {
     QObject::connect(&relay, &Relay::ServerTlsFailed, [&problems](const TlsFailure& failure) {
         problems.Append((TlsFailureReport(failure) + QLatin1Char('\n')).toLocal8Bit());
     });
+    // The usual ways to stop a service end it cleanly: the clients are let go and their server
+    // connections closed without QUIT, so no server deletes anything.
+    const auto endCleanly = [&relay] {
+        relay.CloseAll();
+        QCoreApplication::exit(0);
+    };
+    UnixSignals unixSignals;
+    unixSignals.On({SIGTERM, SIGINT}, endCleanly);
+    unixSignals.On({SIGHUP}, endCleanly); // the terminal has gone, or a service manager asks
     QTextStream(stderr) << "Quorlin " << QUORLIN_VERSION_TEXT << ": listening on "
                         << (options.listenAddress == QHostAddress(QHostAddress::Any)
                                 ? QStringLiteral("all addresses")

@@ -7,9 +7,12 @@
 #include "gui/ImageList1.h"
 #include "gui/QtTranslation.h"
 #include "platform/ProgramFiles.h"
+#include "platform/UnixSignals.h"
 
 #include <QApplication>
 #include <QTextStream>
+
+#include <csignal>
 
 int RunDisplay(const AppOptions& commandLine) {
     if (commandLine.configDir) {
@@ -33,6 +36,11 @@ int RunDisplay(const AppOptions& commandLine) {
                          [](int status) { QCoreApplication::exit(status); });
         if (session.Form_Load()) {
             InstallServerTls(session, options);
+            // As the tray menu's 終了: the clients let go, their server connections closed
+            // without QUIT, the icon taken away, status 0.
+            UnixSignals unixSignals;
+            unixSignals.On({SIGTERM, SIGINT, SIGHUP},
+                           [&session] { session.Window().FEnd_Click(); });
             return QApplication::exec();
         }
         if (!session.RetryWanted()) {

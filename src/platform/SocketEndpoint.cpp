@@ -77,6 +77,15 @@ int SocketEndpoint::State() const {
     return Closed;
 }
 
+QString HostWithoutBrackets(const QString& host) {
+    const QString trimmed = host.trimmed();
+    if (trimmed.size() > 2 && trimmed.startsWith(QLatin1Char('[')) &&
+        trimmed.endsWith(QLatin1Char(']'))) {
+        return trimmed.sliced(1, trimmed.size() - 2);
+    }
+    return host;
+}
+
 quint16 SocketEndpoint::LocalPort() const {
     if (server && server->isListening()) {
         return server->serverPort();

@@ -25,6 +25,10 @@ struct SocketResult {
     explicit operator bool() const { return ok; }
 };
 
+// A host as written for a connection: "[::1]", the form of an IPv6 address in a URL, is the
+// address inside; anything else is as given.
+QString HostWithoutBrackets(const QString& host);
+
 // One TCP endpoint with the state numbers and the three events the relay is written against.
 // It is either a client connection (Connect), a listener (Listen) or, after Accept, the
 // connection the listener was asked for. Everything happens on the Qt event-loop thread.
@@ -55,7 +59,7 @@ public:
 
     int State() const;
 
-    void SetRemoteHost(const QString& host) { remoteHost = host; }
+    void SetRemoteHost(const QString& host) { remoteHost = HostWithoutBrackets(host); }
     void SetRemotePort(quint16 port) { remotePort = port; }
     void SetLocalPort(quint16 port) { localPort = port; }
     void SetLocalAddress(const QHostAddress& address) { localAddress = address; }

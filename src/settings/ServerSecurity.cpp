@@ -1,6 +1,7 @@
 #include "settings/ServerSecurity.h"
 
 #include "platform/Pop3Ports.h"
+#include "platform/SocketEndpoint.h"
 #include "settings/FileErrorMessages.h"
 
 #include <QFile>
@@ -13,8 +14,9 @@ const QString PortKey = QStringLiteral("Port");
 const QString CaFileKey = QStringLiteral("CaFile");
 const QString TrustedGroup = QStringLiteral("TrustedCertificates");
 
+// "[::1]" and "::1" are one host, as for the connection.
 QString HostKey(const QString& host) {
-    return host.trimmed().toLower();
+    return HostWithoutBrackets(host).trimmed().toLower();
 }
 
 bool Edited(const std::function<void(QSettings&)>& edit, QString* why) {

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -38,6 +39,28 @@ Finished Run(const QStringList& arguments, const QString& program = Binary(),
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+// Starts quorlin headless in front of a server on this machine, listening on a free loopback
+// port, and waits for its start-up line; the port, or 0 when the line never came.
+quint16 StartHeadless(QProcess& quorlin, const QStringList& arguments) {
+    const quint16 listenPort = FreeLoopbackPort();
+    quorlin.setStandardInputFile(QProcess::nullDevice());
+    quorlin.start(Binary(), QStringList{"--headless", "--listen-address", "127.0.0.1",
+                                        "--listen-port", QString::number(listenPort)} +
+                                arguments);
+    QByteArray err;
+    const bool started = QTest::qWaitFor(
+        [&] { return (err += quorlin.readAllStandardError()).contains("listening"); }, 20000);
+    return started ? listenPort : 0;
+}
+
+// Connects the client until it is greeted: the program may not listen yet.
+bool Greeted(TestClient& client, quint16 port, const QByteArray& greeting) {
+    if (client.socket.state() == QAbstractSocket::UnconnectedState) {
+        client.ConnectTo(port);
+    }
+    return client.received == greeting;
 }
 
 constexpr QFileDevice::Permissions OpenToAll =
@@ -367,16 +390,11 @@ private Q_SLOTS:
     void headlessLogShowsNoControlBytesAndNoPassword() {
         ScriptedServer server;
         server.greeting = "+OK \x1b[2J\x1b]0;owned\x07\r ready <1.2@escapes>\r\n";
-        const quint16 listenPort = FreeLoopbackPort();
         QProcess quorlin;
-        quorlin.setStandardInputFile(QProcess::nullDevice());
-        quorlin.start(Binary(),
-                      {"--headless", "--server", "127.0.0.1", "--server-port",
-                       QString::number(server.Port()), "--listen-port", QString::number(listenPort),
-                       "--listen-address", "127.0.0.1", "--config-dir", configDir.path()});
-        QVERIFY(quorlin.waitForStarted());
-        QByteArray err;
-        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("listening"));
+        const quint16 listenPort = StartHeadless(quorlin, {"--server", "127.0.0.1", "--server-port",
+                                                           QString::number(server.Port()),
+                                                           "--config-dir", configDir.path()});
+        QVERIFY(listenPort != 0);
         TestClient client;
         client.ConnectTo(listenPort);
         QTRY_COMPARE(client.received, server.greeting);
@@ -390,6 +408,74 @@ private Q_SLOTS:
                                  "C: NOOP\n"));
         quorlin.terminate();
         QVERIFY(quorlin.waitForFinished());
+    }
+
+    // An IPv6 address as it is written in a URL.
+    void serverInBrackets() {
+        ScriptedServer server;
+        server.server.close();
+        if (!server.server.listen(QHostAddress::LocalHostIPv6, 0)) {
+            QSKIP("no IPv6 loopback here");
+        }
+        server.greeting = "+OK ready <3.4@ipv6>\r\n";
+        QProcess quorlin;
+        const quint16 listenPort = StartHeadless(quorlin, {"--server", "[::1]", "--server-port",
+                                                           QString::number(server.Port()),
+                                                           "--config-dir", configDir.path()});
+        QVERIFY(listenPort != 0);
+        TestClient client;
+        client.ConnectTo(listenPort);
+        QTRY_COMPARE(client.received, server.greeting);
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+    }
+
+    // The usual ways to stop a program end it cleanly in the middle of a RETR: its client is let
+    // go, and the server connection closed without QUIT, so nothing is deleted.
+    void stopSignalEndsCleanlyMidRetr_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("window");
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("SIGTERM, window") << SIGTERM << true;
+    }
+    void stopSignalEndsCleanlyMidRetr() {
+        QFETCH(int, signal);
+        QFETCH(bool, window);
+        QTemporaryDir folder;
+        ScriptedServer server;
+        server.greeting = "+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+        const quint16 listenPort = FreeLoopbackPort();
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        QStringList arguments{"--server",      "127.0.0.1",
+                              "--server-port", QString::number(server.Port()),
+                              "--listen-port", QString::number(listenPort),
+                              "--config-dir",  folder.path()};
+        if (!window) {
+            arguments.prepend("--headless");
+        }
+        quorlin.start(Binary(), arguments);
+        TestClient client;
+        QTRY_VERIFY_WITH_TIMEOUT(Greeted(client, listenPort, server.greeting), 20000);
+        client.Send("USER mrose\r\nPASS tanstaaf\r\n");
+        QTRY_COMPARE(server.received,
+                     QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n"));
+        server.Send("+OK mrose has 1 message\r\n");
+        client.Send("RETR 1\r\n");
+        QTRY_VERIFY(server.received.endsWith("RETR 1\r\n"));
+        server.Send("+OK 9000 octets\r\nReturn-Path: <a@example.org>\r\n\r\n" +
+                    QByteArray(4000, 'x'));
+        QTRY_VERIFY(client.received.endsWith(QByteArray(4000, 'x')));
+
+        QCOMPARE(::kill(pid_t(quorlin.processId()), signal), 0);
+        QVERIFY(quorlin.waitForFinished(10000));
+        QCOMPARE(quorlin.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(quorlin.exitCode(), 0);
+        QTRY_VERIFY(server.peerClosed);
+        QVERIFY(!server.received.contains("QUIT"));
+        QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
     }
 };
 
