@@ -264,6 +264,83 @@ private Q_SLOTS:
         QCOMPARE(conversation.FromClient(line, state, true).list2, logged);
     }
 
+    // A line too long for a command is refused and dropped up to its end, however it was cut;
+    // the next command goes on.
+    void commandAfterALineTooLong_data() {
+        QTest::addColumn<QList<QByteArray>>("arrivals");
+        const QByteArray half(5000, 'x');
+        QTest::newRow("in one arrival") << QList<QByteArray>{half + half + "\r\nNOOP\r\n"};
+        QTest::newRow("too long only with its end")
+            << QList<QByteArray>{half, half + "\r\nNOOP\r\n"};
+        QTest::newRow("too long before its end")
+            << QList<QByteArray>{half + half, "xx\r\nNOOP\r\n"};
+        QTest::newRow("its end alone") << QList<QByteArray>{half, half, "\r\n", "NOOP\r\n"};
+    }
+    void commandAfterALineTooLong() {
+        QFETCH(QList<QByteArray>, arrivals);
+        Conversation conversation;
+        RelayState state;
+        conversation.Reset();
+        conversation.FromServer(Greeting, state, [] { return TaggingRules{}; });
+        Seen seen;
+        for (const QByteArray& arrival : arrivals) {
+            Collect(seen, conversation.FromClient(arrival, state, true));
+        }
+        QCOMPARE(seen.toServer, QByteArray("NOOP\r\n"));
+        QCOMPARE(seen.toClient, QByteArray("-ERR Command line too long.\r\n"));
+    }
+
+    // What reaches the client of the server's reply to a command, the server closing after it
+    // or not.
+    void replyTreatment_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<QByteArray>("clientGets");
+        QTest::newRow("retr in lower case is tagged")
+            << QByteArray("retr 1\r\n")
+            << QByteArray("+OK 99 octets\r\nReturn-Path: <a@example.org>\r\nSubject: Hello\r\n"
+                          "Content-Type: text/plain; charset=gb2312\r\n\r\nbody\r\n.\r\n")
+            << false
+            << QByteArray("+OK 99 octets\r\nReturn-Path: <a@example.org>\r\nSubject: "
+                          "[VudOdirOro]Hello\r\nContent-Type: text/plain; charset=gb2312\r\n\r\n"
+                          "body\r\n.\r\n");
+        QTest::newRow("CAPA line cut by the close")
+            << QByteArray("CAPA\r\n") << QByteArray("+OK\r\nTOP\r\nUID") << true
+            << QByteArray("+OK\r\nTOP\r\nUID");
+    }
+    void replyTreatment() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, closes);
+        QFETCH(QByteArray, clientGets);
+        Conversation conversation;
+        RelayState state;
+        conversation.Reset();
+        const TaggingRulesSource rules = [] { return TaggingRules{{"GB2312"}, 0}; };
+        conversation.FromServer(Greeting, state, rules);
+        Seen seen;
+        Collect(seen, conversation.FromClient(command, state, true));
+        Collect(seen, conversation.FromServer(reply, state, rules));
+        if (closes) {
+            Collect(seen, conversation.ServerClosed(rules));
+        }
+        QCOMPARE(seen.toClient, clientGets);
+    }
+
+    // A greeting without a line end is held up to its bound, no further: then it is the
+    // greeting, and the rest follows it.
+    void greetingWithoutLineEndIsBounded() {
+        Conversation conversation;
+        RelayState state;
+        conversation.Reset();
+        const RelayOutput out =
+            conversation.FromServer(QByteArray(9000, 'x'), state, [] { return TaggingRules{}; });
+        QCOMPARE(out.toClient, QByteArray(9000, 'x'));
+        QVERIFY(state.AddB);
+        QCOMPARE(state.Greed, QByteArray(8192, 'x'));
+    }
+
     void greetingGivesTheSameLoginHoweverItIsCut() {
         const QByteArray stamp = "<31.7.1678780013.abc+/=@mail.example>";
         const QByteArray apop =

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/socket.h>
 
 namespace {
 constexpr qsizetype MiB = 1024 * 1024;
@@ -133,6 +134,60 @@ private Q_SLOTS:
         QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
         QCOMPARE(view->Picture(), TrayPicture::Idle);
         QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+    }
+
+    // The relay's own answers waiting behind server replies are bytes for the client too: a
+    // client that pipelines commands answered here, without reading, is read no further.
+    void ownAnswersWaitingBehindRepliesHoldTheClientBack() {
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, Greeting);
+        // 1.75 MiB of commands; the server answers none, so 3 MiB of answers wait behind them.
+        constexpr int Pairs = 128 * 1024;
+        client->Send(QByteArray("NOOP\r\nUSER a\r\n").repeated(Pairs));
+        QTRY_VERIFY(relay->Winsock2().ReadPaused());
+        QCOMPARE(client->received, Greeting);
+        QVERIFY(server->received.count("NOOP") < Pairs);
+    }
+
+    // A client's end reaches the server only behind every command it sent, whether they wait
+    // for the greeting or for a slow server to read them.
+    void halfCloseFollowsTheCommandsBeforeTheGreeting() {
+        const QByteArray greeting = "+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+        server->greeting.clear();
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_VERIFY(server->Connected());
+        client->Send("USER mrose\r\nPASS tanstaaf\r\nSTAT\r\n");
+        QVERIFY(::shutdown(int(client->socket.socketDescriptor()), SHUT_WR) == 0);
+        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Closing));
+        server->Send(greeting);
+        QTRY_VERIFY(server->peerClosed);
+        QCOMPARE(server->received,
+                 QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\n"));
+    }
+    void halfCloseFollowsTheCommandsHeldForASlowServer() {
+        server->readBufferSize = SlowReadBuffer;
+        server->reading = false;
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->Winsock2().LocalPort());
+        QTRY_COMPARE(client->received, Greeting);
+        // Until the kernel takes no more toward the server and the relay holds some itself.
+        const QByteArray line = "NOOP " + QByteArray(4000, 'n') + "\r\n";
+        QByteArray sent;
+        while (relay->Winsock1().BytesToWrite() == 0 && sent.size() < 64 * MiB) {
+            client->Send(line.repeated(16));
+            sent += line.repeated(16);
+            QTRY_COMPARE(view->list2.size(), sent.size() / line.size());
+        }
+        QVERIFY(!relay->Winsock2().ReadPaused());
+        QVERIFY(::shutdown(int(client->socket.socketDescriptor()), SHUT_WR) == 0);
+        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Closing));
+        server->connection->setReadBufferSize(0);
+        server->SetReading(true);
+        QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed, 20000);
+        QCOMPARE(server->received.size(), sent.size());
+        QCOMPARE(FirstDifference(server->received, sent), -1);
     }
 };
 

@@ -153,6 +153,11 @@ private Q_SLOTS:
             << QList<QByteArray>{greeting, "+OK\r\nSTLS\r\n.\r\n", "-ERR TLS not available\r\n"}
             << QList<int>{send, send, refused} << QList<QByteArray>{capa, stls, {}}
             << "refused STLS";
+        // Only "+OK" starts TLS: anything else is no agreement, "-ERR" or not.
+        QTest::newRow("STLS answered otherwise")
+            << QList<QByteArray>{greeting, "+OK\r\nSTLS\r\n.\r\n", "+ go ahead\r\n"}
+            << QList<int>{send, send, refused} << QList<QByteArray>{capa, stls, {}}
+            << "refused STLS";
         QTest::newRow("data injected behind the +OK")
             << QList<QByteArray>{greeting, "+OK\r\nSTLS\r\n.\r\n", "+OK\r\n+OK fake\r\n"}
             << QList<int>{send, send, refused} << QList<QByteArray>{capa, stls, {}}
