@@ -2,7 +2,8 @@
 directly (the reference) and through `quorlin --headless`, and every reply is compared.
 
   relay    - empty blocked list: every reply byte for byte as Dovecot sends it, the login done
-             with APOP, a wrong password answered with Dovecot's own "-ERR" line.
+             with APOP, a wrong password answered with Dovecot's own "-ERR" line, a password
+             with spaces inside and around logging in.
   tagging  - "GB2312" and "big5" blocked: the mail in those character sets and the mail without
              one arrives tagged, everything else byte for byte.
   curl     - curl, which prefers SASL PLAIN when a server offers it, fetches every message
@@ -17,6 +18,7 @@ directly (the reference) and through `quorlin --headless`, and every reply is co
 import argparse
 import base64
 import os
+import poplib
 import re
 import shutil
 import signal
@@ -205,7 +207,7 @@ def check_quorlin_log(checks, quorlin):
     if not wait_until(lambda: b"C: PASS ******" in quorlin.log_bytes()):
         checks.fail('quorlin\'s output shows no "C: PASS ******" line')
     output = quorlin.log_bytes()
-    for secret in (PASSWORD, WRONG_PASSWORD):
+    for secret in (PASSWORD, WRONG_PASSWORD, SPACED_PASSWORD):
         if secret.encode() in output:
             checks.fail("quorlin's output shows the password %r" % secret)
 
@@ -265,6 +267,15 @@ def run_relay_case(checks, dovecot, quorlin_binary, config_dir):
         failed_apop = re.compile(r"auth failed.*user=<%s>, method=APOP" % USER)
         if not wait_until(lambda: failed_apop.search(dovecot.log_text())):
             checks.fail("Dovecot logged no failed APOP login for the wrong password")
+
+        # As Python's poplib logs in, the password sent as it is.
+        try:
+            client = poplib.POP3("127.0.0.1", quorlin.port, timeout=10)
+            client.user(SPACED_USER)
+            client.pass_(SPACED_PASSWORD)
+            client.quit()
+        except (OSError, poplib.error_proto) as error:
+            checks.fail("password %r through quorlin: %s" % (SPACED_PASSWORD, error))
 
         check_quorlin_log(checks, quorlin)
         if not quorlin.running():
@@ -374,6 +385,9 @@ def run_cut_case(checks, dovecot, quorlin_binary, config_dir):
                 name, "as uncut" if len(checks.failures) == before else "DIFFERENT"))
 SECOND_USER = "second"
 SECOND_PASSWORD = "Sec0nd-Account.3"
+# RFC 1939's PASS argument runs to the end of the line: its spaces belong to the password.
+SPACED_USER = "spaced"
+SPACED_PASSWORD = " pass word "
 
 
 def second_account_messages():
@@ -511,7 +525,8 @@ def main():
     signal.alarm(OWN_DEADLINE_SECONDS)
     config_dir = tempfile.mkdtemp(prefix="qcf", dir="/tmp")
     dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages(),
-                             [(SECOND_USER, SECOND_PASSWORD, second_account_messages())])
+                             [(SECOND_USER, SECOND_PASSWORD, second_account_messages()),
+                              (SPACED_USER, SPACED_PASSWORD, [])])
     try:
         dovecot.start()
         print("Dovecot on 127.0.0.1:%d, files in %s" % (dovecot.port, dovecot.root), flush=True)
