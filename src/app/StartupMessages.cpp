@@ -15,7 +15,8 @@ QString SetcapCommand() {
 }
 
 // The names first, then the settings dialog's labels.
-QString SecurityWords(const QString& separator, const QString& labelsIntro) {
+QString SecurityWords(const QString& labelsIntro) {
+    const QString separator = QStringLiteral(", ");
     QStringList names;
     QStringList labels;
     for (const SecurityMode mode : SecurityModes) {
@@ -25,8 +26,10 @@ QString SecurityWords(const QString& separator, const QString& labelsIntro) {
     return names.join(separator) + labelsIntro + labels.join(separator);
 }
 
-QString OptionsFileName() {
-    return QDir::toNativeSeparators(OptionsFilePath());
+// The options file, and the line when it is known: `numbered` puts the two together.
+QString OptionsFilePlace(const OptionsFileLine& line, const QString& numbered) {
+    const QString file = QDir::toNativeSeparators(OptionsFilePath());
+    return line.number > 0 ? numbered.arg(file).arg(line.number) : file;
 }
 
 } // namespace
@@ -82,24 +85,18 @@ QString NoServerSetMessage() {
 }
 
 QString UnknownSecurityMessage(const OptionsFileLine& line) {
-    const QString where =
-        line.number > 0 ? QStringLiteral("%1, line %2").arg(OptionsFileName()).arg(line.number)
-                        : OptionsFileName();
     return QStringLiteral("%1: \"%2\" names no way to reach the mail server.\n"
                           "Security in [Server] takes %3, in any letter case.\n"
                           "Quorlin does not start rather than fall back to plain text.")
-        .arg(where, line.text,
-             SecurityWords(QStringLiteral(", "), QStringLiteral(", or the settings dialog's ")));
+        .arg(OptionsFilePlace(line, QStringLiteral("%1, line %2")), line.text,
+             SecurityWords(QStringLiteral(", or the settings dialog's ")));
 }
 
 QString UnknownSecurityWindowMessage(const OptionsFileLine& line) {
-    const QString where =
-        line.number > 0 ? QStringLiteral("%1 の %2 行目").arg(OptionsFileName()).arg(line.number)
-                        : OptionsFileName();
     return QStringLiteral("メールサーバーへの接続方法が分かりません。\n%1:\n%2\n\n"
                           "[Server] の Security に使える値: %3 (大文字・小文字は問いません)。\n"
                           "暗号化なしに切り替えることはしません。「設定」で接続方法を選び直すか、"
                           "ファイルを直してください。")
-        .arg(where, line.text,
-             SecurityWords(QStringLiteral(", "), QStringLiteral("、または設定画面の ")));
+        .arg(OptionsFilePlace(line, QStringLiteral("%1 の %2 行目")), line.text,
+             SecurityWords(QStringLiteral("、または設定画面の ")));
 }
