@@ -49,8 +49,8 @@ public:
 
     // The window's part of the start-up sequence, in this order: the server box and the blocked
     // list from the saved files (a first run asks; trusted certificates that cannot be used are
-    // told), the window on top and placed bottom right
-    // (shown only to be placed, then hidden), the version in the caption.
+    // told), the window on top and placed bottom right (shown only to be placed, then hidden),
+    // the version in the caption.
     void LoadSettings();
     void PlaceAtStart();
     void AddVersionToCaption();

@@ -6,11 +6,11 @@ constexpr char16_t Delete = 0x7F;
 constexpr char16_t FirstControlPicture = 0x2400;
 constexpr char16_t DeletePicture = 0x2421;
 
-} // namespace
-
 bool IsShownControl(char16_t c) {
     return (c < 0x20 && c != u'\t') || c == Delete;
 }
+
+} // namespace
 
 QString EscapedControls(QStringView text) {
     QString shown;
