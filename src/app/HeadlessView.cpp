@@ -48,21 +48,31 @@ bool IsPrintableAscii(QByteArrayView bytes) {
 } // namespace
 
 // A block's lines go out together: a huge UIDL or TOP reply must not cost a system call per
-// line.
+// line, nor more than a copy per byte.
 void HeadlessView::WriteLogLines(QByteArrayView prefix, QByteArrayView lines) {
-    QByteArray shown;
-    shown.reserve(lines.size() + (lines.size() / 2 + 1) * prefix.size());
-    ForEachLine(lines, [&shown, prefix](QByteArrayView line) {
-        shown.append(prefix);
+    // Each line of at least two bytes ("\r\n") grows by the prefix less one byte at most; a line
+    // shown with escapes makes room for itself.
+    QByteArray shown(lines.size() + (lines.size() / 2 + 1) * prefix.size(), Qt::Uninitialized);
+    qsizetype used = 0;
+    const auto put = [&shown, &used](QByteArrayView bytes) {
+        if (used + bytes.size() > shown.size()) {
+            shown.resize(qMax(2 * shown.size(), used + bytes.size()));
+        }
+        std::memcpy(shown.data() + used, bytes.data(), static_cast<size_t>(bytes.size()));
+        used += bytes.size();
+    };
+    ForEachLine(lines, [&put, prefix](QByteArrayView line) {
+        put(prefix);
         if (IsPrintableAscii(line)) {
-            shown.append(line);
+            put(line);
         } else {
             // Shown to a person: the wire's code page becomes the terminal's encoding, and no
             // control byte reaches the terminal as it is.
-            shown.append(EscapedControls(Cp932ToText(line)).toLocal8Bit());
+            put(EscapedControls(Cp932ToText(line)).toLocal8Bit());
         }
-        shown.append('\n');
+        put("\n");
     });
+    shown.truncate(used);
     output.Append(shown);
 }
 
