@@ -1,5 +1,5 @@
 // clang-format off
-// fuzz-sources: src/relay/ClientCommand.cpp src/relay/TlsLogin.cpp src/relay/ReplyStream.cpp src/relay/Tagging.cpp src/relay/Pieces.cpp src/platform/Cp932.cpp src/digest/MD5Hash.cpp
+// fuzz-sources: src/relay/ClientCommand.cpp src/relay/TlsLogin.cpp src/relay/ReplyStream.cpp src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/relay/Pieces.cpp src/platform/Cp932.cpp src/digest/MD5Hash.cpp
 // clang-format on
 //
 // Any greeting and any series of client arrivals through the conversation's client side, the

@@ -1,12 +1,15 @@
-// fuzz-sources: src/relay/Tagging.cpp src/relay/Pieces.cpp src/platform/Cp932.cpp
+// clang-format off
+// fuzz-sources: src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/relay/Pieces.cpp src/platform/Cp932.cpp
+// clang-format on
 //
-// Any block, any blocked list, any Check1 through the tagging, with the promises the relay
-// relies on checked on every run: nothing is lost or changed but the tag, and the log matches
-// what is forwarded.
+// Any block, any blocked list and any options through the tagging, with the promises the relay
+// relies on checked on every run: nothing is lost or changed but the tag on the real Subject
+// field, a line added only where it breaks no field, and the log matches what is forwarded.
 //
-// Input: the first byte chooses Check1 (its value modulo 4: 0, 1, 2, or 3 standing for any other
-// number) and the number of list entries ((value / 4) modulo 4); that many entries follow, UTF-8,
-// each ended by LF; the rest is the block.
+// Input: the first byte chooses Check1 (bits 0-1: 0, 1, 2, or 3 standing for any other number),
+// the number of list entries (bits 2-3), the encoded-word option (bit 4), the charset header
+// (bit 5) and whether the block was cut at the gathering's bound (bit 6); that many entries
+// follow, UTF-8, each ended by LF; the rest is the block.
 
 #include "relay/Tagging.h"
 
@@ -22,6 +25,9 @@
 namespace {
 constexpr QByteArrayView Tag = BlockedTag;
 constexpr QByteArrayView InsertedLine = "Subject: [VudOdirOro]";
+constexpr QByteArrayView CharsetHeaderStart = "X-Quorlin-Charset: ";
+constexpr QByteArrayView WordNoteStart = "Quorlin: tagged for the encoded word ";
+constexpr QByteArrayView BoundNoteStart = "Quorlin: the header did not end within the ";
 
 void Require(bool holds, const char* promise) {
     if (!holds) {
@@ -53,22 +59,31 @@ QByteArray Logged(const QList<QByteArray>& pieces) {
     return text;
 }
 
-bool HasSubject(QByteArrayView line) {
-    return line.contains("Subject: ") || line.contains("subject: ");
+bool Folded(QByteArrayView line) {
+    return !line.isEmpty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-bool HasCharset(QByteArrayView line) {
-    return line.contains("Charset") || line.contains("charset");
+// Length of "name", blanks and the colon at the start of the line, in any letter case; 0 when
+// the line is no such field.
+qsizetype FieldNameLength(QByteArrayView line, QByteArrayView name) {
+    if (!line.toByteArray().toLower().startsWith(name.toByteArray().toLower())) {
+        return 0;
+    }
+    qsizetype at = name.size();
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) {
+        ++at;
+    }
+    return at < line.size() && line[at] == ':' ? at + 1 : 0;
 }
 
-bool IsToLine(QByteArrayView line) {
-    const qsizetype sum = (line.indexOf("to: ") + 1) + (line.indexOf("To: ") + 1);
-    return sum == 1 || sum == 2;
-}
-
-// The line as it must look with the tag put in.
+// The Subject line as it must look tagged: the tag behind its name as written (one space
+// included when there is one), and behind every further occurrence of that name.
 QByteArray TagLine(QByteArrayView line) {
-    const QByteArrayView name = line.contains("Subject: ") ? "Subject: " : "subject: ";
+    qsizetype length = FieldNameLength(line, "subject");
+    if (length < line.size() && line[length] == ' ') {
+        ++length;
+    }
+    const QByteArrayView name = line.first(length);
     QByteArray tagged;
     qsizetype i = 0;
     while (i < line.size()) {
@@ -85,55 +100,136 @@ QByteArray TagLine(QByteArrayView line) {
     return tagged;
 }
 
-// Removing the tag is ambiguous once the encoded-word space comes in ("Subject:  =?" and
-// "Subject: =?" tag alike), so the changed line is compared with the block's line tagged.
-void CheckInspected(const QByteArray& block, int check1, const TaggingResult& result) {
-    const QList<QByteArray> lines = Split(block);
-    const qsizetype trailing = lines.size() - 1;
-    const qsizetype first = block.startsWith("Return-Path") ? 0 : 1; // behind a status line
-    bool anySubject = false;
-    bool anyCharset = false;
-    for (qsizetype k = first; k < trailing; ++k) {
-        anySubject = anySubject || HasSubject(lines[k]);
-        anyCharset = anyCharset || HasCharset(lines[k]);
-    }
+struct Options {
+    int check1;
+    bool encodedWords;
+    bool charsetHeader;
+    bool atBound;
+};
 
-    if (result.forward == block) {
-        Require(result.logLines == Logged(lines), "untouched block logged line by line");
-        Require(check1 != 1 || anyCharset || !anySubject,
-                "Check1 tags a subject line when there is no charset line");
-        Require(check1 != 1 || anySubject || trailing == first, "Check1 adds a missing subject");
-        return;
-    }
+// The header's lines: from `first` up to its end (an empty line or the terminating "."), and
+// where its first Subject field is.
+struct Header {
+    qsizetype end = 0; // index of the line that ends it, or the number of complete lines
+    bool ended = false;
+    qsizetype subject = -1; // first line of the first Subject field
+    qsizetype subjectLast = -1;
+};
 
-    const QList<QByteArray> out = Split(result.forward);
-    if (out.size() == lines.size()) {
-        qsizetype changed = -1;
-        for (qsizetype k = 0; k < lines.size(); ++k) {
-            if (out[k] != lines[k]) {
-                Require(changed < 0, "only one line changes");
-                changed = k;
-            }
+Header ReadHeader(const QList<QByteArray>& lines, qsizetype first, qsizetype complete) {
+    Header header;
+    header.end = complete;
+    for (qsizetype k = first; k < complete; ++k) {
+        if (lines[k].isEmpty() || lines[k] == ".") {
+            header.end = k;
+            header.ended = true;
+            break;
         }
-        Require(changed >= first && changed < trailing, "the changed line is a header line");
-        Require(HasSubject(lines[changed]), "the changed line is a subject line");
-        Require(out[changed] == TagLine(lines[changed]), "the change is the tag alone");
-        Require(check1 == 1 || anyCharset, "a tag without Check1 needs a charset line");
-        Require(result.logLines == Logged(out), "the log shows the tagged line");
+        if (header.subject >= 0 && header.subjectLast == k - 1 && Folded(lines[k])) {
+            header.subjectLast = k;
+        }
+        if (header.subject < 0 && !Folded(lines[k]) && FieldNameLength(lines[k], "subject") > 0) {
+            header.subject = header.subjectLast = k;
+        }
+    }
+    return header;
+}
+
+// `out` as `base` with `count` lines put in at `at`, or -1 for at when it is not so.
+struct Insertion {
+    qsizetype at = -1;
+    qsizetype count = 0;
+};
+
+Insertion Compare(const QList<QByteArray>& out, const QList<QByteArray>& base) {
+    const qsizetype count = out.size() - base.size();
+    if (count < 0 || count > 2) {
+        return {};
+    }
+    qsizetype at = 0;
+    while (at < base.size() && out[at] == base[at]) {
+        ++at;
+    }
+    if (count == 0) {
+        return at == base.size() ? Insertion{at, 0} : Insertion{};
+    }
+    return out.sliced(at + count) == base.sliced(at) ? Insertion{at, count} : Insertion{};
+}
+
+void CheckInspected(const QByteArray& block, const Options& options, const TaggingResult& result) {
+    const QList<QByteArray> lines = Split(block);
+    const qsizetype complete = lines.size() - 1;
+    const qsizetype first = block.startsWith("Return-Path") ? 0 : 1; // behind a status line
+    const Header header = ReadHeader(lines, first, complete);
+    const bool unendedAtBound = options.atBound && !header.ended;
+    bool anyCharset = false;
+    for (qsizetype k = first; k < complete; ++k) {
+        anyCharset = anyCharset || lines[k].contains("harset");
+    }
+    const bool anyWord = options.encodedWords && block.contains("=?");
+    const QList<QByteArray> out = Split(result.forward);
+
+    QList<QByteArray> tagged = lines;
+    if (header.subject >= 0) {
+        tagged[header.subject] = TagLine(lines[header.subject]);
+    }
+    const Insertion plain = Compare(out, lines);
+    const Insertion tagging = header.subject >= 0 ? Compare(out, tagged) : Insertion{};
+
+    if (plain.at >= 0 && plain.count == 0) {
+        // Untouched.
+        Require(result.logLines == Logged(lines) ||
+                    (unendedAtBound && result.logLines.startsWith(Logged(lines)) &&
+                     result.logLines.sliced(Logged(lines).size()).startsWith(BoundNoteStart)),
+                "untouched block logged line by line, with the note at the bound");
+        Require(options.check1 != 1 || header.subject >= 0 || complete == first || unendedAtBound,
+                "Check1 adds a missing Subject");
+        Require(options.check1 != 1 || header.subject < 0 || anyCharset || anyWord ||
+                    unendedAtBound,
+                "Check1 tags a Subject when nothing declares a charset");
         return;
     }
 
-    Require(out.size() == lines.size() + 1, "at most one line is added");
-    Require(check1 == 1, "only Check1 adds a line");
-    Require(!anySubject, "a line is added only to mail without a subject");
-    Require(result.logLines == Logged(lines), "the added line is not logged");
-    bool found = false;
-    for (qsizetype at = first + 1; at <= trailing && !found; ++at) {
-        found = out[at] == InsertedLine && out.first(at) == lines.first(at) &&
-                out.sliced(at + 1) == lines.sliced(at) &&
-                (at - 1 == first || IsToLine(lines[at - 1]));
+    if (tagging.at >= 0) {
+        Require(options.check1 == 1 || anyCharset || anyWord,
+                "a tag without Check1 needs a charset line or an encoded word");
+        if (tagging.count > 0) {
+            Require(options.charsetHeader && tagging.count == 1, "one header line, when asked for");
+            Require(out[tagging.at].startsWith(CharsetHeaderStart), "the charset header");
+            Require(tagging.at == header.subjectLast + 1, "behind the whole Subject field");
+        }
+        // The log: the tagged lines, a note on the encoded word behind the Subject line.
+        QList<QByteArray> logged = Split(Logged(tagged));
+        if (result.logLines != Logged(tagged)) {
+            Require(options.encodedWords, "a note only for encoded words");
+            logged.insert(header.subject + 1, QByteArray());
+            const QList<QByteArray> shown = Split(result.logLines);
+            Require(shown.size() == logged.size() &&
+                        shown.sliced(header.subject + 2) == logged.sliced(header.subject + 2) &&
+                        shown.first(header.subject + 1) == logged.first(header.subject + 1) &&
+                        shown[header.subject + 1].startsWith(WordNoteStart),
+                    "the log shows the tagged line and the note behind it");
+        }
+        return;
     }
-    Require(found, "the added line follows the first line or a To line, and nothing else moves");
+
+    Require(plain.at >= 0, "only the tag and added lines change the block");
+    Require(options.check1 == 1, "only Check1 adds a Subject line");
+    Require(header.subject < 0, "a Subject line is added only to mail without one");
+    Require(!unendedAtBound, "no Subject line for a header cut at the bound");
+    Require(out[plain.at] == InsertedLine, "the added Subject line");
+    Require(plain.count == 1 ||
+                (options.charsetHeader && out[plain.at + 1].startsWith(CharsetHeaderStart)),
+            "the charset header behind the added Subject line");
+    Require(plain.at > first && plain.at <= header.end, "the line goes into the header");
+    Require(plain.at == complete || !Folded(lines[plain.at]), "no field loses its continuation");
+    qsizetype field = plain.at - 1;
+    while (field > first && Folded(lines[field])) {
+        --field;
+    }
+    Require(field == first || FieldNameLength(lines[field], "to") > 0,
+            "behind the first field or a To field");
+    Require(result.logLines == Logged(lines), "the added lines are not logged");
 }
 } // namespace
 
@@ -142,7 +238,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     constexpr int Check1Values[] = {0, 1, 2, -1};
-    const int check1 = Check1Values[data[0] % 4];
+    const Options options{Check1Values[data[0] % 4], (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
+                          (data[0] & 0x40) != 0};
     const int entryCount = (data[0] / 4) % 4;
     QByteArrayView rest(data + 1, static_cast<qsizetype>(size - 1));
     QStringList list;
@@ -156,7 +253,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const QByteArray block = rest.toByteArray();
 
-    const TaggingResult result = InspectBlock(block, list, check1);
+    const TaggingRules rules{list, options.check1, options.encodedWords, options.charsetHeader};
+    const TaggingResult result =
+        InspectBlock(block, rules, options.atBound ? BlockEnd::AtGatherBound : BlockEnd::Complete);
 
     const bool afterStatus = block.startsWith("+OK") && [&] {
         const qsizetype end = block.indexOf("\r\n");
@@ -167,6 +266,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(result.logLines.isEmpty(), "a block not inspected is not logged");
         return 0;
     }
-    CheckInspected(block, check1, result);
+    CheckInspected(block, options, result);
     return 0;
 }

@@ -34,9 +34,12 @@ struct RelayOutput {
     }
 };
 
-// List3 and Check1 as the tagging reads them, at the moment it needs them.
+// List3 and Check1 as the tagging reads them, at the moment it needs them, and the tagging's
+// two further options, both off unless asked for.
 struct TaggingRules {
     QStringList blockedList;
     int check1 = 0;
+    bool encodedWords = false;  // charsets of encoded words in Subject and From count as well
+    bool charsetHeader = false; // tagged mail gets "X-Quorlin-Charset:" behind its Subject
 };
 using TaggingRulesSource = std::function<TaggingRules()>;

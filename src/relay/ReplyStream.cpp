@@ -71,7 +71,7 @@ void ReplyStream::ServerClosed(const TaggingRulesSource& rules, RelayOutput& out
     if (!queue.empty()) {
         const ReplyKind kind = queue.front().kind;
         if (kind == ReplyKind::Retr && !decided && !held.isEmpty()) {
-            DecideTagging(rules, out);
+            DecideTagging(rules, BlockEnd::Complete, out);
         } else if (kind == ReplyKind::Capa && !held.isEmpty()) {
             out.toClient.append(held);
             out.List1ForAppending().append(held);
@@ -211,8 +211,10 @@ qsizetype ReplyStream::FeedCapa(const QByteArray& block, qsizetype from, RelayOu
 
 qsizetype ReplyStream::FeedRetr(const QByteArray& block, qsizetype from,
                                 const TaggingRulesSource& rules, RelayOutput& out) {
-    if (!decided && seen == 0 && rules().blockedList.isEmpty()) {
-        decided = true; // no list, no inspection, and nothing of the reply logged
+    if (!decided && seen == 0) {
+        const TaggingRules now = rules();
+        decided = now.blockedList.isEmpty(); // no inspection, and nothing of the reply logged
+        scan = HeaderScan(now.encodedWords, now.charsetHeader);
     }
     if (decided) {
         return PassThrough(block, from, false, out);
@@ -227,7 +229,8 @@ qsizetype ReplyStream::FeedRetr(const QByteArray& block, qsizetype from,
     }
     held.append(chunk);
     Took(chunk);
-    bool done = end >= 0 || held.size() >= gatherLimit;
+    const bool atBound = end < 0 && held.size() >= gatherLimit;
+    bool done = end >= 0 || atBound;
     if (!done && headerStart < 0) {
         const qsizetype header = HeaderOffset(held);
         done = header == NoHeader;
@@ -239,7 +242,7 @@ qsizetype ReplyStream::FeedRetr(const QByteArray& block, qsizetype from,
         done = ScanGathered();
     }
     if (done) {
-        DecideTagging(rules, out);
+        DecideTagging(rules, atBound ? BlockEnd::AtGatherBound : BlockEnd::Complete, out);
         if (end >= 0) {
             FinishHead(out);
         }
@@ -247,8 +250,8 @@ qsizetype ReplyStream::FeedRetr(const QByteArray& block, qsizetype from,
     return chunk.size();
 }
 
-// Scans the complete lines gathered since the last call as the tagging does; true once a
-// charset line and a subject line are both in, which decides the inspection.
+// Scans the complete lines gathered since the last call as the tagging does; true once what
+// follows cannot change the tagging.
 bool ReplyStream::ScanGathered() {
     const QByteArrayView text(held);
     for (;;) {
@@ -257,19 +260,16 @@ bool ReplyStream::ScanGathered() {
             searchFrom = qMax(scanFrom, text.size() - 1);
             return false;
         }
-        const QByteArrayView line = text.sliced(scanFrom, lineEnd - scanFrom);
-        charsetSeen = charsetSeen || IsCharsetLine(line);
-        subjectSeen = subjectSeen || IsSubjectLine(line);
+        scan.Line(text.sliced(scanFrom, lineEnd - scanFrom));
         scanFrom = searchFrom = lineEnd + CrLf.size();
-        if (charsetSeen && subjectSeen) {
+        if (scan.Decided()) {
             return true;
         }
     }
 }
 
-void ReplyStream::DecideTagging(const TaggingRulesSource& rules, RelayOutput& out) {
-    const TaggingRules now = rules();
-    TaggingResult result = InspectBlock(held, now.blockedList, now.check1);
+void ReplyStream::DecideTagging(const TaggingRulesSource& rules, BlockEnd end, RelayOutput& out) {
+    TaggingResult result = InspectBlock(held, rules(), end);
     out.toClient.append(result.forward);
     if (!result.logLines.isEmpty()) {
         out.List1ForAppending().append(result.logLines);
@@ -369,7 +369,7 @@ void ReplyStream::ClearHead() {
     passingLine = false;
     headerStart = -1;
     scanFrom = searchFrom = 0;
-    charsetSeen = subjectSeen = false;
+    scan = HeaderScan();
 }
 
 void ReplyStream::FinishHead(RelayOutput& out) {

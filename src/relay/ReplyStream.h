@@ -1,7 +1,9 @@
 #pragma once
 
+#include "relay/HeaderScan.h"
 #include "relay/RelayOutput.h"
 #include "relay/RelayState.h"
+#include "relay/Tagging.h"
 #include "relay/TlsLogin.h"
 
 #include <QByteArray>
@@ -26,7 +28,8 @@ enum class ReplyKind : quint8 {
 class ReplyStream {
 public:
     // Most bytes held back from the start of a RETR reply until the tagging can be decided;
-    // a header that needs more than this is inspected as far as it came.
+    // a header that needs more than this is inspected as far as it came, and one that has
+    // not ended by then is relayed untouched.
     static constexpr qsizetype GatherLimit = 256 * 1024;
     // Most bytes held of a greeting or of a CAPA line (a POP3 reply line has at most 512).
     static constexpr qsizetype LineLimit = 8 * 1024;
@@ -66,7 +69,7 @@ private:
                        RelayOutput& out);
     qsizetype PassThrough(const QByteArray& block, qsizetype from, bool logged, RelayOutput& out);
     void CapaLine(QByteArrayView line, RelayOutput& out);
-    void DecideTagging(const TaggingRulesSource& rules, RelayOutput& out);
+    void DecideTagging(const TaggingRulesSource& rules, BlockEnd end, RelayOutput& out);
     bool ScanGathered();
 
     // Where the head reply ends in data (the offset behind it), or -1; the head's bytes before
@@ -95,6 +98,5 @@ private:
     qsizetype scanFrom = 0;      // RETR: start of the first line of `held` not yet scanned
     qsizetype searchFrom = 0;    // RETR: where to look on for that line's CR LF
     LoginReplyPair loginReplies; // LoginPair
-    bool charsetSeen = false;
-    bool subjectSeen = false;
+    HeaderScan scan;             // RETR: the gathered lines as the tagging reads them
 };

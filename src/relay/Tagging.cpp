@@ -1,56 +1,119 @@
 #include "relay/Tagging.h"
 
 #include "platform/Cp932.h"
+#include "relay/EncodedWords.h"
+#include "relay/HeaderScan.h"
 #include "relay/Pieces.h"
 
 #include <QByteArrayView>
 #include <QString>
 
+#include <utility>
+
 namespace {
 constexpr QByteArrayView HeaderStart = "Return-Path";
 constexpr QByteArrayView StatusStart = "+OK";
-constexpr QByteArrayView SubjectName = "Subject: ";
-constexpr QByteArrayView LowerSubjectName = "subject: ";
+constexpr QByteArrayView SubjectName = "Subject";
+constexpr QByteArrayView FromName = "From";
+constexpr QByteArrayView CharsetHeaderName = "X-Quorlin-Charset: ";
 constexpr QByteArrayView EncodedWordStart = "=?";
 constexpr QByteArrayView Tag = BlockedTag;
+
+// Lines of Quorlin's own in the server log, each a whole line.
+QByteArray UnendedHeaderNote(qsizetype gathered) {
+    return "Quorlin: the header did not end within the " + QByteArray::number(gathered) +
+           " bytes gathered; the message is relayed untagged.\r\n";
+}
+QByteArray EncodedWordNote(QByteArrayView word, QByteArrayView field) {
+    return "Quorlin: tagged for the encoded word " + word.toByteArray() + " in " +
+           field.toByteArray() + ".\r\n";
+}
 
 TaggingResult Unchanged(const QByteArray& block) {
     return {QByteArray(), block};
 }
 
-// "To: " or "to: " at the first or second character and no occurrence of the other form: the
-// 1-based positions of the first of each add up to 1 or 2. Keeps out "Reply-To: " and a line
-// that holds both forms.
-bool IsToLine(QByteArrayView piece) {
-    const qsizetype sum = (piece.indexOf("to: ") + 1) + (piece.indexOf("To: ") + 1);
-    return sum > 0 && sum < 3;
-}
-
-// The user types list entries; the line is wire bytes in code page 932. Both sides go through
+// The entry of the list found in `text`, or -1; an entry that can name the charset in a header
+// wins over the empty one, which is found in everything.
+// The user types list entries; the text is wire bytes in code page 932. Both sides go through
 // Unicode so that the comparison sees characters, not bytes (a trail byte of a double-byte
 // character can look like an ASCII letter), and QString::toUpper uses the Unicode tables rather
 // than the C locale, so the result is the same on every machine and full-width letters an
 // input method produced compare as well.
-bool ListsCharset(QByteArrayView piece, const QStringList& blockedList) {
-    const QString line = Cp932ToText(piece).toUpper();
-    for (const QString& entry : blockedList) {
-        if (line.contains(entry.toUpper())) {
-            return true;
+qsizetype ListedEntry(QByteArrayView text, const QStringList& blockedList) {
+    const QString upper = Cp932ToText(text).toUpper();
+    qsizetype empty = -1;
+    for (qsizetype i = 0; i < blockedList.size(); ++i) {
+        if (blockedList[i].isEmpty()) {
+            empty = empty < 0 ? i : empty;
+        } else if (upper.contains(blockedList[i].toUpper())) {
+            return i;
         }
     }
-    return false;
+    return empty;
 }
 
-// Puts the tag behind every "Subject: " of the line, or behind every "subject: " when the line
-// has only the lower-case form (valid mail that would otherwise slip through untagged). An
-// encoded word right behind the name keeps one space between itself and the tag, since
-// RFC 2047 wants it apart from adjacent text and many clients show it raw otherwise.
+// The first encoded word of the Subject and From fields (in that order) whose charset is listed.
+struct WordMatch {
+    bool anyWord = false; // Subject or From holds an encoded word at all
+    qsizetype entry = -1;
+    QByteArray word;
+    QByteArrayView field;
+};
+
+WordMatch ListedEncodedWord(const QList<QByteArray>& pieces, const HeaderScan& scan,
+                            const QStringList& blockedList) {
+    WordMatch match;
+    const std::pair<HeaderScan::Span, QByteArrayView> fields[] = {{scan.Subject(), SubjectName},
+                                                                  {scan.From(), FromName}};
+    for (const auto& [span, name] : fields) {
+        for (qsizetype k = span.first; span.Found() && k <= span.last; ++k) {
+            for (const EncodedWord& word : EncodedWordsIn(pieces[k])) {
+                match.anyWord = true;
+                match.entry = ListedEntry(word.charset, blockedList);
+                if (match.entry >= 0) {
+                    match.word = word.word.toByteArray();
+                    match.field = name;
+                    return match;
+                }
+            }
+        }
+    }
+    return match;
+}
+
+// "X-Quorlin-Charset:" naming the entry that matched, or nothing when the option is off, the
+// tag has no charset behind it, or the entry makes no header value even in its compatibility
+// form (an input method's full-width letters have one in ASCII).
+QByteArray CharsetHeaderLine(const TaggingRules& rules, qsizetype entry) {
+    if (!rules.charsetHeader || entry < 0) {
+        return {};
+    }
+    const QString name = rules.blockedList[entry].normalized(QString::NormalizationForm_KC);
+    for (const QChar c : name) {
+        if (c.unicode() <= ' ' || c.unicode() >= 0x7f) {
+            return {};
+        }
+    }
+    QByteArray line;
+    line.append(CharsetHeaderName).append(name.toLatin1()).append(CrLf);
+    return line;
+}
+
+// Puts the tag behind the field name of the Subject line (its colon and the one space behind
+// it), and behind every further occurrence of the name as written there, as the tagging always
+// did. An encoded word right behind keeps one space between itself and the tag, since RFC 2047
+// wants it apart from adjacent text and many clients show it raw otherwise.
 QByteArray TagSubjectLine(QByteArrayView line) {
-    const QByteArrayView name = line.contains(SubjectName) ? SubjectName : LowerSubjectName;
+    qsizetype nameEnd = FieldValueStart(line, SubjectName);
+    if (nameEnd < line.size() && line[nameEnd] == ' ') {
+        ++nameEnd;
+    }
+    const QByteArrayView name = line.first(nameEnd);
     QByteArray tagged;
     tagged.reserve(line.size() + 2 * (Tag.size() + 1));
     qsizetype copied = 0;
-    for (qsizetype at = line.indexOf(name); at >= 0; at = line.indexOf(name, copied)) {
+    for (qsizetype at = 0; at >= 0; at = line.indexOf(name, copied)) {
         const qsizetype behind = at + name.size();
         tagged.append(line.sliced(copied, behind - copied));
         tagged.append(Tag);
@@ -72,66 +135,70 @@ qsizetype EndOfLine(const QList<QByteArray>& pieces, qsizetype index) {
     return offset;
 }
 
+// The pieces joined back, with whole lines put in right behind complete line `after`.
+QByteArray Joined(const QList<QByteArray>& pieces, qsizetype after, QByteArrayView lines) {
+    QByteArray joined = JoinPieces(pieces);
+    if (!lines.isEmpty()) {
+        joined.insert(EndOfLine(pieces, after), lines);
+    }
+    return joined;
+}
+
 // The complete lines of text, shared rather than copied when text ends with its last line.
 QByteArray LoggedLines(const QByteArray& text) {
     const qsizetype size = CompleteLinesText(text).size();
     return size == text.size() ? text : text.first(size);
 }
 
-// A header block, starting with "Return-Path", against a non-empty list.
-TaggingResult InspectHeader(const QByteArray& header, const QStringList& blockedList,
-                            bool check1Ticked) {
+// A header block, starting with "Return-Path", against a non-empty list; `gathered` is the
+// size of the whole block, a status line before the header included.
+TaggingResult InspectHeader(const QByteArray& header, const TaggingRules& rules, BlockEnd end,
+                            qsizetype gathered) {
     QList<QByteArray> pieces = SplitPieces(header);
     const qsizetype lineCount = pieces.size() - 1; // the trailing piece is not scanned
-
-    bool charsetSeen = false;
-    bool subjectSeen = false;
-    bool listed = false;
-    qsizetype subjectIndex = -1;
-    qsizetype toIndex = 0; // no To line: the new subject line follows the first line
-    for (qsizetype k = 0; k < lineCount; ++k) {
-        const QByteArray& piece = pieces[k];
-        if (IsCharsetLine(piece)) {
-            // The last charset line scanned decides.
-            charsetSeen = true;
-            listed = ListsCharset(piece, blockedList);
-        }
-        if (IsSubjectLine(piece)) {
-            subjectSeen = true;
-            subjectIndex = k;
-        }
-        if (IsToLine(piece)) {
-            toIndex = k;
-        }
-        if (charsetSeen && subjectSeen) {
-            break;
-        }
+    HeaderScan scan(rules.encodedWords, rules.charsetHeader);
+    for (qsizetype k = 0; k < lineCount && !scan.Decided(); ++k) {
+        scan.Line(pieces[k]);
+    }
+    if (!scan.Decided() && !scan.HeaderEnded() && end == BlockEnd::AtGatherBound) {
+        // The Subject field may still come: a tag or a Subject line now could be one too many.
+        return {LoggedLines(header) + UnendedHeaderNote(gathered), header};
     }
 
-    if ((charsetSeen && subjectSeen && listed) || (check1Ticked && !charsetSeen && subjectSeen)) {
-        pieces[subjectIndex] = TagSubjectLine(pieces[subjectIndex]);
-        QByteArray forward = JoinPieces(pieces);
-        return {LoggedLines(forward), forward};
+    const qsizetype charsetLine = scan.CharsetLine();
+    const qsizetype lineEntry =
+        charsetLine >= 0 ? ListedEntry(pieces[charsetLine], rules.blockedList) : -1;
+    const WordMatch word =
+        rules.encodedWords ? ListedEncodedWord(pieces, scan, rules.blockedList) : WordMatch();
+    const bool check1Ticked = rules.check1 == 1;
+    // Check1 catches mail that declares no charset; an encoded word declares one.
+    const bool declared = charsetLine >= 0 || word.anyWord;
+
+    const HeaderScan::Span subject = scan.Subject();
+    if (subject.Found()) {
+        const bool byWord = lineEntry < 0 && word.entry >= 0;
+        if (lineEntry < 0 && !byWord && (!check1Ticked || declared)) {
+            return {LoggedLines(header), header};
+        }
+        const QByteArray note = byWord ? EncodedWordNote(word.word, word.field) : QByteArray();
+        pieces[subject.first] = TagSubjectLine(pieces[subject.first]);
+        const QByteArray added = CharsetHeaderLine(rules, byWord ? word.entry : lineEntry);
+        return {LoggedLines(Joined(pieces, subject.first, note)),
+                Joined(pieces, subject.last, added)};
     }
-    if (check1Ticked && !subjectSeen && lineCount > 0) {
-        // Not a piece of its own: the log shows what the server sent.
-        QByteArray line;
-        line.append(SubjectName).append(Tag).append(CrLf);
-        QByteArray forward = header;
-        forward.insert(EndOfLine(pieces, toIndex), line);
-        return {LoggedLines(header), forward};
+    if (check1Ticked && lineCount > 0) {
+        // Behind the whole To field (or the first field): a line put between a field and its
+        // continuation would take the continuation over. Not logged: the log shows what the
+        // server sent.
+        const HeaderScan::Span behind = scan.To().Found() ? scan.To() : scan.FirstField();
+        QByteArray added;
+        added.append("Subject: ").append(Tag).append(CrLf);
+        added.append(CharsetHeaderLine(rules, lineEntry >= 0 ? lineEntry : word.entry));
+        return {LoggedLines(header), Joined(pieces, behind.last, added)};
     }
     return {LoggedLines(header), header};
 }
 } // namespace
-
-bool IsCharsetLine(QByteArrayView line) {
-    return line.contains("Charset") || line.contains("charset");
-}
-
-bool IsSubjectLine(QByteArrayView line) {
-    return line.contains(SubjectName) || line.contains(LowerSubjectName);
-}
 
 qsizetype HeaderOffset(QByteArrayView start) {
     // `text` can still become `literal` when it is a shorter beginning of it.
@@ -158,14 +225,13 @@ qsizetype HeaderOffset(QByteArrayView start) {
     return couldBecome(behind, HeaderStart) ? HeaderUnknownYet : NoHeader;
 }
 
-TaggingResult InspectBlock(const QByteArray& block, const QStringList& blockedList, int check1) {
+TaggingResult InspectBlock(const QByteArray& block, const TaggingRules& rules, BlockEnd end) {
     // Most blocks of a reply are body text and leave here after a few bytes.
-    if (blockedList.isEmpty()) {
+    if (rules.blockedList.isEmpty()) {
         return Unchanged(block);
     }
-    const bool check1Ticked = check1 == 1;
     if (block.startsWith(HeaderStart)) {
-        return InspectHeader(block, blockedList, check1Ticked);
+        return InspectHeader(block, rules, end, block.size());
     }
 
     // Many servers write the status line and the message in one go; the header behind the
@@ -177,7 +243,7 @@ TaggingResult InspectBlock(const QByteArray& block, const QStringList& blockedLi
     if (statusEnd < 0 || !QByteArrayView(block).sliced(statusEnd + 2).startsWith(HeaderStart)) {
         return Unchanged(block);
     }
-    TaggingResult result = InspectHeader(block.sliced(statusEnd + 2), blockedList, check1Ticked);
+    TaggingResult result = InspectHeader(block.sliced(statusEnd + 2), rules, end, block.size());
     result.logLines.prepend(QByteArrayView(block).first(statusEnd + 2));
     result.forward.prepend(QByteArrayView(block).first(statusEnd + 2));
     return result;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "relay/RelayOutput.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
-#include <QStringList>
 
 // What the relay tail does with one server block while a RETR reply is expected.
 struct TaggingResult {
@@ -16,13 +16,13 @@ struct TaggingResult {
 // The tag put behind "Subject: " of mail in a blocked character set.
 inline constexpr char BlockedTag[] = "[VudOdirOro]";
 
-// Inspects one block against the blocked list (List3's entries) and Check1 (only 1 counts as
-// ticked). Pure: depends on nothing but its arguments.
-TaggingResult InspectBlock(const QByteArray& block, const QStringList& blockedList, int check1);
+// How an inspected block ends: with all there is to inspect (the reply's end, the server's
+// close, or a single block), or cut at the gathering's bound with the header perhaps going on.
+enum class BlockEnd : quint8 { Complete, AtGatherBound };
 
-// The scan's two tests on one header line (without its CR LF).
-bool IsCharsetLine(QByteArrayView line);
-bool IsSubjectLine(QByteArrayView line);
+// Inspects one block against the rules. Pure: depends on nothing but its arguments.
+TaggingResult InspectBlock(const QByteArray& block, const TaggingRules& rules,
+                           BlockEnd end = BlockEnd::Complete);
 
 // Where the header that InspectBlock would inspect starts in a reply that begins with `start`:
 // its offset, HeaderUnknownYet while more bytes could still make it one, or NoHeader.

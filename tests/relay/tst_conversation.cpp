@@ -56,13 +56,20 @@ void Collect(Seen& seen, const RelayOutput& out) {
     seen.toServer += out.toServer;
 }
 
+constexpr int EncodedWords = 1;
+constexpr int CharsetHeader = 2;
+
+TaggingRules Rules(const QStringList& list, int check1, int options) {
+    return {list, check1, (options & EncodedWords) != 0, (options & CharsetHeader) != 0};
+}
+
 // A conversation greeted and logged in, with `commands` sent; then the server's pieces.
-Seen Run(const QList<QByteArray>& pieces, const QStringList& list, int check1,
-         const QByteArray& commands, qsizetype gatherLimit) {
+Seen Run(const QList<QByteArray>& pieces, const TaggingRules& tagging, const QByteArray& commands,
+         qsizetype gatherLimit) {
     Conversation conversation(gatherLimit);
     RelayState state;
     conversation.Reset();
-    const TaggingRulesSource rules = [&] { return TaggingRules{list, check1}; };
+    const TaggingRulesSource rules = [&] { return tagging; };
     conversation.FromServer(Greeting, state, rules);
     Seen seen;
     Collect(seen, conversation.FromClient(commands, state, true));
@@ -94,84 +101,111 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<int>("check1");
+        QTest::addColumn<int>("options");
         QTest::addColumn<qsizetype>("limit");
+        // A line the gathering must have reached before deciding; empty where it takes all.
+        QTest::addColumn<QByteArray>("deciding");
         const QStringList blocked{"GB2312", "big5"};
         const qsizetype limit = ReplyStream::GatherLimit;
         const QByteArray body = "Line one.\r\n..A stuffed dot.\r\nLast line.\r\n";
         const QByteArray gbHeader = "Subject: Quarterly report\r\n"
                                     "Content-Type: text/plain; charset=gb2312\r\n";
+        const QByteArray gbCharset = "Content-Type: text/plain; charset=gb2312";
+        const QByteArray utf8Charset = "Content-Type: text/plain; charset=utf-8";
 
         QTest::newRow("long Received chain before the subject")
-            << Reply(Mail(ReceivedChain(30) + gbHeader, body)) << blocked << 0 << limit;
+            << Reply(Mail(ReceivedChain(30) + gbHeader, body)) << blocked << 0 << 0 << limit
+            << gbCharset;
         QTest::newRow("charset in a MIME part of the body")
             << Reply(Mail("Subject: Minutes\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed;"
                           " boundary=\"b1\"\r\n",
                           "--b1\r\nContent-Type: text/plain; charset=big5\r\n\r\nhello\r\n--b1--"
                           "\r\n"))
-            << blocked << 0 << limit;
+            << blocked << 0 << EncodedWords << limit
+            << QByteArray("Content-Type: text/plain; charset=big5");
         QTest::newRow("no charset, Check1 ticked")
             << Reply(Mail(ReceivedChain(3) + "Subject: Plain\r\nTo: u@example.org\r\n", body))
-            << blocked << 1 << limit;
+            << blocked << 1 << 0 << limit << QByteArray(".");
         QTest::newRow("no subject, Check1 ticked")
             << Reply(Mail("From: a@example.org\r\nTo: u@example.org\r\n"
                           "Content-Type: text/plain; charset=big5\r\n",
                           body))
-            << blocked << 1 << limit;
+            << blocked << 1 << CharsetHeader << limit << QByteArray();
         QTest::newRow("lower-case subject")
             << Reply(Mail("subject: quiet\r\nContent-Type: text/plain; charset=GB2312\r\n", body))
-            << blocked << 0 << limit;
+            << blocked << 0 << 0 << limit << QByteArray("Content-Type: text/plain; charset=GB2312");
         QTest::newRow("encoded subject")
             << Reply(Mail("Content-Type: text/plain; charset=\"GB2312\"\r\n"
                           "Subject: =?GB2312?B?u+HS6c2o1qo=?=\r\n",
                           body))
-            << blocked << 0 << limit;
+            << blocked << 0 << 0 << limit
+            << QByteArray("Subject: [VudOdirOro] =?GB2312?B?u+HS6c2o1qo=?=");
         QTest::newRow("unlisted charset")
             << Reply(Mail(ReceivedChain(2) + "Subject: Hi\r\nContent-Type: text/plain; "
                                              "charset=iso-2022-jp\r\n",
                           body))
-            << blocked << 1 << limit;
+            << blocked << 1 << 0 << limit
+            << QByteArray("Content-Type: text/plain; charset=iso-2022-jp");
         QTest::newRow("header not starting with Return-Path")
-            << Reply("Received: x\r\n" + gbHeader + "\r\n" + body) << blocked << 1 << limit;
+            << Reply("Received: x\r\n" + gbHeader + "\r\n" + body) << blocked << 1 << 0 << limit
+            << QByteArray();
         QTest::newRow("shorter than 100 bytes")
-            << Reply("Return-Path: <a@b>\r\nSubject: x\r\n\r\nhi\r\n") << blocked << 1 << limit;
+            << Reply("Return-Path: <a@b>\r\nSubject: x\r\n\r\nhi\r\n") << blocked << 1 << 0 << limit
+            << QByteArray(".");
         QTest::newRow("error reply")
-            << QByteArray("-ERR no such message\r\n") << blocked << 1 << limit;
+            << QByteArray("-ERR no such message\r\n") << blocked << 1 << 0 << limit << QByteArray();
+        QTest::newRow("real Subject before X-Spam-Prev-Subject")
+            << Reply(Mail("Subject: Hi\r\nX-Spam-Prev-Subject: Hi\r\n" + gbCharset + "\r\n", body))
+            << blocked << 0 << 0 << limit << gbCharset;
+        QTest::newRow("Subject line in the body only")
+            << Reply(Mail("To: u@example.org\r\n" + gbCharset + "\r\n",
+                          "Subject: forwarded\r\n" + body))
+            << blocked << 1 << 0 << limit << QByteArray();
+        QTest::newRow("folded To, no subject")
+            << Reply(Mail("To: a@example.org,\r\n\tb@example.org\r\nDate: today\r\n", body))
+            << blocked << 1 << 0 << limit << QByteArray();
+        QTest::newRow("folded Subject and the charset header")
+            << Reply(Mail(gbCharset + "\r\nSubject: Quarterly\r\n report\r\nDate: today\r\n", body))
+            << blocked << 0 << CharsetHeader << limit << QByteArray("Date: today");
+        QTest::newRow("encoded subject under charset=utf-8")
+            << Reply(Mail("Subject: =?GB2312?B?xOO6ww==?=\r\n" + utf8Charset + "\r\n", body))
+            << blocked << 0 << (EncodedWords | CharsetHeader) << limit << QByteArray();
+        QTest::newRow("encoded From, Q encoding")
+            << Reply(Mail("Subject: Hello\r\n" + utf8Charset +
+                              "\r\nFrom: =?big5?Q?=A4=FD?= <w@x>\r\n",
+                          body))
+            << blocked << 1 << EncodedWords << limit << QByteArray("From: =?big5?Q?=A4=FD?= <w@x>");
         // The same rules with a small limit, so that every cut of a header beyond it is tried.
         QTest::newRow("header beyond the limit")
-            << Reply(Mail(ReceivedChain(12) + gbHeader, body)) << blocked << 0 << qsizetype(1500);
+            << Reply(Mail(ReceivedChain(12) + gbHeader, body)) << blocked << 0 << 0
+            << qsizetype(1500) << QByteArray();
         QTest::newRow("header beyond the limit, no subject")
-            << Reply(Mail(ReceivedChain(12) + "To: u@example.org\r\n", body)) << blocked << 1
-            << qsizetype(1000);
+            << Reply(Mail(ReceivedChain(12) + "To: u@example.org\r\n", body)) << blocked << 1 << 0
+            << qsizetype(1000) << QByteArray();
+        QTest::newRow("header beyond the limit, encoded words")
+            << Reply(Mail("Subject: =?GB2312?B?xOO6ww==?=\r\n" + ReceivedChain(12), body))
+            << blocked << 1 << EncodedWords << qsizetype(1200) << QByteArray();
     }
 
     void retrResultDoesNotDependOnTheCuts() {
         QFETCH(QByteArray, reply);
         QFETCH(QStringList, list);
         QFETCH(int, check1);
+        QFETCH(int, options);
         QFETCH(qsizetype, limit);
+        QFETCH(QByteArray, deciding);
+        const TaggingRules rules = Rules(list, check1, options);
 
         // The reference: the reply inspected as one block, or as much of it as the limit holds.
         const qsizetype inspected = qMin(limit, reply.size());
-        TaggingResult whole = InspectBlock(reply.first(inspected), list, check1);
+        const TaggingResult whole =
+            InspectBlock(reply.first(inspected), rules,
+                         inspected < reply.size() ? BlockEnd::AtGatherBound : BlockEnd::Complete);
         const QByteArray expected = whole.forward + reply.sliced(inspected);
         const QList<QByteArray> allLines = Lines(whole.logLines);
-        // The line that decides: the first by which a charset and a subject line were both
-        // seen, or else the last one inspected.
-        qsizetype deciding = allLines.size() - 1;
-        bool charset = false;
-        bool subject = false;
-        for (qsizetype i = 1; i < allLines.size(); ++i) {
-            charset = charset || allLines[i].contains("harset");
-            subject = subject || allLines[i].contains("ubject: ");
-            if (charset && subject) {
-                deciding = i;
-                break;
-            }
-        }
         const auto check = [&](const QList<QByteArray>& pieces, bool pipelined) {
-            const Seen seen =
-                Run(pieces, list, check1,
-                    pipelined ? QByteArray("RETR 1\r\nSTAT\r\n") : "RETR 1\r\n", limit);
+            const Seen seen = Run(
+                pieces, rules, pipelined ? QByteArray("RETR 1\r\nSTAT\r\n") : "RETR 1\r\n", limit);
             const QByteArray want = expected + (pipelined ? Behind : QByteArray());
             if (seen.toClient != want) {
                 return false;
@@ -185,7 +219,7 @@ private Q_SLOTS:
             if (logged != allLines.first(logged.size())) {
                 return false;
             }
-            return allLines.isEmpty() || logged.size() > deciding;
+            return deciding.isEmpty() || logged.contains(deciding);
         };
         const auto describe = [](const QList<qsizetype>& cuts) {
             QByteArray text = "cut at";
@@ -339,6 +373,34 @@ private Q_SLOTS:
         QCOMPARE(out.toClient, QByteArray(9000, 'x'));
         QVERIFY(state.AddB);
         QCOMPARE(state.Greed, QByteArray(8192, 'x'));
+    }
+
+    // Mail that crossed many relays: 600 KiB of Received lines before its Subject. The start
+    // gathered up to the bound holds no Subject, which must not make the relay add one.
+    void headerBeyondTheBoundIsRelayedUntouched() {
+        const QByteArray header = ReceivedChain(3400) +
+                                  "Subject: Hello\r\n"
+                                  "Content-Type: text/plain; charset=us-ascii\r\n";
+        QVERIFY(header.size() > 600 * 1024);
+        const QByteArray longReply = Reply(Mail(header, "Hello.\r\n"));
+        const QByteArray gbReply = Reply(Mail("Subject: Hi\r\nContent-Type: text/plain; "
+                                              "charset=gb2312\r\n",
+                                              "Hi.\r\n"));
+        const QByteArray both = longReply + gbReply;
+        QList<QByteArray> pieces;
+        for (qsizetype at = 0; at < both.size(); at += 16 * 1024) {
+            pieces.append(both.mid(at, 16 * 1024));
+        }
+
+        const Seen seen = Run(pieces, Rules({"GB2312", "big5"}, 1, 0), "RETR 1\r\nRETR 2\r\n",
+                              ReplyStream::GatherLimit);
+        QCOMPARE(seen.toClient.first(longReply.size()), longReply);
+        QCOMPARE(seen.toClient.sliced(longReply.size()),
+                 QByteArray("+OK 97 octets\r\nReturn-Path: <sender@example.org>\r\n"
+                            "Subject: [VudOdirOro]Hi\r\n"
+                            "Content-Type: text/plain; charset=gb2312\r\n\r\nHi.\r\n.\r\n"));
+        QVERIFY(seen.list1.contains("\r\nQuorlin: the header did not end within the 262144 bytes "
+                                    "gathered; the message is relayed untagged.\r\n"));
     }
 
     void greetingGivesTheSameLoginHoweverItIsCut() {

@@ -15,6 +15,15 @@ const QByteArray Gb2312MailTagged = "Return-Path: <x>\r\n"
                                     "\r\n"
                                     "body\r\n";
 const QStringList Gb2312 = {"GB2312"};
+const QByteArray BodySubject = "Return-Path: <x>\r\nTo: u\r\n"
+                               "Content-Type: text/plain; charset=gb2312\r\n\r\n"
+                               "Subject: forwarded\r\n";
+const QByteArray GbWordUtf8 = "Return-Path: <x>\r\nSubject: =?GB2312?B?xOO6ww==?=\r\n"
+                              "Content-Type: text/plain; charset=utf-8\r\n\r\nb\r\n";
+const QByteArray GbQWord =
+    "Return-Path: <x>\r\nSubject: Re: =?gb2312?Q?=C4=E3=BA=C3?=\r\n\r\nb\r\n";
+constexpr int EncodedWords = 1;
+constexpr int CharsetHeader = 2;
 } // namespace
 
 class tst_Tagging : public QObject {
@@ -22,23 +31,23 @@ class tst_Tagging : public QObject {
 
 private:
     static void Row(const char* name, const QByteArray& block, const QStringList& list, int check1,
-                    const QByteArray& forward, const QByteArray& logged) {
-        QTest::newRow(name) << block << list << check1 << forward << logged;
+                    const QByteArray& forward, const QByteArray& logged, int options = 0) {
+        QTest::newRow(name) << block << list << check1 << options << forward << logged;
     }
     // The rows below end with a complete line, so an inspected block logs all it forwards, the
     // tagged subject included; rows with text behind the last line use Row.
     static void Tagged(const char* name, const QByteArray& block, const QStringList& list,
-                       int check1, const QByteArray& forward) {
-        Row(name, block, list, check1, forward, forward);
+                       int check1, const QByteArray& forward, int options = 0) {
+        Row(name, block, list, check1, forward, forward, options);
     }
     // An inserted subject line is forwarded but not logged.
     static void Inserted(const char* name, const QByteArray& block, const QStringList& list,
-                         int check1, const QByteArray& forward) {
-        Row(name, block, list, check1, forward, block);
+                         int check1, const QByteArray& forward, int options = 0) {
+        Row(name, block, list, check1, forward, block, options);
     }
     static void Inspected(const char* name, const QByteArray& block, const QStringList& list,
-                          int check1) {
-        Row(name, block, list, check1, block, block);
+                          int check1, int options = 0) {
+        Row(name, block, list, check1, block, block, options);
     }
     static void NotInspected(const char* name, const QByteArray& block, const QStringList& list,
                              int check1) {
@@ -50,6 +59,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("block");
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<int>("check1");
+        QTest::addColumn<int>("options");
         QTest::addColumn<QByteArray>("forward");
         QTest::addColumn<QByteArray>("logged");
 
@@ -84,9 +94,9 @@ private Q_SLOTS:
                   "Return-Path: <x>\r\nSubject: a\r\nX: charset=us-ascii\r\nX: charset=gb2312\r\n",
                   Gb2312, 1);
         Tagged(
-            "later subject line is the one tagged",
+            "the Subject field, not a later X-Old-Subject",
             "Return-Path: <x>\r\nSubject: a\r\nX-Old-Subject: b\r\ncharset=gb2312\r\n", Gb2312, 0,
-            "Return-Path: <x>\r\nSubject: a\r\nX-Old-Subject: [VudOdirOro]b\r\ncharset=gb2312\r\n");
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\nX-Old-Subject: b\r\ncharset=gb2312\r\n");
         Tagged("two names in one line",
                "Return-Path: <x>\r\nSubject: Re: Subject: a\r\ncharset=gb2312\r\n", Gb2312, 0,
                "Return-Path: <x>\r\nSubject: [VudOdirOro]Re: Subject: [VudOdirOro]a\r\n"
@@ -106,12 +116,12 @@ private Q_SLOTS:
         Inspected("Check1 clear, listed charset, no subject",
                   "Return-Path: <x>\r\nX: charset=gb2312\r\n", Gb2312, 0);
         Inserted("folded To header", "Return-Path: <x>\r\nTo: a,\r\n b\r\nFrom: c\r\n", {"NONE"}, 1,
-                 "Return-Path: <x>\r\nTo: a,\r\nSubject: [VudOdirOro]\r\n b\r\nFrom: c\r\n");
+                 "Return-Path: <x>\r\nTo: a,\r\n b\r\nSubject: [VudOdirOro]\r\nFrom: c\r\n");
         Inserted("Reply-To is no To line", "Return-Path: <x>\r\nReply-To: x\r\n", {"NONE"}, 1,
                  "Return-Path: <x>\r\nSubject: [VudOdirOro]\r\nReply-To: x\r\n");
-        Inserted("both forms are no To line", "Return-Path: <x>\r\nTo: a, reply-to: b\r\n",
+        Inserted("To field holding reply-to:", "Return-Path: <x>\r\nTo: a, reply-to: b\r\n",
                  {"NONE"}, 1,
-                 "Return-Path: <x>\r\nSubject: [VudOdirOro]\r\nTo: a, reply-to: b\r\n");
+                 "Return-Path: <x>\r\nTo: a, reply-to: b\r\nSubject: [VudOdirOro]\r\n");
         Row("no complete line to insert behind", "Return-Path: <x>", {"NONE"}, 1,
             "Return-Path: <x>", QByteArray());
         NotInspected("other first line", "Received: x\r\nSubject: a\r\ncharset=gb2312\r\n", Gb2312,
@@ -142,9 +152,123 @@ private Q_SLOTS:
                "Return-Path: <x>\r\nSubject: "
                "[VudOdirOro]\xc4\xe3\xba\xc3\r\ncharset=gb2312\r\n\r\n\x80\xa0\xfd\xff\x81\r\n");
 
+        // The Subject field is the first header field of that name, in any letter case.
+        Tagged("the Subject field, not a later X-Spam-Prev-Subject",
+               "Return-Path: <x>\r\nSubject: Hi\r\nX-Spam-Prev-Subject: Hi\r\n"
+               "Content-Type: text/plain; charset=gb2312\r\n\r\nb\r\n",
+               Gb2312, 0,
+               "Return-Path: <x>\r\nSubject: [VudOdirOro]Hi\r\nX-Spam-Prev-Subject: Hi\r\n"
+               "Content-Type: text/plain; charset=gb2312\r\n\r\nb\r\n");
+        Inspected("a Subject line in the body only", BodySubject, Gb2312, 0);
+        Inserted("a Subject line in the body only, Check1", BodySubject, Gb2312, 1,
+                 "Return-Path: <x>\r\nTo: u\r\nSubject: [VudOdirOro]\r\n"
+                 "Content-Type: text/plain; charset=gb2312\r\n\r\nSubject: forwarded\r\n");
+        Tagged(
+            "folded Subject, tagged on its first line",
+            "Return-Path: <x>\r\nSubject: Quarterly\r\n\treport\r\ncharset=gb2312\r\n", Gb2312, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]Quarterly\r\n\treport\r\ncharset=gb2312\r\n");
+        Tagged("Subject text on the continuation line",
+               "Return-Path: <x>\r\nSubject:\r\n =?GB2312?B?xOO6ww==?=\r\ncharset=gb2312\r\n",
+               Gb2312, 0,
+               "Return-Path: <x>\r\nSubject:[VudOdirOro]\r\n "
+               "=?GB2312?B?xOO6ww==?=\r\ncharset=gb2312\r\n");
+        Tagged("SUBJECT in capitals", "Return-Path: <x>\r\nSUBJECT: a\r\ncharset=gb2312\r\n",
+               Gb2312, 0, "Return-Path: <x>\r\nSUBJECT: [VudOdirOro]a\r\ncharset=gb2312\r\n");
+        Tagged(
+            "charset only in a part header",
+            "Return-Path: <x>\r\nSubject: Minutes\r\nContent-Type: multipart/mixed; boundary=b1\r\n"
+            "\r\n--b1\r\nContent-Type: text/plain; charset=gb2312\r\n\r\nhello\r\n--b1--\r\n",
+            Gb2312, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]Minutes\r\nContent-Type: multipart/mixed; "
+            "boundary=b1\r\n\r\n--b1\r\nContent-Type: text/plain; charset=gb2312\r\n\r\nhello\r\n"
+            "--b1--\r\n");
+
+        // Encoded words in Subject and From, with the option and without.
+        Row("GB2312 B word under charset=utf-8", GbWordUtf8, Gb2312, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?GB2312?B?xOO6ww==?=\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n\r\nb\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?GB2312?B?xOO6ww==?=\r\n"
+            "Quorlin: tagged for the encoded word =?GB2312?B?xOO6ww==?= in Subject.\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n\r\nb\r\n",
+            EncodedWords);
+        Inspected("GB2312 B word under charset=utf-8, option off", GbWordUtf8, Gb2312, 0);
+        Row("GB2312 Q word, no charset line", GbQWord, Gb2312, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]Re: =?gb2312?Q?=C4=E3=BA=C3?=\r\n\r\nb\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]Re: =?gb2312?Q?=C4=E3=BA=C3?=\r\n"
+            "Quorlin: tagged for the encoded word =?gb2312?Q?=C4=E3=BA=C3?= in "
+            "Subject.\r\n\r\nb\r\n",
+            EncodedWords);
+        Inspected("GB2312 Q word, no charset line, option off", GbQWord, Gb2312, 0);
+        Row("big5 words under charset=UTF-8",
+            "Return-Path: <x>\r\nSubject: =?big5?B?p0Gmbg==?= \r\n =?big5?B?p0Gmbg==?=\r\n"
+            "Content-Type: text/plain; charset=UTF-8\r\n\r\n",
+            {"GB2312", "BIG5"}, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?big5?B?p0Gmbg==?= \r\n"
+            " =?big5?B?p0Gmbg==?=\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?big5?B?p0Gmbg==?= \r\n"
+            "Quorlin: tagged for the encoded word =?big5?B?p0Gmbg==?= in Subject.\r\n"
+            " =?big5?B?p0Gmbg==?=\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n",
+            EncodedWords);
+        Tagged("big5 word, no charset line, Check1 without the option",
+               "Return-Path: <x>\r\nSubject: =?big5?B?p0Gmbg==?=\r\n\r\n", {"big5"}, 1,
+               "Return-Path: <x>\r\nSubject: [VudOdirOro] =?big5?B?p0Gmbg==?=\r\n\r\n");
+        Row("language behind the charset",
+            "Return-Path: <x>\r\nSubject: =?GB2312*zh-CN?B?xOO6ww==?=\r\n\r\n", Gb2312, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?GB2312*zh-CN?B?xOO6ww==?=\r\n\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?GB2312*zh-CN?B?xOO6ww==?=\r\n"
+            "Quorlin: tagged for the encoded word =?GB2312*zh-CN?B?xOO6ww==?= in Subject.\r\n\r\n",
+            EncodedWords);
+        Row("encoded From on a continuation line",
+            "Return-Path: <x>\r\nFrom:\r\n =?big5?B?pP2kcKn6?= <wang@example.tw>\r\n"
+            "Subject: Hello\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n",
+            {"big5"}, 0,
+            "Return-Path: <x>\r\nFrom:\r\n =?big5?B?pP2kcKn6?= <wang@example.tw>\r\n"
+            "Subject: [VudOdirOro]Hello\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n",
+            "Return-Path: <x>\r\nFrom:\r\n =?big5?B?pP2kcKn6?= <wang@example.tw>\r\n"
+            "Subject: [VudOdirOro]Hello\r\nQuorlin: tagged for the encoded word "
+            "=?big5?B?pP2kcKn6?= in From.\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n",
+            EncodedWords);
+        Inspected("an unlisted encoded word declares a charset for Check1",
+                  "Return-Path: <x>\r\nSubject: =?UTF-8?B?5L2g5aW9?=\r\n\r\n", Gb2312, 1,
+                  EncodedWords);
+        Tagged(
+            "no encoded words, Check1",
+            "Return-Path: <x>\r\nSubject: =?GB2312?X?xOO6ww==?= =?GB2312?B?\?= =?GB2312?B?x x?=\r\n"
+            "\r\n",
+            Gb2312, 1,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro] =?GB2312?X?xOO6ww==?= =?GB2312?B?\?= "
+            "=?GB2312?B?x x?=\r\n\r\n",
+            EncodedWords);
+
+        // The optional header names the entry that matched.
+        Row("charset header behind a folded Subject",
+            "Return-Path: <x>\r\nSubject: Quarterly\r\n report\r\ncharset=gb2312\r\n\r\n", Gb2312,
+            0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]Quarterly\r\n report\r\n"
+            "X-Quorlin-Charset: GB2312\r\ncharset=gb2312\r\n\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]Quarterly\r\n "
+            "report\r\ncharset=gb2312\r\n\r\n",
+            CharsetHeader);
+        Inserted("charset header behind an inserted Subject",
+                 "Return-Path: <x>\r\nTo: a,\r\n b\r\ncharset=gb2312\r\n\r\n", {"BIG5", "gb"}, 1,
+                 "Return-Path: <x>\r\nTo: a,\r\n b\r\nSubject: [VudOdirOro]\r\n"
+                 "X-Quorlin-Charset: gb\r\ncharset=gb2312\r\n\r\n",
+                 CharsetHeader);
+        Row("charset header naming a full-width entry",
+            "Return-Path: <x>\r\nSubject: a\r\nX: charset=\x82\x61\x82\x68\x82\x66\x82\x54\r\n",
+            {QString::fromUtf8("ｂｉｇ５")}, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\nX-Quorlin-Charset: big5\r\n"
+            "X: charset=\x82\x61\x82\x68\x82\x66\x82\x54\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\nX: "
+            "charset=\x82\x61\x82\x68\x82\x66\x82\x54\r\n",
+            CharsetHeader);
+        Tagged("no charset header for mail Check1 caught", "Return-Path: <x>\r\nSubject: a\r\n\r\n",
+               Gb2312, 1, "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\n\r\n",
+               CharsetHeader | EncodedWords);
+
         // Servers that write the status line and the message at once.
         QTest::newRow("status line and header")
-            << "+OK 99 octets\r\n" + Gb2312Mail << Gb2312 << 0
+            << "+OK 99 octets\r\n" + Gb2312Mail << Gb2312 << 0 << 0
             << "+OK 99 octets\r\n" + Gb2312MailTagged
             << QByteArray("+OK 99 octets\r\n"
                           "Return-Path: <x>\r\n"
@@ -153,7 +277,7 @@ private Q_SLOTS:
                           "\r\n"
                           "body\r\n");
         QTest::newRow("status line, insert behind Return-Path")
-            << QByteArray("+OK Subject: a\r\nReturn-Path: <x>\r\n") << QStringList{"NONE"} << 1
+            << QByteArray("+OK Subject: a\r\nReturn-Path: <x>\r\n") << QStringList{"NONE"} << 1 << 0
             << QByteArray("+OK Subject: a\r\nReturn-Path: <x>\r\nSubject: [VudOdirOro]\r\n")
             << QByteArray("+OK Subject: a\r\nReturn-Path: <x>\r\n");
         Inspected("status line, unlisted", "+OK 99 octets\r\n" + Gb2312Mail, {"BIG5"}, 0);
@@ -167,16 +291,69 @@ private Q_SLOTS:
         QFETCH(QByteArray, block);
         QFETCH(QStringList, list);
         QFETCH(int, check1);
+        QFETCH(int, options);
         QFETCH(QByteArray, forward);
         QFETCH(QByteArray, logged);
 
-        const TaggingResult result = InspectBlock(block, list, check1);
+        const TaggingResult result = InspectBlock(
+            block, {list, check1, (options & EncodedWords) != 0, (options & CharsetHeader) != 0});
+        QCOMPARE(result.forward, forward);
+        QCOMPARE(result.logLines, logged);
+    }
+
+    // A header cut at the gathering's bound could still hold its Subject further on.
+    void atTheGatherBound_data() {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QByteArray>("forward");
+        QTest::addColumn<QByteArray>("logged");
+        const QByteArray noSubjectYet =
+            "+OK 9000 octets\r\nReturn-Path: <x>\r\nReceived: a\r\nReceived: b\r\nX-Lo";
+        QTest::newRow("no Subject yet")
+            << noSubjectYet << int(BlockEnd::AtGatherBound) << noSubjectYet
+            << QByteArray("+OK 9000 octets\r\nReturn-Path: <x>\r\n"
+                          "Received: a\r\nReceived: b\r\nQuorlin: the "
+                          "header did not end within the 65 bytes "
+                          "gathered; the message is relayed untagged.\r\n");
+        QTest::newRow("no Subject, the reply's end")
+            << noSubjectYet << int(BlockEnd::Complete)
+            << QByteArray("+OK 9000 octets\r\nReturn-Path: <x>\r\nSubject: [VudOdirOro]\r\n"
+                          "Received: a\r\nReceived: b\r\nX-Lo")
+            << noSubjectYet.chopped(4);
+        const QByteArray noCharsetYet = "Return-Path: <x>\r\nSubject: a\r\nReceived: b\r\nX";
+        QTest::newRow("Subject, no charset line yet")
+            << noCharsetYet << int(BlockEnd::AtGatherBound) << noCharsetYet
+            << QByteArray(
+                   "Return-Path: <x>\r\nSubject: a\r\nReceived: b\r\nQuorlin: the header did "
+                   "not end within the 44 bytes gathered; the message is relayed "
+                   "untagged.\r\n");
+        QTest::newRow("decided before the bound")
+            << QByteArray("Return-Path: <x>\r\nSubject: a\r\ncharset=gb2312\r\nReceived: b\r\nX")
+            << int(BlockEnd::AtGatherBound)
+            << QByteArray("Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\ncharset=gb2312\r\n"
+                          "Received: b\r\nX")
+            << QByteArray("Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\ncharset=gb2312\r\n"
+                          "Received: b\r\n");
+        QTest::newRow("header ended before the bound")
+            << QByteArray("Return-Path: <x>\r\nSubject: a\r\n\r\nbody")
+            << int(BlockEnd::AtGatherBound)
+            << QByteArray("Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\n\r\nbody")
+            << QByteArray("Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\n\r\n");
+    }
+
+    void atTheGatherBound() {
+        QFETCH(QByteArray, block);
+        QFETCH(int, end);
+        QFETCH(QByteArray, forward);
+        QFETCH(QByteArray, logged);
+
+        const TaggingResult result = InspectBlock(block, {Gb2312, 1}, BlockEnd(end));
         QCOMPARE(result.forward, forward);
         QCOMPARE(result.logLines, logged);
     }
 
     void fiveLogEntries() {
-        const TaggingResult result = InspectBlock(Gb2312Mail, Gb2312, 0);
+        const TaggingResult result = InspectBlock(Gb2312Mail, {Gb2312});
         QCOMPARE(result.logLines.count("\r\n"), 5);
     }
 
@@ -185,7 +362,7 @@ private Q_SLOTS:
         const QLocale before;
         QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
         const TaggingResult result = InspectBlock(
-            "Return-Path: <x>\r\nSubject: a\r\ncharset=ISO-2022-JP\r\n", {"iso-2022-jp"}, 0);
+            "Return-Path: <x>\r\nSubject: a\r\ncharset=ISO-2022-JP\r\n", {{"iso-2022-jp"}});
         QLocale::setDefault(before);
         QCOMPARE(
             result.forward,
