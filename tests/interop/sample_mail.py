@@ -5,7 +5,7 @@ Each one says what a client must receive through the proxy while "GB2312" and "b
 blocked and mail without a character set is caught (as headless always has it):
   "unchanged" - byte for byte as Dovecot serves it,
   "tag"       - the tag goes right behind "Subject: " (one space more before an encoded word),
-  "insert"    - a line "Subject: [VudOdirOro]" follows the To line.
+  "insert"    - a line "Subject: [VudOdirOro]" follows the To field (and its continuation).
 """
 
 import base64
@@ -128,6 +128,28 @@ def build_messages():
     add("no-charset", _message(
         _common(b"Subject: Minutes of Tuesday", None, b"plain"),
         [b"Plain text without any declared character set."]), "tag")
+
+    # A spam filter's copy of the subject behind the real one: the real one gets the tag.
+    spam_headers = _common(b"Subject: " + "季度报告".encode("gb2312"),
+                           b"Content-Type: text/plain; charset=gb2312", b"prevsubject")
+    spam_headers.insert(5, b"X-Spam-Prev-Subject: " + "季度报告".encode("gb2312"))
+    add("spam-prev-subject", _message(spam_headers, ["报告。".encode("gb2312")]), "tag")
+
+    # No Subject: the added one goes behind the whole folded To field, and a quoted "Subject:"
+    # in the body stays as it is.
+    folded = _common(None, b"Content-Type: text/plain; charset=big5", b"foldedto")
+    folded[3:4] = [b"To: Quorlin User <quorlin@example.net>,", b"\tSecond User <second@example.net>"]
+    add("folded-to-no-subject", _message(
+        folded, [b"-------- Forwarded Message --------", b"Subject: an old one", b"Text."]),
+        "insert")
+
+    # A header longer than the gathering's bound: it reaches the client untouched.
+    many = [b"Received: from relay%d.example.net by mx.example.net; Tue, 14 Mar 2023 09:26:53"
+            b" +0900" % i for i in range(8000)]
+    long_header = _common(b"Subject: Crossed many relays",
+                          b"Content-Type: text/plain; charset=us-ascii", b"longheader")
+    add("header-beyond-the-bound", _message(long_header[:1] + many + long_header[1:],
+                                            [b"Short body."]), "unchanged")
 
     return messages
 
