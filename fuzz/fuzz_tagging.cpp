@@ -105,7 +105,17 @@ struct Options {
     bool encodedWords;
     bool charsetHeader;
     bool atBound;
+    QStringList list;
 };
+
+// The added header names an entry of the list, as typed.
+bool IsCharsetHeader(QByteArrayView line, const QStringList& list) {
+    if (!line.startsWith(CharsetHeaderStart)) {
+        return false;
+    }
+    const QByteArrayView value = line.sliced(CharsetHeaderStart.size());
+    return !value.isEmpty() && list.contains(QString::fromLatin1(value));
+}
 
 // The header's lines: from `first` up to its end (an empty line or the terminating "."), and
 // where its first Subject field is.
@@ -195,7 +205,7 @@ void CheckInspected(const QByteArray& block, const Options& options, const Taggi
                 "a tag without Check1 needs a charset line or an encoded word");
         if (tagging.count > 0) {
             Require(options.charsetHeader && tagging.count == 1, "one header line, when asked for");
-            Require(out[tagging.at].startsWith(CharsetHeaderStart), "the charset header");
+            Require(IsCharsetHeader(out[tagging.at], options.list), "the charset header");
             Require(tagging.at == header.subjectLast + 1, "behind the whole Subject field");
         }
         // The log: the tagged lines, a note on the encoded word behind the Subject line.
@@ -219,7 +229,7 @@ void CheckInspected(const QByteArray& block, const Options& options, const Taggi
     Require(!unendedAtBound, "no Subject line for a header cut at the bound");
     Require(out[plain.at] == InsertedLine, "the added Subject line");
     Require(plain.count == 1 ||
-                (options.charsetHeader && out[plain.at + 1].startsWith(CharsetHeaderStart)),
+                (options.charsetHeader && IsCharsetHeader(out[plain.at + 1], options.list)),
             "the charset header behind the added Subject line");
     Require(plain.at > first && plain.at <= header.end, "the line goes into the header");
     Require(plain.at == complete || !Folded(lines[plain.at]), "no field loses its continuation");
@@ -238,8 +248,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     constexpr int Check1Values[] = {0, 1, 2, -1};
-    const Options options{Check1Values[data[0] % 4], (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
-                          (data[0] & 0x40) != 0};
     const int entryCount = (data[0] / 4) % 4;
     QByteArrayView rest(data + 1, static_cast<qsizetype>(size - 1));
     QStringList list;
@@ -252,6 +260,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest = rest.sliced(end + 1);
     }
     const QByteArray block = rest.toByteArray();
+    const Options options{Check1Values[data[0] % 4], (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
+                          (data[0] & 0x40) != 0, list};
 
     const TaggingRules rules{list, options.check1, options.encodedWords, options.charsetHeader};
     const TaggingResult result =

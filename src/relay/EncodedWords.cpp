@@ -17,18 +17,21 @@ qsizetype WordCharsFrom(QByteArrayView line, qsizetype at) {
 
 QList<EncodedWord> EncodedWordsIn(QByteArrayView line) {
     QList<EncodedWord> words;
-    for (qsizetype start = line.indexOf("=?"); start >= 0; start = line.indexOf("=?", start + 1)) {
-        const qsizetype charsetEnd = WordCharsFrom(line, start + 2);
+    for (qsizetype start = line.indexOf(EncodedWordStart); start >= 0;
+         start = line.indexOf(EncodedWordStart, start + 1)) {
+        const qsizetype charsetEnd = WordCharsFrom(line, start + EncodedWordStart.size());
         const qsizetype textStart = charsetEnd + 3;
-        if (charsetEnd == start + 2 || textStart >= line.size() || line[charsetEnd] != '?' ||
-            !QByteArrayView("BbQq").contains(line[charsetEnd + 1]) || line[charsetEnd + 2] != '?') {
+        if (charsetEnd == start + EncodedWordStart.size() || textStart >= line.size() ||
+            line[charsetEnd] != '?' || !QByteArrayView("BbQq").contains(line[charsetEnd + 1]) ||
+            line[charsetEnd + 2] != '?') {
             continue;
         }
         const qsizetype textEnd = WordCharsFrom(line, textStart);
         if (textEnd == textStart || !line.sliced(textEnd).startsWith("?=")) {
             continue;
         }
-        QByteArrayView charset = line.sliced(start + 2, charsetEnd - start - 2);
+        QByteArrayView charset = line.sliced(start + EncodedWordStart.size(),
+                                             charsetEnd - start - EncodedWordStart.size());
         const qsizetype language = charset.indexOf('*');
         if (language == 0) {
             continue;

@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QList>
 
+inline constexpr QByteArrayView EncodedWordStart = "=?";
+
 // An RFC 2047 encoded word, "=?charset?B?text?=" or "=?charset?Q?text?=", as it stands in a
 // header line.
 struct EncodedWord {

@@ -65,11 +65,11 @@ void HeaderScan::HeaderLine(QByteArrayView line, qsizetype index) {
         firstField = {index, index};
     }
     open = Open::None;
-    if (!subject.Found() && FieldValueStart(line, "Subject") >= 0) {
+    if (!subject.Found() && FieldValueStart(line, SubjectField) >= 0) {
         open = Open::Subject;
-    } else if (!from.Found() && FieldValueStart(line, "From") >= 0) {
+    } else if (!from.Found() && FieldValueStart(line, FromField) >= 0) {
         open = Open::From;
-    } else if (FieldValueStart(line, "To") >= 0) {
+    } else if (FieldValueStart(line, ToField) >= 0) {
         open = Open::To;
     }
     if (Span* span = OpenSpan()) {

@@ -2,6 +2,11 @@
 
 #include <QByteArrayView>
 
+// The names of the header fields the tagging reads.
+inline constexpr QByteArrayView SubjectField = "Subject";
+inline constexpr QByteArrayView FromField = "From";
+inline constexpr QByteArrayView ToField = "To";
+
 // Where the value of a header field named `name` (in any letter case, RFC 5322) starts in
 // `line`: just behind its colon, or -1 when the line is no such field.
 qsizetype FieldValueStart(QByteArrayView line, QByteArrayView name);

@@ -13,10 +13,7 @@
 namespace {
 constexpr QByteArrayView HeaderStart = "Return-Path";
 constexpr QByteArrayView StatusStart = "+OK";
-constexpr QByteArrayView SubjectName = "Subject";
-constexpr QByteArrayView FromName = "From";
 constexpr QByteArrayView CharsetHeaderName = "X-Quorlin-Charset: ";
-constexpr QByteArrayView EncodedWordStart = "=?";
 constexpr QByteArrayView Tag = BlockedTag;
 
 // Lines of Quorlin's own in the server log, each a whole line.
@@ -33,8 +30,8 @@ TaggingResult Unchanged(const QByteArray& block) {
     return {QByteArray(), block};
 }
 
-// The entry of the list found in `text`, or -1; an entry that can name the charset in a header
-// wins over the empty one, which is found in everything.
+// The entry of the list found in `text`, or -1; one that can name the charset in a header wins
+// over an empty one, which is found in everything.
 // The user types list entries; the text is wire bytes in code page 932. Both sides go through
 // Unicode so that the comparison sees characters, not bytes (a trail byte of a double-byte
 // character can look like an ASCII letter), and QString::toUpper uses the Unicode tables rather
@@ -64,8 +61,8 @@ struct WordMatch {
 WordMatch ListedEncodedWord(const QList<QByteArray>& pieces, const HeaderScan& scan,
                             const QStringList& blockedList) {
     WordMatch match;
-    const std::pair<HeaderScan::Span, QByteArrayView> fields[] = {{scan.Subject(), SubjectName},
-                                                                  {scan.From(), FromName}};
+    const std::pair<HeaderScan::Span, QByteArrayView> fields[] = {{scan.Subject(), SubjectField},
+                                                                  {scan.From(), FromField}};
     for (const auto& [span, name] : fields) {
         for (qsizetype k = span.first; span.Found() && k <= span.last; ++k) {
             for (const EncodedWord& word : EncodedWordsIn(pieces[k])) {
@@ -83,13 +80,12 @@ WordMatch ListedEncodedWord(const QList<QByteArray>& pieces, const HeaderScan& s
 }
 
 // "X-Quorlin-Charset:" naming the entry that matched, or nothing when the option is off, the
-// tag has no charset behind it, or the entry makes no header value even in its compatibility
-// form (an input method's full-width letters have one in ASCII).
+// tag has no charset behind it, or the entry is no plain ASCII word that a header can carry.
 QByteArray CharsetHeaderLine(const TaggingRules& rules, qsizetype entry) {
-    if (!rules.charsetHeader || entry < 0) {
+    if (!rules.charsetHeader || entry < 0 || rules.blockedList[entry].isEmpty()) {
         return {};
     }
-    const QString name = rules.blockedList[entry].normalized(QString::NormalizationForm_KC);
+    const QString& name = rules.blockedList[entry];
     for (const QChar c : name) {
         if (c.unicode() <= ' ' || c.unicode() >= 0x7f) {
             return {};
@@ -105,7 +101,7 @@ QByteArray CharsetHeaderLine(const TaggingRules& rules, qsizetype entry) {
 // did. An encoded word right behind keeps one space between itself and the tag, since RFC 2047
 // wants it apart from adjacent text and many clients show it raw otherwise.
 QByteArray TagSubjectLine(QByteArrayView line) {
-    qsizetype nameEnd = FieldValueStart(line, SubjectName);
+    qsizetype nameEnd = FieldValueStart(line, SubjectField);
     if (nameEnd < line.size() && line[nameEnd] == ' ') {
         ++nameEnd;
     }

@@ -254,14 +254,6 @@ private Q_SLOTS:
                  "Return-Path: <x>\r\nTo: a,\r\n b\r\nSubject: [VudOdirOro]\r\n"
                  "X-Quorlin-Charset: gb\r\ncharset=gb2312\r\n\r\n",
                  CharsetHeader);
-        Row("charset header naming a full-width entry",
-            "Return-Path: <x>\r\nSubject: a\r\nX: charset=\x82\x61\x82\x68\x82\x66\x82\x54\r\n",
-            {QString::fromUtf8("ｂｉｇ５")}, 0,
-            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\nX-Quorlin-Charset: big5\r\n"
-            "X: charset=\x82\x61\x82\x68\x82\x66\x82\x54\r\n",
-            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\nX: "
-            "charset=\x82\x61\x82\x68\x82\x66\x82\x54\r\n",
-            CharsetHeader);
         Tagged("no charset header for mail Check1 caught", "Return-Path: <x>\r\nSubject: a\r\n\r\n",
                Gb2312, 1, "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\n\r\n",
                CharsetHeader | EncodedWords);
