@@ -208,17 +208,18 @@ void CheckInspected(const QByteArray& block, const Options& options, const Taggi
             Require(IsCharsetHeader(out[tagging.at], options.list), "the charset header");
             Require(tagging.at == header.subjectLast + 1, "behind the whole Subject field");
         }
-        // The log: the tagged lines, a note on the encoded word behind the Subject line.
+        // The log: the tagged lines, a note on the encoded word behind the Subject field.
         QList<QByteArray> logged = Split(Logged(tagged));
         if (result.logLines != Logged(tagged)) {
             Require(options.encodedWords, "a note only for encoded words");
-            logged.insert(header.subject + 1, QByteArray());
+            const qsizetype note = header.subjectLast + 1;
+            logged.insert(note, QByteArray());
             const QList<QByteArray> shown = Split(result.logLines);
             Require(shown.size() == logged.size() &&
-                        shown.sliced(header.subject + 2) == logged.sliced(header.subject + 2) &&
-                        shown.first(header.subject + 1) == logged.first(header.subject + 1) &&
-                        shown[header.subject + 1].startsWith(WordNoteStart),
-                    "the log shows the tagged line and the note behind it");
+                        shown.sliced(note + 1) == logged.sliced(note + 1) &&
+                        shown.first(note) == logged.first(note) &&
+                        shown[note].startsWith(WordNoteStart),
+                    "the log shows the tagged line and the note behind its field");
         }
         return;
     }

@@ -179,7 +179,7 @@ TaggingResult InspectHeader(const QByteArray& header, const TaggingRules& rules,
         const QByteArray note = byWord ? EncodedWordNote(word.word, word.field) : QByteArray();
         pieces[subject.first] = TagSubjectLine(pieces[subject.first]);
         const QByteArray added = CharsetHeaderLine(rules, byWord ? word.entry : lineEntry);
-        return {LoggedLines(Joined(pieces, subject.first, note)),
+        return {LoggedLines(Joined(pieces, subject.last, note)),
                 Joined(pieces, subject.last, added)};
     }
     if (check1Ticked && lineCount > 0) {

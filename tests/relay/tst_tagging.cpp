@@ -206,8 +206,8 @@ private Q_SLOTS:
             "Return-Path: <x>\r\nSubject: [VudOdirOro] =?big5?B?p0Gmbg==?= \r\n"
             " =?big5?B?p0Gmbg==?=\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n",
             "Return-Path: <x>\r\nSubject: [VudOdirOro] =?big5?B?p0Gmbg==?= \r\n"
-            "Quorlin: tagged for the encoded word =?big5?B?p0Gmbg==?= in Subject.\r\n"
-            " =?big5?B?p0Gmbg==?=\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n",
+            " =?big5?B?p0Gmbg==?=\r\nQuorlin: tagged for the encoded word =?big5?B?p0Gmbg==?= in "
+            "Subject.\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n",
             EncodedWords);
         Tagged("big5 word, no charset line, Check1 without the option",
                "Return-Path: <x>\r\nSubject: =?big5?B?p0Gmbg==?=\r\n\r\n", {"big5"}, 1,
