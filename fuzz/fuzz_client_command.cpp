@@ -1,18 +1,20 @@
 // clang-format off
-// fuzz-sources: src/relay/ClientCommand.cpp src/relay/TlsLogin.cpp src/relay/ReplyStream.cpp src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/relay/Pieces.cpp src/platform/Cp932.cpp src/digest/MD5Hash.cpp
+// fuzz-sources: src/relay/ClientCommand.cpp src/relay/Login.cpp src/relay/GreetingLine.cpp src/relay/ReplyStream.cpp src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/platform/Lines.cpp src/platform/Cp932.cpp src/digest/MD5Hash.cpp
 // clang-format on
 //
 // Any greeting and any series of client arrivals through the conversation's client side, the
 // result checked against a model of it written here from scratch: the client's bytes are read
 // as lines whatever the arrivals, every line that is not a login, AUTH or STLS (nor the SASL
 // data after a refused AUTH) reaches the server exactly as it came and in order, the password
-// never shows in the log nor goes out in clear, and the APOP line is right to the digit.
+// never shows in the log nor goes out in clear, the APOP line is right to the digit, and the
+// replies awaited follow the lines sent.
 //
 // Input: the first byte is the length of the greeting line, which follows. Then arrivals,
 // each one a length byte and that many bytes; a length byte of 0 makes the rest of the input the
 // last arrival.
 
 #include "relay/Conversation.h"
+#include "relay/GreetingLine.h"
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QCryptographicHash>
@@ -78,6 +80,30 @@ QByteArray Stamp(QByteArrayView greeting) {
     return close < 0 ? QByteArray() : greeting.sliced(open, close - open + 1).toByteArray();
 }
 
+// The kind of reply a forwarded command line gets: LIST, UIDL and LANG list only without an
+// argument.
+ReplyKind KindOf(QByteArrayView text) {
+    qsizetype end = 0;
+    while (end < text.size() && text[end] != ' ' && text[end] != '\t') {
+        ++end;
+    }
+    bool argument = false;
+    for (qsizetype at = end + 1; at < text.size(); ++at) {
+        argument = argument || (text[at] != ' ' && text[at] != '\t');
+    }
+    if (Keyword(text, "RETR")) {
+        return ReplyKind::Retr;
+    }
+    if (Keyword(text, "CAPA")) {
+        return ReplyKind::Capa;
+    }
+    if (Keyword(text, "TOP") ||
+        (!argument && (Keyword(text, "LIST") || Keyword(text, "UIDL") || Keyword(text, "LANG")))) {
+        return ReplyKind::MultiLine;
+    }
+    return ReplyKind::SingleLine;
+}
+
 bool Known(QByteArrayView line) {
     for (const char* name : {"USER", "PASS", "APOP", "AUTH", "STLS", "CAPA", "QUIT", "STAT", "LIST",
                              "RETR", "DELE", "NOOP", "RSET", "TOP", "UIDL", "LANG", "UTF8"}) {
@@ -94,12 +120,11 @@ struct Model {
     QByteArray user;
     QByteArray password;
     QByteArray toServer;
-    QByteArray com;
+    QList<ReplyKind> awaited;
     bool saslMayFollow = false;
 
     void Line(QByteArrayView line) {
         const QByteArrayView text = Text(line);
-        com = Keyword(text, "RETR") ? QByteArray("RES") : QByteArray();
         if (saslMayFollow) {
             saslMayFollow = false;
             if (!Known(text)) {
@@ -117,11 +142,13 @@ struct Model {
                     "APOP " + user + ' ' +
                     QCryptographicHash::hash(stamp + password, QCryptographicHash::Md5).toHex() +
                     "\r\n";
+                awaited.append(ReplyKind::SingleLine);
             }
         } else if (Keyword(text, "AUTH")) {
             saslMayFollow = !Argument(text).isEmpty();
         } else if (!Keyword(text, "STLS")) {
             toServer += line;
+            awaited.append(KindOf(text));
         }
     }
 
@@ -156,13 +183,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     input = input.sliced(1 + greetingSize);
 
     Conversation conversation;
-    RelayState state;
     conversation.Reset();
     const TaggingRulesSource rules = [] { return TaggingRules{}; };
-    conversation.FromServer(greeting, state, rules);
+    const GreetingLine::Step greeted = GreetingLine().Feed(greeting);
+    conversation.Greeted(greeted.greeting);
+    conversation.FromServer(greeted.rest, rules);
     Model model;
     model.greeting = greeting.first(greeting.indexOf('\n') + 1);
-    Require(state.Greed == model.greeting, "the greeting is its first line");
+    Require(conversation.Login().greeting == model.greeting, "the greeting is its first line");
 
     QByteArray all;
     QByteArray toServer;
@@ -174,15 +202,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const QByteArray arrival = input.first(taken).toByteArray();
         input = input.sliced(taken);
         all += arrival;
-        const RelayOutput out = conversation.FromClient(arrival, state, true);
+        const RelayOutput out = conversation.FromClient(arrival, true);
         toServer += out.toServer;
-        logged += out.list2;
+        logged += out.clientLog;
     }
     model.Stream(all);
     Require(toServer == model.toServer, "the server gets every other line as it came, in order");
-    Require(state.USER == model.user && state.PASS == model.password,
+    Require(conversation.Login().user == model.user &&
+                conversation.Login().password == model.password,
             "USER and PASS hold the last values given");
-    Require(state.Com == model.com, "Com follows the last command");
+    QList<ReplyKind> awaited = conversation.ExpectedReplies();
+    awaited.removeAll(ReplyKind::Local);
+    Require(awaited == model.awaited, "every line sent awaits its kind of reply, in order");
     for (const QByteArray& line : logged.split('\n')) {
         Require(!Keyword(line, "PASS") || line == QByteArray(MaskedPassLine) + '\r',
                 "a PASS line is logged masked");

@@ -1,5 +1,5 @@
 // clang-format off
-// fuzz-sources: src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/relay/Pieces.cpp src/platform/Cp932.cpp
+// fuzz-sources: src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/platform/Lines.cpp src/platform/Cp932.cpp
 // clang-format on
 //
 // Any block, any blocked list and any options through the tagging, with the promises the relay
@@ -264,7 +264,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Options options{Check1Values[data[0] % 4], (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
                           (data[0] & 0x40) != 0, list};
 
-    const TaggingRules rules{list, options.check1, options.encodedWords, options.charsetHeader};
+    // As the window's box gives it: only the tick counts.
+    const TaggingRules rules{list, options.check1 == 1, options.encodedWords,
+                             options.charsetHeader};
     const TaggingResult result =
         InspectBlock(block, rules, options.atBound ? BlockEnd::AtGatherBound : BlockEnd::Complete);
 

@@ -37,7 +37,7 @@ double Feed(Shell::Display& display, int count, qsizetype length) {
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < count; ++i) {
-        display.List1AddLines(Line(i, length));
+        display.AddServerLines(Line(i, length));
         QCoreApplication::processEvents();
     }
     return count > 0 ? double(clock.elapsed()) / count : 0;
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
                 shortCount, static_cast<long long>(before), static_cast<long long>(after),
                 perShort);
 
-    display.List1Clear();
+    display.ClearServerLog();
     const double perLong = Feed(display, longCount, 1024 * 1024);
     std::printf("%d lines of 1 MB: %.1f ms per line (%.1f MB/s)\n", longCount, perLong,
                 perLong > 0 ? 1000.0 / perLong : 0.0);

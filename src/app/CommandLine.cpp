@@ -81,7 +81,7 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Mail server port (default %1 with --security tls, otherwise %2).")
             .arg(ImplicitTlsPop3Port)
             .arg(PlainPop3Port),
-        QStringLiteral("port"), QString::number(PlainPop3Port));
+        QStringLiteral("port"));
     const QCommandLineOption securityOption(
         QStringLiteral("security"),
         QStringLiteral("How to reach the mail server for this run: none (plain, APOP login), "
@@ -101,7 +101,7 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Port the mail client connects to, for this run (default: the saved "
                        "setting, or %1).")
             .arg(PlainPop3Port),
-        QStringLiteral("port"), QString::number(PlainPop3Port));
+        QStringLiteral("port"));
     const QCommandLineOption listenAddressOption(
         QStringLiteral("listen-address"),
         QStringLiteral("Address to listen on, for this run (default: the saved setting, or all "
@@ -158,15 +158,15 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(serverOption)) {
         options.server = parser.value(serverOption);
     }
-    const auto serverPort =
-        ParsePort(parser.value(serverPortOption), QStringLiteral("server-port"));
-    const auto listenPort =
-        ParsePort(parser.value(listenPortOption), QStringLiteral("listen-port"));
-    if (!serverPort || !listenPort) {
-        return std::nullopt;
+    for (const auto& [option, port] : {std::pair{&serverPortOption, &options.serverPort},
+                                       std::pair{&listenPortOption, &options.listenPort}}) {
+        if (parser.isSet(*option)) {
+            *port = ParsePort(parser.value(*option), option->names().constFirst());
+            if (!*port) {
+                return std::nullopt;
+            }
+        }
     }
-    options.serverPort = *serverPort;
-    options.serverPortGiven = parser.isSet(serverPortOption);
     if (parser.isSet(securityOption)) {
         options.security = ParseSecurityMode(parser.value(securityOption));
         if (!options.security) {
@@ -189,8 +189,6 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         }
         options.trustFingerprints.append(*fingerprint);
     }
-    options.listenPort = *listenPort;
-    options.listenPortGiven = parser.isSet(listenPortOption);
     if (parser.isSet(listenAddressOption)) {
         const QHostAddress address(parser.value(listenAddressOption));
         if (address.isNull()) {
@@ -199,7 +197,6 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
             return std::nullopt;
         }
         options.listenAddress = address;
-        options.listenAddressGiven = true;
     }
     if (parser.isSet(configDirOption)) {
         options.configDir = parser.value(configDirOption);

@@ -90,10 +90,11 @@ bool CertificateTrustDialog::TrustOffered() const {
 
 void CertificateTrustDialog::Trust() {
     const QByteArray fingerprint = CertificateFingerprint(failure.certificate);
-    QString why;
-    if (!AddTrustedFingerprint(failure.host, fingerprint, &why)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("信頼する証明書を保存できませんでした。\n%1").arg(why));
+    const Result<> saved = AddTrustedFingerprint(failure.host, fingerprint);
+    if (!saved) {
+        QMessageBox::warning(
+            this, windowTitle(),
+            QStringLiteral("信頼する証明書を保存できませんでした。\n%1").arg(saved.Error()));
         return;
     }
     Q_EMIT Trusted(failure.host, fingerprint);

@@ -1,18 +1,20 @@
 #include "gui/DesktopSession.h"
 
-#include "app/RelayOptions.h"
 #include "app/StartupMessages.h"
+#include "settings/BlockedList.h"
 #include "settings/ServerSecurity.h"
+#include "settings/ServerSetting.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvailable,
                                QObject* parent)
-    : QObject(parent), options(appOptions), notify(systemTrayAvailable),
-      display(appOptions, notify), relay(display, RelayOptionsFor(appOptions)) {
+    : QObject(parent), options(appOptions), startup(LoadStartupSettings(appOptions)),
+      notify(systemTrayAvailable), display(startup.settings, notify),
+      relay(display, startup.settings) {
     display.UseRelay(relay);
-    connect(&notify, &Notify_Module::ShowRequested, &display, &Shell::Display::ShowFromUser);
+    connect(&notify, &TrayIcon::ShowRequested, &display, &Shell::Display::ShowFromUser);
     connect(&display, &Shell::Display::EndRequested, this, &DesktopSession::EndProgram);
 
     connect(&relay, &Relay::ServerConnectFailed, this, &DesktopSession::ReportServerFailure);
@@ -28,7 +30,14 @@ DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvai
 DesktopSession::~DesktopSession() = default;
 
 bool DesktopSession::Form_Load() {
-    display.LoadSettings();
+    Settings& settings = startup.settings;
+    // --server names the host for this run only: the saved one is neither read nor asked for.
+    if (!options.server) {
+        LoadServerSetting(settings, display);
+    }
+    LoadBlockedList(settings, display);
+    ReportUnusableTrustedFingerprints(display);
+    display.ShowSettings();
     display.PlaceAtStart();
     display.AddVersionToCaption();
 
@@ -38,25 +47,23 @@ bool DesktopSession::Form_Load() {
         failureStatus = 2;
         return false;
     }
-    const SocketResult listening = relay.StartListening();
+    const Result<> listening = relay.StartListening();
     if (!listening) {
         retryWanted = display.ReportStartFailure(
-            ListenFailureWindowMessage(options.listenPort, listening.error));
+            ListenFailureWindowMessage(settings.listen.port, listening.Error()));
         return false;
     }
-    notify.TrayAdd(&display, &display.SysTray());
+    notify.Add(&display, &display.SysTray());
     display.AskForServerIfNone();
     return true;
 }
 
-void DesktopSession::ReportServerFailure(const QString& reason) {
-    const QString host = display.Text1();
-    const QString message = ServerConnectFailureMessage(host, options.serverPort, reason);
-    QTextStream(stderr) << "quorlin: "
-                        << ServerConnectFailureReport(host, options.serverPort, reason) << "\n";
+void DesktopSession::ReportServerFailure(const QString& host, quint16 port, const QString& reason) {
+    const QString message = ServerConnectFailureMessage(host, port, reason);
+    QTextStream(stderr) << "quorlin: " << ServerConnectFailureReport(host, port, reason) << "\n";
     display.LogNote(message);
     // The window hides again once the mail client has been let go: the tray says it too.
-    notify.TrayMessage(Shell::Display::BaseCaption, message);
+    notify.ShowMessage(Shell::Display::BaseCaption, message);
 }
 
 void DesktopSession::EndProgram(int status) {
@@ -68,6 +75,6 @@ void DesktopSession::EndProgram(int status) {
 void DesktopSession::ReleaseSessionResources() {
     relay.CloseAll();
     if (notify.Added()) {
-        notify.TrayRemove();
+        notify.Remove();
     }
 }

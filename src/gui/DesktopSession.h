@@ -1,16 +1,18 @@
 #pragma once
 
 #include "app/AppOptions.h"
+#include "app/StartupSettings.h"
 #include "gui/Display.h"
-#include "gui/Notify_Module.h"
+#include "gui/TrayIcon.h"
 #include "relay/Relay.h"
 
 #include <QObject>
 #include <QSystemTrayIcon>
 
-// One run of the program on the desktop: the relay, the tray icon and the window, wired
-// together. The window shows what the relay asks for; the tray brings the window back; ending
-// the program closes the sockets and takes the icon away before anything else goes.
+// One run of the program on the desktop: the settings, the relay, the tray icon and the window,
+// wired together. The window shows and edits the settings and shows what the relay asks for;
+// the relay reads the settings; the tray brings the window back; ending the program closes the
+// sockets and takes the icon away before anything else goes.
 class DesktopSession : public QObject {
     Q_OBJECT
 
@@ -27,22 +29,27 @@ public:
     bool RetryWanted() const { return retryWanted; }
     int FailureStatus() const { return failureStatus; }
 
+    Settings& CurrentSettings() { return startup.settings; }
+    // Why the CA file of this run could not be read; empty when it could.
+    const QString& CaFileProblem() const { return startup.caFileProblem; }
     Shell::Display& Window() { return display; }
     Relay& RelayCore() { return relay; }
-    Notify_Module& Tray() { return notify; }
+    TrayIcon& Tray() { return notify; }
 
 Q_SIGNALS:
     // The program is to end now with this status; sockets and icon are already gone.
     void ProgramEnded(int status);
 
 private:
-    void ReportServerFailure(const QString& reason);
+    void ReportServerFailure(const QString& host, quint16 port, const QString& reason);
     void EndProgram(int status);
     void ReleaseSessionResources();
 
     const AppOptions options;
+    // Before the window and the relay, which hold on to it.
+    StartupSettings startup;
     // Before the window, which shows the tray picture through it.
-    Notify_Module notify;
+    TrayIcon notify;
     Shell::Display display;
     Relay relay;
     bool retryWanted = false;

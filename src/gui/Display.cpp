@@ -3,18 +3,18 @@
 #include "QuorlinVersion.h"
 #include "app/StartupMessages.h"
 #include "gui/FitText.h"
-#include "gui/ImageList1.h"
 #include "gui/Placement.h"
 #include "gui/ServerSecurityBox.h"
 #include "gui/SettingsDialog.h"
+#include "gui/SettingsKeys.h"
+#include "gui/TrayPictureIcons.h"
 #include "gui/Twips.h"
-#include "gui/VirtualKeys.h"
-#include "gui/Win32_API_Module.h"
 #include "gui/models/LogListModel.h"
 #include "platform/Cp932.h"
 #include "relay/Relay.h"
-#include "settings/BlockedList.h"
+#include "settings/ServerSecurity.h"
 #include "settings/ServerSetting.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -60,14 +60,14 @@ Control* Place(Control* control, const QString& name, const QRect& geometry) {
 
 } // namespace
 
-Display::Display(const AppOptions& appOptions, Notify_Module& tray, QWidget* parent)
+Display::Display(Settings& shownSettings, TrayIcon& tray, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      options(appOptions), notify(tray) {
+      settings(shownSettings), notify(tray) {
     setObjectName(QStringLiteral("Display"));
     setWindowTitle(BaseCaption);
-    setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
+    setWindowIcon(TrayPictureIcon(TrayPicture::Idle));
     setFixedSize(ClientArea);
     BuildControls();
     SetTabOrder();
@@ -164,6 +164,12 @@ void Display::SetTabOrder() {
 
 void Display::ConnectEvents() {
     connect(command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    // What the user types and ticks is the setting at once: the next connection and the next
+    // inspection use it.
+    connect(text1, &QLineEdit::textChanged, this,
+            [this](const QString& host) { settings.DefaultAccount().host = host; });
+    connect(check1, &QCheckBox::stateChanged, this,
+            [this](int state) { settings.tagUnlabelled = state == Qt::Checked; });
     for (int i = 0; i < 2; ++i) {
         connect(command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
         text2[i]->installEventFilter(this);
@@ -203,15 +209,15 @@ void Display::ConnectEvents() {
 #endif
 }
 
-void Display::LoadSettings() {
-    // --server names the host for this run only: the saved one is neither read nor asked for.
-    if (options.server) {
-        SetText1(*options.server);
-    } else {
-        LoadServerSetting(*this);
-    }
-    LoadBlockedList(*this);
-    ReportUnusableTrustedFingerprints(*this);
+void Display::ShowSettings() {
+    text1->setText(settings.DefaultAccount().host);
+    ShowBlockedList();
+    check1->setChecked(settings.tagUnlabelled);
+}
+
+void Display::ShowBlockedList() {
+    list3->clear();
+    list3->addItems(settings.blockedCharsets);
 }
 
 void Display::PlaceAtStart() {
@@ -239,7 +245,7 @@ void Display::AskForServerIfNone() {
 
 // Right and bottom edges on those of the desktop's work area, so no panel covers the window.
 void Display::PlaceBottomRight() {
-    move(BottomRightPlacement(Win32_API_Module::GetWorkArea(), frameGeometry().size()));
+    move(BottomRightPlacement(PrimaryWorkArea(), frameGeometry().size()));
 }
 
 bool Display::ReportStartFailure(const QString& message) {
@@ -266,41 +272,41 @@ bool Display::OpenSettings() {
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    const QString oldSuffix = SecurityCaptionSuffix(relay->ServerSecurityMode());
-    QString why;
-    if (!security->SaveAndApply(*relay, options.trustFingerprints, &why)) {
-        ReportFileError(why);
+    const QString oldSuffix = SecurityCaptionSuffix(settings.DefaultAccount().security);
+    const Result<> applied = security->SaveAndApply(settings.DefaultAccount());
+    if (!applied) {
+        ReportFileError(applied.Error());
         return true;
     }
+    ShowSecurityInCaption(oldSuffix);
+    return true;
+}
+
+void Display::ShowSecurityInCaption(const QString& oldSuffix) {
     QString caption = windowTitle();
     if (!oldSuffix.isEmpty() && caption.endsWith(oldSuffix)) {
         caption.chop(oldSuffix.size());
     }
-    setWindowTitle(caption + SecurityCaptionSuffix(relay->ServerSecurityMode()));
-    return true;
+    setWindowTitle(caption + SecurityCaptionSuffix(settings.DefaultAccount().security));
 }
 
 QString Display::Text1() const {
     return text1->text();
 }
 
-void Display::SetText1(const QString& text) {
-    text1->setText(text);
-}
-
-void Display::List1AddLines(QByteArrayView lines) {
+void Display::AddServerLines(QByteArrayView lines) {
     list1Model->AddLines(lines);
 }
 
-void Display::List2AddLines(QByteArrayView lines) {
+void Display::AddClientLines(QByteArrayView lines) {
     list2Model->AddLines(lines);
 }
 
-void Display::List1Clear() {
+void Display::ClearServerLog() {
     list1Model->Clear();
 }
 
-void Display::List2Clear() {
+void Display::ClearClientLog() {
     list2Model->Clear();
 }
 
@@ -311,14 +317,6 @@ QStringList Display::List3Items() const {
         items.append(list3->item(i)->text());
     }
     return items;
-}
-
-void Display::List3AddItem(const QString& entry) {
-    list3->addItem(entry);
-}
-
-void Display::List3RemoveItem(int index) {
-    delete list3->takeItem(index);
 }
 
 int Display::List3FirstSelected() const {
@@ -389,8 +387,8 @@ void Display::HideWindow() {
     }
 }
 
-void Display::TraySetImage(TrayPicture picture) {
-    notify.TraySetImage(picture);
+void Display::ShowTrayPicture(TrayPicture picture) {
+    notify.ShowPicture(picture);
 }
 
 // With several clients served, the console's frame names the client it talks to, by the
@@ -447,19 +445,21 @@ void Display::Text2_GotFocus(int index) {
 }
 
 void Display::Command2_Click() {
-    SaveServerSetting(*this);
+    SaveServerSetting(settings, *this);
 }
 
 void Display::Text1_KeyDown(VirtualKey key) {
-    ServerBoxKeyDown(*this, key);
+    ServerBoxKeyDown(settings, *this, key);
 }
 
 void Display::List3_KeyDown(VirtualKey key) {
-    BlockedListKeyDown(*this, key);
+    if (BlockedListKeyDown(settings, *this, List3FirstSelected(), key)) {
+        ShowBlockedList();
+    }
 }
 
 void Display::FShow_Click() {
-    TraySetImage(TrayPicture::OpenedFromMenu);
+    ShowTrayPicture(TrayPicture::OpenedFromMenu);
     ShowFromUser();
 }
 
@@ -478,7 +478,7 @@ void Display::closeEvent(QCloseEvent* event) {
         return;
     }
     HideWindow();
-    TraySetImage(TrayPicture::Idle);
+    ShowTrayPicture(TrayPicture::Idle);
 }
 
 bool Display::eventFilter(QObject* watched, QEvent* event) {

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "app/AppOptions.h"
-#include "gui/Notify_Module.h"
+#include "gui/TrayIcon.h"
+#include "gui/VirtualKey.h"
 #include "relay/RelayView.h"
-#include "settings/SettingsView.h"
-#include "settings/VirtualKey.h"
+#include "settings/SettingsUser.h"
 
 #include <QWidget>
 #include <array>
@@ -20,12 +19,14 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class Relay;
+struct Settings;
 
 namespace Shell {
 
-// The one window of the program. It holds every control, and stands in for the relay and the
-// settings logic wherever they need the user: the server box, the logs, the blocked list, the
-// option, the tray picture and the questions. The relay and the tray icon are DesktopSession's.
+// The one window of the program. It holds every control: it shows the settings and edits them
+// (the server box, the blocked list, the option), shows what the relay asks for (the logs, the
+// tray picture) and asks the settings' questions. The settings, the relay and the tray icon are
+// DesktopSession's.
 //
 // Closing it only hides it; the program ends from the tray menu. Where the desktop has no
 // system tray a hidden window could not be brought back, so there the window is never hidden
@@ -33,25 +34,25 @@ namespace Shell {
 //
 // In a namespace because X11's headers, which Qt's application headers pull in, declare a
 // Display of their own.
-class Display : public QWidget, public RelayView, public SettingsView {
+class Display : public QWidget, public RelayView, public SettingsUser {
     Q_OBJECT
 
 public:
     static const QString BaseCaption;
     static const QString ClientGoneMessage;
 
-    Display(const AppOptions& options, Notify_Module& tray, QWidget* parent = nullptr);
+    Display(Settings& settings, TrayIcon& tray, QWidget* parent = nullptr);
     ~Display() override;
 
     // The relay whose console and server security the window's controls work; set once, before
     // the window is loaded.
     void UseRelay(Relay& relay);
 
-    // The window's part of the start-up sequence, in this order: the server box and the blocked
-    // list from the saved files (a first run asks; trusted certificates that cannot be used are
-    // told), the window on top and placed bottom right (shown only to be placed, then hidden),
-    // the version in the caption.
-    void LoadSettings();
+    // The controls show the settings as they are now.
+    void ShowSettings();
+    // The window's part of the start-up sequence, after the settings are loaded: the window on
+    // top and placed bottom right (shown only to be placed, then hidden), the version in the
+    // caption.
     void PlaceAtStart();
     void AddVersionToCaption();
     // Start-up cannot go on (listening failed, an unknown saved setting): the user is told why
@@ -61,20 +62,18 @@ public:
     // host) the window stays up and says where the server goes.
     void AskForServerIfNone();
 
-    QString Text1() const override;
-    void SetText1(const QString& text) override;
-    void List1AddLines(QByteArrayView lines) override;
-    void List2AddLines(QByteArrayView lines) override;
-    void List1Clear() override;
-    void List2Clear() override;
-    QStringList List3Items() const override;
-    void List3AddItem(const QString& entry) override;
-    void List3RemoveItem(int index) override;
-    int List3FirstSelected() const override;
-    int Check1Value() const override;
+    // The controls as the user sees them.
+    QString Text1() const;
+    QStringList List3Items() const;
+    int Check1Value() const;
+
+    void AddServerLines(QByteArrayView lines) override;
+    void AddClientLines(QByteArrayView lines) override;
+    void ClearServerLog() override;
+    void ClearClientLog() override;
     void ShowWindow() override;
     void HideWindow() override;
-    void TraySetImage(TrayPicture picture) override;
+    void ShowTrayPicture(TrayPicture picture) override;
     void ConsoleClient(int number) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
@@ -118,9 +117,12 @@ private:
     void PlaceBottomRight();
     void Reveal();
     void ShowWithoutActivating(bool on);
+    int List3FirstSelected() const;
+    void ShowBlockedList();
+    void ShowSecurityInCaption(const QString& oldSuffix);
 
-    const AppOptions options;
-    Notify_Module& notify;
+    Settings& settings;
+    TrayIcon& notify;
     Relay* relay = nullptr;
 
     // Closes are no longer refused: the program or the session is ending.

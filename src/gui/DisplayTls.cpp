@@ -1,33 +1,44 @@
 #include "gui/DisplayTls.h"
 
-#include "app/ServerTlsSetup.h"
+#include "app/StartupSettings.h"
 #include "gui/CertificateTrustDialog.h"
 #include "gui/DesktopSession.h"
 #include "gui/ServerSecurityBox.h"
+#include "settings/ServerSecurity.h"
 
 #include <QPointer>
 #include <QTextStream>
 
-void InstallServerTls(DesktopSession& session, const AppOptions& options) {
+void InstallServerTls(DesktopSession& session) {
     Shell::Display& display = session.Window();
-    const ServerTlsSetup setup = ResolveServerTls(options, LoadServerSecurity());
-    QString caProblem;
-    if (!ApplyServerTls(session.RelayCore(), setup, &caProblem)) {
-        QTextStream(stderr) << "quorlin: " << caProblem << "\n";
+    Settings& settings = session.CurrentSettings();
+    if (!session.CaFileProblem().isEmpty()) {
+        QTextStream(stderr) << "quorlin: " << session.CaFileProblem() << "\n";
     }
-    display.setWindowTitle(display.windowTitle() + SecurityCaptionSuffix(setup.security.mode));
+    display.setWindowTitle(display.windowTitle() +
+                           SecurityCaptionSuffix(settings.DefaultAccount().security));
 
     // One dialog at a time: a client that retries must not stack them up.
     auto dialog = std::make_shared<QPointer<CertificateTrustDialog>>();
-    QObject::connect(&session.RelayCore(), &Relay::ServerTlsFailed, &display,
-                     [&display, dialog](const TlsFailure& failure) {
-                         QTextStream(stderr) << TlsFailureReport(failure) << "\n";
-                         if (*dialog) {
-                             return;
-                         }
-                         *dialog = new CertificateTrustDialog(failure, &display);
-                         (*dialog)->setAttribute(Qt::WA_DeleteOnClose);
-                         (*dialog)->setWindowFlag(Qt::Window);
-                         (*dialog)->open();
-                     });
+    QObject::connect(
+        &session.RelayCore(), &Relay::ServerTlsFailed, &display,
+        [&display, &settings, dialog](const TlsFailure& failure) {
+            QTextStream(stderr) << TlsFailureReport(failure) << "\n";
+            // A fingerprint added to the options file by hand since counts from the next
+            // connection on, as one trusted in the dialog does.
+            settings.trustedCertificates = LoadTrustedCertificates();
+            if (*dialog) {
+                return;
+            }
+            *dialog = new CertificateTrustDialog(failure, &display);
+            (*dialog)->setAttribute(Qt::WA_DeleteOnClose);
+            (*dialog)->setWindowFlag(Qt::Window);
+            QObject::connect(
+                *dialog, &CertificateTrustDialog::Trusted, &display,
+                [&settings](const QString& host, const QByteArray& fingerprint) {
+                    settings.trustedCertificates[Settings::TrustedCertificatesKey(host)].append(
+                        fingerprint);
+                });
+            (*dialog)->open();
+        });
 }

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "app/AppOptions.h"
-
 class DesktopSession;
 
-// Gives the session's relay this run's way to the mail server, notes the mode in the caption,
-// and answers a refused certificate with the log report and the trust dialog. Called once the
-// window has loaded and before the event loop runs, so no client has been served yet.
-void InstallServerTls(DesktopSession& session, const AppOptions& options);
+// Tells of a CA file that could not be read, notes the mode in the caption, and answers a
+// refused certificate with the log report and the trust dialog. Called once the window has
+// loaded and before the event loop runs, so no client has been served yet.
+void InstallServerTls(DesktopSession& session);

@@ -1,5 +1,8 @@
 #include "gui/Placement.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <algorithm>
 
 QPoint BottomRightPlacement(const QRect& workArea, const QSize& outerSize) {
@@ -8,4 +11,9 @@ QPoint BottomRightPlacement(const QRect& workArea, const QSize& outerSize) {
     const qint64 top = qint64{workArea.y()} + workArea.height() - outerSize.height();
     return QPoint(static_cast<int>(std::max<qint64>(left, workArea.x())),
                   static_cast<int>(std::max<qint64>(top, workArea.y())));
+}
+
+QRect PrimaryWorkArea() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
 }

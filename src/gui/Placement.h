@@ -8,3 +8,7 @@
 // bottom edges on those of the work area (the screen less its panels and task bar). A window
 // larger than the work area keeps its top-left corner inside it, so its title bar stays in reach.
 QPoint BottomRightPlacement(const QRect& workArea, const QSize& outerSize);
+
+// The part of the primary screen that panels and task bars leave to windows; empty when the
+// system reports no screen.
+QRect PrimaryWorkArea();

@@ -1,12 +1,10 @@
 #include "gui/RunDisplay.h"
 
 #include "app/AppOptions.h"
-#include "app/SavedOptions.h"
 #include "gui/DesktopSession.h"
 #include "gui/DisplayTls.h"
-#include "gui/ImageList1.h"
 #include "gui/QtTranslation.h"
-#include "platform/ProgramFiles.h"
+#include "gui/TrayPictureIcons.h"
 #include "platform/UnixSignals.h"
 
 #include <QApplication>
@@ -15,9 +13,6 @@
 #include <csignal>
 
 int RunDisplay(const AppOptions& commandLine) {
-    if (commandLine.configDir) {
-        SetSettingsDirectory(*commandLine.configDir);
-    }
     if (!LoadQtJapanese()) {
         QTextStream(stderr) << "quorlin: Qt's Japanese translation is not installed "
                                "(qt6-translations-l10n); dialog buttons stay English.\n";
@@ -25,7 +20,7 @@ int RunDisplay(const AppOptions& commandLine) {
     // The window spends most of its life hidden, and a message box closing then is no reason
     // to stop: only the tray menu (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(ImageList1::Picture(TrayPicture::Idle));
+    QApplication::setWindowIcon(TrayPictureIcon(TrayPicture::Idle));
     QGuiApplication::setDesktopFileName(QStringLiteral("quorlin"));
 
     AppOptions options = commandLine;
@@ -35,7 +30,7 @@ int RunDisplay(const AppOptions& commandLine) {
         QObject::connect(&session, &DesktopSession::ProgramEnded, &session,
                          [](int status) { QCoreApplication::exit(status); });
         if (session.Form_Load()) {
-            InstallServerTls(session, options);
+            InstallServerTls(session);
             // As the tray menu's 終了: the clients let go, their server connections closed
             // without QUIT, the icon taken away, status 0.
             UnixSignals unixSignals;
@@ -47,8 +42,7 @@ int RunDisplay(const AppOptions& commandLine) {
             return session.FailureStatus();
         }
         // The user has just chosen where to listen: that choice wins over the command line.
-        options.listenPortGiven = false;
-        options.listenAddressGiven = false;
-        options = WithSavedListenSetting(options);
+        options.listenPort.reset();
+        options.listenAddress.reset();
     }
 }

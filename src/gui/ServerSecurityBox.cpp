@@ -1,6 +1,6 @@
 #include "gui/ServerSecurityBox.h"
 
-#include "app/ServerTlsSetup.h"
+#include "settings/Settings.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -69,13 +69,13 @@ ServerSecurity ServerSecurityBox::Value() const {
     return security;
 }
 
-bool ServerSecurityBox::SaveAndApply(Relay& relay, const QList<QByteArray>& runFingerprints,
-                                     QString* why) {
+Result<> ServerSecurityBox::SaveAndApply(Account& account) {
     const ServerSecurity security = Value();
-    if (!SaveServerSecurity(security, why)) {
-        return false;
+    const Result<> saved = SaveServerSecurity(security);
+    if (!saved) {
+        return saved;
     }
-    return ApplyServerTls(relay, ServerTlsSetup{security, runFingerprints}, why);
+    return ApplyServerSecurity(security, account);
 }
 
 void ServerSecurityBox::ModeChanged() {

@@ -7,7 +7,7 @@
 class QComboBox;
 class QLineEdit;
 class QSpinBox;
-class Relay;
+struct Account;
 
 // The mail server's connection settings for a settings dialog: how to reach it (plain with
 // APOP, SSL/TLS, STARTTLS), the port, and a CA file. Changing the mode moves a port still at
@@ -21,9 +21,9 @@ public:
     void SetValue(const ServerSecurity& security);
     ServerSecurity Value() const;
 
-    // Saves to the options file and gives the relay the new settings for its next connection;
-    // fingerprints given on the command line stay trusted. False with the reason on failure.
-    bool SaveAndApply(Relay& relay, const QList<QByteArray>& runFingerprints, QString* why);
+    // Saves to the options file and puts the choice into the account, for its next connection;
+    // fingerprints given on the command line stay trusted.
+    Result<> SaveAndApply(Account& account);
 
     QComboBox* ModeBox() const { return mode; }
     QSpinBox* PortBox() const { return port; }

@@ -66,9 +66,9 @@ void SettingsDialog::accept() {
             return;
         }
     }
-    const FileResult written = SaveListenSetting(setting);
-    if (!written.ok) {
-        QMessageBox::warning(this, Title, WriteFailureMessage(written));
+    const Result<> written = SaveListenSetting(setting);
+    if (!written) {
+        QMessageBox::warning(this, Title, WriteFailureMessage(written.Where(), written.Error()));
         return;
     }
     QDialog::accept();

@@ -11,9 +11,3 @@ constexpr QRect TwipsRect(int left, int top, int width, int height) {
     return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
                  height / TwipsPerPixel);
 }
-
-// Rounded to the nearest pixel, halves away from zero; negative values stay negative.
-constexpr qint64 TwipsToPixels(qint64 twips) {
-    const qint64 half = TwipsPerPixel / 2;
-    return twips >= 0 ? (twips + half) / TwipsPerPixel : -((-twips + half) / TwipsPerPixel);
-}

@@ -68,12 +68,12 @@ OwnCertificate EnsureOwnCertificate(const QString& folder, const QString& hostNa
     }
     // The key first: a certificate without its key is never left behind as if usable. A key
     // without its certificate is found missing next time and made anew.
-    FileResult written = WritePrivateBytes(own.keyPath, made.keyPem);
-    if (written.ok) {
+    Result<> written = WritePrivateBytes(own.keyPath, made.keyPem);
+    if (written) {
         written = WriteBytes(own.certificatePath, made.certificatePem);
     }
-    if (!written.ok) {
-        own.error = QStringLiteral("%1: %2").arg(written.path, written.error);
+    if (!written) {
+        own.error = QStringLiteral("%1: %2").arg(written.Where(), written.Error());
         return own;
     }
     own.certificate = QSslCertificate(made.certificatePem, QSsl::Pem);

@@ -23,13 +23,13 @@ constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 
 } // namespace
 
-FileResult WritePrivateBytes(const QString& path, const QByteArray& content) {
+Result<> WritePrivateBytes(const QString& path, const QByteArray& content) {
     // The new file is written aside and renamed over the old one. Its copy is made with the mode
     // the mask leaves, or, when an old file exists, with that file's mode: that one is narrowed
     // first.
     QFile existing(path);
     if (existing.exists() && !existing.setPermissions(OwnerOnly)) {
-        return {false, path, existing.errorString()};
+        return Result<>::Failure(existing.errorString(), path);
     }
     const MaskedFileModes ownerOnly(S_IRWXG | S_IRWXO);
     return WriteBytes(path, content);

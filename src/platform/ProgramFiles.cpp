@@ -23,16 +23,15 @@ QString& DirectoryOverride() {
 // The system's reason for a failed file operation. Qt words most failures itself, but some
 // (a short write, a failed commit after a write error) leave only its "Unknown error": the
 // C library's text for the errno saved right after the failing call says what happened.
-FileResult Failed(FileResult& result, const QFileDevice& file, int savedErrno) {
-    result.ok = false;
-    result.error = file.error() == QFileDevice::NoError ? QString() : file.errorString();
-    if ((result.error.isEmpty() || result.error == QFile().errorString()) && savedErrno != 0) {
-        result.error = QString::fromLocal8Bit(std::strerror(savedErrno));
+Result<> Failed(const QString& path, const QFileDevice& file, int savedErrno) {
+    QString reason = file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    if ((reason.isEmpty() || reason == QFile().errorString()) && savedErrno != 0) {
+        reason = QString::fromLocal8Bit(std::strerror(savedErrno));
     }
-    if (result.error.isEmpty()) {
-        result.error = file.errorString();
+    if (reason.isEmpty()) {
+        reason = file.errorString();
     }
-    return result;
+    return Result<>::Failure(reason, path);
 }
 
 } // namespace
@@ -61,24 +60,19 @@ bool PlainFileExists(const QString& path) {
     return QFileInfo(path).isFile();
 }
 
-LinesResult ReadLines(const QString& path) {
-    LinesResult result;
-    result.path = path;
+Result<QStringList> ReadLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        result.ok = false;
-        result.error = file.errorString();
-        return result;
+        return Result<QStringList>::Failure(file.errorString(), path);
     }
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        result.ok = false;
-        result.error = file.errorString();
-        return result;
+        return Result<QStringList>::Failure(file.errorString(), path);
     }
 
     // CR and LF never occur inside a two-byte character, so the bytes can be split before
     // they are decoded.
+    QStringList lines;
     qsizetype start = 0;
     qsizetype i = 0;
     while (i < content.size()) {
@@ -87,17 +81,17 @@ LinesResult ReadLines(const QString& path) {
             ++i;
             continue;
         }
-        result.lines.append(Cp932ToText(QByteArrayView(content).sliced(start, i - start)));
+        lines.append(Cp932ToText(QByteArrayView(content).sliced(start, i - start)));
         i += (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ? 2 : 1;
         start = i;
     }
     if (start < content.size()) {
-        result.lines.append(Cp932ToText(QByteArrayView(content).sliced(start)));
+        lines.append(Cp932ToText(QByteArrayView(content).sliced(start)));
     }
-    return result;
+    return lines;
 }
 
-FileResult WriteLines(const QString& path, const QStringList& lines) {
+Result<> WriteLines(const QString& path, const QStringList& lines) {
     QByteArray content;
     for (const QString& line : lines) {
         content += TextToCp932(line);
@@ -106,10 +100,7 @@ FileResult WriteLines(const QString& path, const QStringList& lines) {
     return WriteBytes(path, content);
 }
 
-FileResult WriteBytes(const QString& path, const QByteArray& content) {
-    FileResult result;
-    result.path = path;
-
+Result<> WriteBytes(const QString& path, const QByteArray& content) {
     // Always written aside and renamed over the old file, never written in place: a write that
     // stops halfway (a full disk, a size limit) must leave the old content whole. A folder that
     // allows changing the file but not adding one therefore refuses the save, with its reason.
@@ -117,27 +108,27 @@ FileResult WriteBytes(const QString& path, const QByteArray& content) {
     // buffered tail failed to reach the disk.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return Failed(result, file, errno);
+        return Failed(path, file, errno);
     }
     for (qsizetype done = 0; done < content.size();) {
         errno = 0;
         const qint64 written = file.write(content.constData() + done, content.size() - done);
         if (written <= 0) {
-            Failed(result, file, errno);
+            Result<> failed = Failed(path, file, errno);
             file.cancelWriting();
-            return result;
+            return failed;
         }
         done += written;
     }
     // Some file systems (network ones, delayed allocation) report a full disk only here, and
     // QSaveFile does not look at what syncing says.
     if (::fsync(file.handle()) != 0) {
-        Failed(result, file, errno);
+        Result<> failed = Failed(path, file, errno);
         file.cancelWriting();
-        return result;
+        return failed;
     }
     if (!file.commit()) {
-        return Failed(result, file, errno);
+        return Failed(path, file, errno);
     }
-    return result;
+    return {};
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QString>
 #include <QStringList>
 
 // The settings folder and whole-file line reading and writing in code page 932.
-// Failures come back as values carrying the path and the system's reason.
+// Failures come back as values carrying the system's reason; the caller knows the path.
 
 // The folder that holds the settings files: the program's own directory unless overridden
 // (tests, --config-dir), or the user's configuration folder (~/.config/Quorlin) when the
@@ -15,26 +17,13 @@ void SetSettingsDirectory(const QString& directory);
 // A plain file (not a directory) exists at path.
 bool PlainFileExists(const QString& path);
 
-struct FileResult {
-    bool ok = true;
-    QString path;
-    QString error; // the system's reason, for the user
-};
-
-struct LinesResult {
-    bool ok = true;
-    QString path;
-    QString error;
-    QStringList lines;
-};
-
 // A line ends at CR LF, at a lone CR or at a lone LF (files edited by hand on this system end
 // their lines so); the line end is not part of the line, and the last line needs no line end.
 // A file of zero bytes has no lines.
-LinesResult ReadLines(const QString& path);
+Result<QStringList> ReadLines(const QString& path);
 // Writes each line followed by CR LF as the whole content of the file, creating it if needed.
 // The new content is written beside the file and renamed over it once complete, so a failed
 // write (a full disk, a folder that takes no new file) leaves the old content whole.
-FileResult WriteLines(const QString& path, const QStringList& lines);
+Result<> WriteLines(const QString& path, const QStringList& lines);
 // The same for content that is already bytes.
-FileResult WriteBytes(const QString& path, const QByteArray& content);
+Result<> WriteBytes(const QString& path, const QByteArray& content);

@@ -15,16 +15,22 @@ constexpr qint64 ReadChunk = 64 * 1024;
 } // namespace
 
 StreamSocket::StreamSocket(qintptr descriptor, qint64 limit, QObject* parent)
-    : QObject(parent), fd(int(descriptor)), readLimit(limit) {
+    : QObject(parent), fd(int(descriptor)), readLimit(limit),
+      writeQueue(
+          int(descriptor),
+          [this](const char* data, qint64 size) {
+              return qint64(::send(fd, data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT));
+          },
+          WriteQueue::Hooks{{},
+                            [this] { ShutDownIfDrained(); },
+                            [this](int) { Fail(); },
+                            [this](bool wrote) { OnWritable(wrote); }}) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     // Short replies must not wait for delayed ACKs, as on the server side.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-    writeNotifier->setEnabled(false);
     connect(readNotifier, &QSocketNotifier::activated, this, &StreamSocket::OnReadable);
-    connect(writeNotifier, &QSocketNotifier::activated, this, &StreamSocket::OnWritable);
     lingerTimer.setSingleShot(true);
     connect(&lingerTimer, &QTimer::timeout, this, &StreamSocket::CloseNow);
 }
@@ -32,7 +38,7 @@ StreamSocket::StreamSocket(qintptr descriptor, qint64 limit, QObject* parent)
 StreamSocket::~StreamSocket() {
     if (fd >= 0) {
         delete readNotifier;
-        delete writeNotifier;
+        writeQueue.ReleaseDescriptor();
         ::close(fd);
     }
 }
@@ -49,14 +55,7 @@ bool StreamSocket::Write(const QByteArray& data) {
     if (broken || fd < 0) {
         return false;
     }
-    if (data.isEmpty()) {
-        return true;
-    }
-    writeQueue.push_back(data);
-    pending += data.size();
-    if (!writeNotifier->isEnabled()) {
-        WritePending();
-    }
+    writeQueue.Append(data);
     return !broken;
 }
 
@@ -111,7 +110,7 @@ void StreamSocket::OnReadable() {
             }
             peerFinished = true;
             readNotifier->setEnabled(false);
-            if (sendingFinished || pending == 0 || got < 0) {
+            if (sendingFinished || writeQueue.Pending() == 0 || got < 0) {
                 CloseNow();
             }
             return;
@@ -149,9 +148,7 @@ void StreamSocket::OnReadable() {
     if (reset) {
         // A reset peer takes nothing more either.
         broken = true;
-        writeQueue.clear();
-        pending = 0;
-        writeNotifier->setEnabled(false);
+        writeQueue.Discard();
     }
     const QPointer<StreamSocket> alive(this);
     if (gotData) {
@@ -171,44 +168,14 @@ void StreamSocket::OnReadable() {
     }
 }
 
-void StreamSocket::OnWritable() {
-    const qint64 before = pending;
-    WritePending();
-    if (!closing && !broken && pending != before) {
-        Q_EMIT BytesWritten(pending);
+void StreamSocket::OnWritable(bool wrote) {
+    if (!closing && !broken && wrote) {
+        Q_EMIT BytesWritten(writeQueue.Pending());
     }
-}
-
-void StreamSocket::WritePending() {
-    while (!writeQueue.empty()) {
-        const QByteArray& front = writeQueue.front();
-        const ssize_t sent =
-            ::send(fd, front.constData() + frontOffset, size_t(front.size() - frontOffset),
-                   MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                writeNotifier->setEnabled(true);
-                return;
-            }
-            Fail();
-            return;
-        }
-        frontOffset += sent;
-        pending -= sent;
-        if (frontOffset == front.size()) {
-            writeQueue.pop_front();
-            frontOffset = 0;
-        }
-    }
-    writeNotifier->setEnabled(false);
-    ShutDownIfDrained();
 }
 
 void StreamSocket::ShutDownIfDrained() {
-    if (!finishOwed || pending > 0 || fd < 0) {
+    if (!finishOwed || writeQueue.Pending() > 0 || fd < 0) {
         return;
     }
     if (!sendingFinished) {
@@ -222,10 +189,7 @@ void StreamSocket::ShutDownIfDrained() {
 
 void StreamSocket::Fail() {
     broken = true;
-    writeQueue.clear();
-    frontOffset = 0;
-    pending = 0;
-    writeNotifier->setEnabled(false);
+    writeQueue.Discard();
     if (closing) {
         CloseNow();
         return;
@@ -239,7 +203,7 @@ void StreamSocket::CloseNow() {
     }
     lingerTimer.stop();
     readNotifier->setEnabled(false);
-    writeNotifier->setEnabled(false);
+    writeQueue.ReleaseDescriptor();
     ::close(fd);
     fd = -1;
     if (closing) {

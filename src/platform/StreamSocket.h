@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/WriteQueue.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
-
-#include <deque>
 
 class QSocketNotifier;
 
@@ -23,7 +23,7 @@ public:
     QByteArray TakeAll();
     // False once writing has failed: the peer is gone and nothing more can reach it.
     bool Write(const QByteArray& data);
-    qint64 BytesToWrite() const { return pending; }
+    qint64 BytesToWrite() const { return writeQueue.Pending(); }
 
     bool PeerFinished() const { return peerFinished; }
     bool Broken() const { return broken; }
@@ -45,8 +45,7 @@ Q_SIGNALS:
 
 private:
     void OnReadable();
-    void OnWritable();
-    void WritePending();
+    void OnWritable(bool wrote);
     void ShutDownIfDrained();
     void Fail();
     void CloseNow();
@@ -54,11 +53,8 @@ private:
     int fd = -1;
     qint64 readLimit;
     QSocketNotifier* readNotifier = nullptr;
-    QSocketNotifier* writeNotifier = nullptr;
     QByteArray readBuffer;
-    std::deque<QByteArray> writeQueue;
-    qsizetype frontOffset = 0; // bytes of the first queued block already sent
-    qint64 pending = 0;
+    WriteQueue writeQueue;
     bool peerFinished = false;
     bool broken = false;
     bool finishOwed = false;

@@ -1,8 +1,8 @@
 #include "relay/ClientCommand.h"
 
-#include "digest/MD5Hash.h"
-#include "relay/Pieces.h"
-#include "relay/TlsLogin.h"
+#include "platform/Lines.h"
+#include "relay/Login.h"
+#include "relay/RelayReplies.h"
 
 #include <cstring>
 
@@ -93,10 +93,10 @@ qsizetype PassInside(QByteArrayView text) {
 void Log(RelayOutput& out, QByteArrayView line) {
     const qsizetype pass = PassInside(line);
     if (pass >= 0) {
-        out.list2.append(line.first(pass)).append(MaskedPassLine).append(CrLf);
+        out.clientLog.append(line.first(pass)).append(MaskedPassLine).append(CrLf);
         return;
     }
-    out.list2.append(line).append(CrLf);
+    out.clientLog.append(line).append(CrLf);
 }
 } // namespace
 
@@ -106,25 +106,13 @@ ReplyKind KindOfReplyTo(QByteArrayView commandLine) {
                        commandLine.sliced(qMin(keywordEnd + 1, commandLine.size())));
 }
 
-QByteArray ApopTimestamp(const QByteArray& greeting) {
-    const qsizetype open = greeting.indexOf('<');
-    if (open < 0) {
-        return {};
-    }
-    const qsizetype close = greeting.indexOf('>', open + 1);
-    if (close < 0) {
-        return {};
-    }
-    return greeting.mid(open, close - open + 1);
-}
-
 void ClientStream::Reset() {
     pending.clear();
     discarding = false;
     saslMayFollow = false;
 }
 
-void ClientStream::Feed(const QByteArray& received, RelayState& state, ReplyStream& replies,
+void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStream& replies,
                         bool serverConnected, RelayOutput& out) {
     const char* const data = received.constData();
     const qsizetype size = received.size();
@@ -152,7 +140,7 @@ void ClientStream::Feed(const QByteArray& received, RelayState& state, ReplyStre
                 TooLong(replies, out);
                 discarding = false;
             } else {
-                Line(piece, state, replies, serverConnected, out);
+                Line(piece, login, replies, serverConnected, out);
             }
             continue;
         }
@@ -161,7 +149,7 @@ void ClientStream::Feed(const QByteArray& received, RelayState& state, ReplyStre
             TooLong(replies, out);
             discarding = false;
         } else {
-            Line(pending, state, replies, serverConnected, out);
+            Line(pending, login, replies, serverConnected, out);
         }
         pending.clear();
     }
@@ -175,7 +163,7 @@ void ClientStream::TooLong(ReplyStream& replies, RelayOutput& out) {
     replies.Answer(LineTooLongReply, out);
 }
 
-void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& replies,
+void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& replies,
                         bool serverConnected, RelayOutput& out) {
     QByteArrayView text = line.chopped(1); // without its LF
     if (text.endsWith('\r')) {
@@ -184,7 +172,6 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
     const qsizetype keywordEnd = KeywordEnd(text);
     const QByteArrayView keyword = text.first(keywordEnd);
     const QByteArrayView rest = text.sliced(qMin(keywordEnd + 1, text.size()));
-    state.Com = Is(keyword, "RETR") ? QByteArray("RES") : QByteArray();
 
     if (saslMayFollow) {
         saslMayFollow = false;
@@ -195,32 +182,18 @@ void ClientStream::Line(QByteArrayView line, RelayState& state, ReplyStream& rep
     }
     if (Is(keyword, "USER")) {
         Log(out, text);
-        state.USER = Argument(rest).toByteArray();
+        login.user = Argument(rest).toByteArray();
         replies.Answer(UserReply, out);
     } else if (Is(keyword, "PASS")) {
         Log(out, MaskedPassLine);
         // Spaces are part of the password, leading and trailing ones too.
-        state.PASS = rest.toByteArray();
-        const QByteArray timestamp = ApopTimestamp(state.Greed);
-        if (state.USER.isEmpty()) {
-            // No name from this client: logging in under none (or anyone's) would be wrong.
-            replies.Answer(NoUserReply, out);
-        } else if (loginInsideTls) {
-            if (!serverConnected) {
-                replies.Answer(ServerNotConnectedReply, out);
-                return;
-            }
-            out.toServer.append(TlsLoginCommands(state.USER, state.PASS));
-            replies.Expect(ReplyKind::LoginPair, out);
-        } else if (timestamp.isEmpty()) {
-            // Without a stamp there is no APOP, and the password must not go out in clear.
-            replies.Answer(NoTimestampReply, out);
-        } else if (!serverConnected) {
-            replies.Answer(ServerNotConnectedReply, out);
+        login.password = rest.toByteArray();
+        const LoginStep step = PassLogin(login, loginInsideTls, serverConnected);
+        if (step.toServer.isEmpty()) {
+            replies.Answer(step.localAnswer, out);
         } else {
-            out.toServer.append("APOP " + state.USER + ' ' +
-                                DigestBytes(timestamp + state.PASS).toLatin1() + "\r\n");
-            replies.Expect(ReplyKind::SingleLine, out);
+            out.toServer.append(step.toServer);
+            replies.Expect(step.awaited, out);
         }
     } else if (Is(keyword, "AUTH")) {
         // Keyword and mechanism only: an initial response is a credential.

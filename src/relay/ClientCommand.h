@@ -1,9 +1,7 @@
 #pragma once
 
-#include "relay/RelayReplies.h"
-
+#include "relay/LoginState.h"
 #include "relay/RelayOutput.h"
-#include "relay/RelayState.h"
 #include "relay/ReplyStream.h"
 
 #include <QByteArray>
@@ -13,8 +11,8 @@
 // lines (ended by CR LF or a lone LF), whatever pieces they arrive in, and each line is one
 // command, handled by its keyword in any letter case. USER is answered here, PASS becomes an
 // APOP login, AUTH and STLS are refused here (the password goes nowhere in clear and the
-// conversation stays readable to Quorlin), and every other line goes to the server as it came.
-// Com is set by every line: "RES" for RETR, empty otherwise.
+// conversation stays readable to Quorlin), and every other line goes to the server as it came,
+// its reply expected in the reply kind queue.
 class ClientStream {
 public:
     // POP3 commands have at most 255 octets; a line longer than this is refused and dropped.
@@ -25,11 +23,11 @@ public:
     // Inside TLS the channel protects the password: PASS becomes USER and PASS, not APOP.
     void SetLoginInsideTls(bool on) { loginInsideTls = on; }
     // An arrival from the client. Replies of its own go through `replies`, in their turn.
-    void Feed(const QByteArray& received, RelayState& state, ReplyStream& replies,
+    void Feed(const QByteArray& received, LoginState& login, ReplyStream& replies,
               bool serverConnected, RelayOutput& out);
 
 private:
-    void Line(QByteArrayView line, RelayState& state, ReplyStream& replies, bool serverConnected,
+    void Line(QByteArrayView line, LoginState& login, ReplyStream& replies, bool serverConnected,
               RelayOutput& out);
     void TooLong(ReplyStream& replies, RelayOutput& out);
 
@@ -41,9 +39,5 @@ private:
 
 // The kind of reply the server gives to a command line (without its line end) sent to it.
 ReplyKind KindOfReplyTo(QByteArrayView commandLine);
-
-// The RFC 1939 timestamp in a greeting: from the first "<" to the first ">" after it, both
-// included. Empty when the greeting holds no complete stamp.
-QByteArray ApopTimestamp(const QByteArray& greeting);
 
 inline constexpr char MaskedPassLine[] = "PASS ******";

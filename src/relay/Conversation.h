@@ -1,8 +1,8 @@
 #pragma once
 
 #include "relay/ClientCommand.h"
+#include "relay/LoginState.h"
 #include "relay/RelayOutput.h"
-#include "relay/RelayState.h"
 #include "relay/ReplyStream.h"
 
 // Both sides of one POP3 conversation through the relay, without sockets: what the client and
@@ -21,16 +21,27 @@ public:
     // How the client's PASS logs in from now on: APOP, or USER and PASS inside TLS.
     void SetLoginInsideTls(bool on) { client.SetLoginInsideTls(on); }
 
-    RelayOutput FromClient(const QByteArray& received, RelayState& state, bool serverConnected) {
+    // The server's greeting, gathered whole, goes to the client; its stamp is kept for APOP.
+    // A greeting cut at the line limit is followed by the rest of its line as by a reply.
+    RelayOutput Greeted(const QByteArray& greeting) {
+        login.greeting = greeting;
         RelayOutput out;
-        client.Feed(received, state, replies, serverConnected, out);
+        out.toClient = greeting;
+        if (!greeting.endsWith('\n')) {
+            replies.Expect(ReplyKind::SingleLine, out);
+        }
         return out;
     }
 
-    RelayOutput FromServer(const QByteArray& block, RelayState& state,
-                           const TaggingRulesSource& rules) {
+    RelayOutput FromClient(const QByteArray& received, bool serverConnected) {
         RelayOutput out;
-        replies.Feed(block, state, rules, out);
+        client.Feed(received, login, replies, serverConnected, out);
+        return out;
+    }
+
+    RelayOutput FromServer(const QByteArray& block, const TaggingRulesSource& rules) {
+        RelayOutput out;
+        replies.Feed(block, rules, out);
         return out;
     }
 
@@ -48,8 +59,11 @@ public:
     }
 
     qsizetype HeldBytes() const { return replies.HeldBytes(); }
+    const LoginState& Login() const { return login; }
+    QList<ReplyKind> ExpectedReplies() const { return replies.ExpectedKinds(); }
 
 private:
+    LoginState login;
     ClientStream client;
     ReplyStream replies;
 };

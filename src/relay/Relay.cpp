@@ -1,13 +1,14 @@
 #include "relay/Relay.h"
 
+#include "platform/ClientSocket.h"
 #include "relay/RelayReplies.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 
-Relay::Relay(RelayView& relayView, const Options& relayOptions, QObject* parent)
-    : QObject(parent), view(relayView), options(relayOptions) {
-    connect(&winsock2, &SocketEndpoint::ConnectionRequest, this,
-            &Relay::Winsock2_ConnectionRequest);
+Relay::Relay(RelayView& relayView, const Settings& relaySettings, QObject* parent)
+    : QObject(parent), view(relayView), settings(relaySettings) {
+    connect(&listener, &Listener::Incoming, this, &Relay::OnIncomingClient);
 }
 
 Relay::~Relay() {
@@ -16,18 +17,15 @@ Relay::~Relay() {
     }
 }
 
-SocketResult Relay::StartListening() {
-    winsock2.SetLocalPort(options.listenPort);
-    winsock2.SetLocalAddress(options.listenAddress);
-    return winsock2.Listen();
+Result<> Relay::StartListening() {
+    return listener.Listen(settings.listen.address, settings.listen.port);
 }
 
-void Relay::Winsock2_ConnectionRequest(qint32 requestId) {
-    if (ClientSessions() >= options.maxClients) {
-        SocketEndpoint refused;
-        if (winsock2.AcceptInto(requestId, refused)) {
-            refused.SendData(TooManyClientsReply(options.maxClients));
-            refused.Close();
+void Relay::OnIncomingClient() {
+    if (ClientSessions() >= settings.maxClients) {
+        if (const std::unique_ptr<ClientSocket> refused = listener.Accept()) {
+            (void)refused->Send(TooManyClientsReply(settings.maxClients));
+            refused->Close();
         }
         return;
     }
@@ -38,18 +36,16 @@ void Relay::Winsock2_ConnectionRequest(qint32 requestId) {
             session->End();
         }
     }
-    RelaySession* session = NewSession();
-    if (!winsock2.AcceptInto(requestId, session->Winsock2())) {
-        session->End();
+    std::unique_ptr<ClientSocket> client = listener.Accept();
+    if (!client) {
         return;
     }
-    session->Start();
+    NewSession()->Start(std::move(client));
 }
 
 RelaySession* Relay::NewSession() {
     auto* session = new RelaySession(
-        view, [this] { return SessionCount(); }, FreeNumber(),
-        RelaySession::Options{options.serverPort, options.idleTimeoutMs, serverTls}, this);
+        view, settings, [this] { return SessionCount(); }, FreeNumber(), this);
     sessions.append(session);
     connect(session, &RelaySession::ServerConnectFailed, this, &Relay::ServerConnectFailed);
     connect(session, &RelaySession::ServerTlsFailed, this, &Relay::ServerTlsFailed);
@@ -64,7 +60,7 @@ void Relay::SessionFinished(RelaySession* session) {
     session->deleteLater();
     if (session->HasClient() && ClientSessions() == 0) {
         view.HideWindow();
-        view.TraySetImage(TrayPicture::Idle);
+        view.ShowTrayPicture(TrayPicture::Idle);
     }
     TellConsoleClient();
     Q_EMIT SessionsChanged(SessionCount());
@@ -89,40 +85,21 @@ void Relay::TellConsoleClient() {
     view.ConsoleClient(sessions.size() > 1 ? sessions.last()->Number() : 0);
 }
 
-const RelayState& Relay::LatestRelayState() const {
-    return sessions.isEmpty() ? noState : sessions.last()->State();
-}
-
-SocketEndpoint& Relay::Winsock1() {
-    return sessions.isEmpty() ? noServer : sessions.last()->Winsock1();
-}
-
-SocketEndpoint& Relay::Winsock2() {
-    return sessions.isEmpty() ? winsock2 : sessions.last()->Winsock2();
-}
-
 Relay::ConsoleResult Relay::ConsoleSend(int index, const QByteArray& line) {
-    if (sessions.isEmpty()) {
-        if (index == 0) {
+    RelaySession* latest = LatestSession();
+    if (index == 0) {
+        if (!latest) {
             NewSession()->ConnectServer();
             return ConsoleResult::ServerConnectStarted;
         }
-        return ConsoleResult::ClientNotConnected;
-    }
-    RelaySession* latest = sessions.last();
-    SocketEndpoint& target = index == 0 ? latest->Winsock1() : latest->Winsock2();
-    if (target.State() != SocketEndpoint::Connected) {
-        if (index == 0) {
+        if (!latest->ConsoleToServer(line)) {
             latest->ConnectServer();
             return ConsoleResult::ServerConnectStarted;
         }
-        return ConsoleResult::ClientNotConnected;
+        return ConsoleResult::Sent;
     }
-    if (index == 0) {
-        latest->ConsoleToServer(line);
-    } else {
-        target.SendData(line + "\r\n");
-        latest->BalanceFlow();
+    if (!latest || !latest->ConsoleToClient(line)) {
+        return ConsoleResult::ClientNotConnected;
     }
     return ConsoleResult::Sent;
 }
@@ -131,7 +108,5 @@ void Relay::CloseAll() {
     for (RelaySession* session : QList<RelaySession*>(sessions)) {
         session->End();
     }
-    if (winsock2.State() != SocketEndpoint::Closed) {
-        winsock2.Close();
-    }
+    listener.Close();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relay/Pieces.h"
+#include "platform/Lines.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -12,10 +12,10 @@
 struct RelayOutput {
     QByteArray toClient;
     QByteArray toServer;
-    // Lines for List1. It may end in an incomplete line, which is not logged: the text of a
-    // block is kept as it came, without a copy, and CompleteLinesText cuts it when logging.
-    QByteArray list1;
-    QByteArray list2;
+    // Lines for the server log. It may end in an incomplete line, which is not logged: the text
+    // of a block is kept as it came, without a copy, and CompleteLinesText cuts it when logging.
+    QByteArray serverLog;
+    QByteArray clientLog;
 
     // Appends part of `block` to `target`, sharing the block's bytes when it is all of it.
     static void Append(QByteArray& target, const QByteArray& block, qsizetype from,
@@ -27,18 +27,19 @@ struct RelayOutput {
         }
     }
 
-    // List1 gets more: an incomplete line at its end is dropped first, as it is never logged.
-    QByteArray& List1ForAppending() {
-        list1.truncate(CompleteLinesText(list1).size());
-        return list1;
+    // The server log gets more: an incomplete line at its end is dropped first, as it is never
+    // logged.
+    QByteArray& ServerLogForAppending() {
+        serverLog.truncate(CompleteLinesText(serverLog).size());
+        return serverLog;
     }
 };
 
-// List3 and Check1 as the tagging reads them, at the moment it needs them, and the tagging's
-// two further options, both off unless asked for.
+// The settings the tagging reads, at the moment it needs them, and the tagging's two further
+// options, both off unless asked for.
 struct TaggingRules {
-    QStringList blockedList;
-    int check1 = 0;
+    QStringList blockedCharsets;
+    bool tagUnlabelled = false; // tag mail that declares no character set
     bool encodedWords = false;  // charsets of encoded words in Subject and From count as well
     bool charsetHeader = false; // tagged mail gets "X-Quorlin-Charset:" behind its Subject
 };

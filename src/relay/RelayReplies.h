@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 // The replies the relay gives a mail client itself, each a whole line with its CR LF.
 inline constexpr char UserReply[] = "+OK Password required.\r\n";
@@ -16,6 +17,11 @@ inline constexpr char StlsRefusedReply[] =
 inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
 inline constexpr char ServerNotConnectedReply[] = "-ERR The mail server is not connected.\r\n";
 inline constexpr char CannotConnectReply[] = "-ERR Cannot connect to the mail server.\r\n";
+
+// Instead of a greeting, when TLS toward the mail server did not come about.
+inline QByteArray TlsRefusalReply(const QString& reason) {
+    return "-ERR No secure connection to the mail server: " + reason.toUtf8() + ".\r\n";
+}
 
 // To a client past the limit of clients served at once, before it is let go.
 inline QByteArray TooManyClientsReply(int maxClients) {

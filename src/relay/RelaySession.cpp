@@ -1,153 +1,186 @@
 #include "relay/RelaySession.h"
 
-#include "relay/ClientCommand.h"
-#include "relay/Pieces.h"
+#include "platform/Lines.h"
 #include "relay/RelayReplies.h"
+#include "settings/Settings.h"
 
-RelaySession::RelaySession(RelayView& window, std::function<int()> clientsServed, int clientNumber,
-                           const Options& sessionOptions, QObject* parent)
+RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
+                           std::function<int()> clientsServed, int clientNumber, QObject* parent)
     : QObject(parent), view(window, std::move(clientsServed), clientNumber),
-      options(sessionOptions), number(clientNumber) {
-    connect(&winsock1, &SocketEndpoint::CloseEvent, this, &RelaySession::Winsock1_Close);
-    connect(&winsock2, &SocketEndpoint::CloseEvent, this, &RelaySession::Winsock2_Close);
-    connect(&winsock1, &SocketEndpoint::DataArrival, this, &RelaySession::Winsock1_DataArrival);
-    connect(&winsock2, &SocketEndpoint::DataArrival, this, &RelaySession::Winsock2_DataArrival);
-    // Queued: a connect can fail inside Connect itself, and a write to a client that has gone
-    // fails inside SendData; the handlers must not run there.
-    connect(&winsock1, &SocketEndpoint::ErrorEvent, this, &RelaySession::Winsock1_Error,
-            Qt::QueuedConnection);
-    connect(&winsock2, &SocketEndpoint::ErrorEvent, this, &RelaySession::Winsock2_Error,
-            Qt::QueuedConnection);
-    connect(&winsock1, &SocketEndpoint::BytesWritten, this, &RelaySession::BalanceFlow);
-    connect(&winsock1, &SocketEndpoint::Encrypted, this, &RelaySession::Tls_Encrypted);
-    connect(&winsock1, &SocketEndpoint::TlsFailed, this, &RelaySession::Tls_Failed,
-            Qt::QueuedConnection);
-    connect(&winsock2, &SocketEndpoint::BytesWritten, this, &RelaySession::BalanceFlow);
-    connect(&winsock2, &SocketEndpoint::BytesWritten, this, &RelaySession::FinishClientIfDrained);
-    for (SocketEndpoint* side : {&winsock1, &winsock2}) {
-        connect(side, &SocketEndpoint::DataArrival, this, &RelaySession::Touch);
-        connect(side, &SocketEndpoint::BytesWritten, this, &RelaySession::Touch);
-    }
+      settings(relaySettings), number(clientNumber) {
+    connect(&upstream, &UpstreamLink::Arrived, this, &RelaySession::OnServerArrived);
+    connect(&upstream, &UpstreamLink::Logged, this,
+            [this](const QByteArray& lines) { view.AddServerLines(lines); });
+    connect(&upstream, &UpstreamLink::Greeted, this, &RelaySession::OnGreeted);
+    connect(&upstream, &UpstreamLink::Block, this, &RelaySession::OnServerBlock);
+    connect(&upstream, &UpstreamLink::Failed, this, &RelaySession::OnServerFailed);
+    connect(&upstream, &UpstreamLink::Closed, this, &RelaySession::OnServerClosed);
+    connect(&upstream.Socket(), &Connection::Written, this, [this] {
+        BalanceFlow();
+        Touch();
+    });
     idleTimer.setSingleShot(true);
     connect(&idleTimer, &QTimer::timeout, this, &RelaySession::CheckIdle);
     Touch();
-    idleTimer.start(options.idleTimeoutMs);
+    idleTimer.start(settings.idleTimeoutMs);
 }
 
-void RelaySession::Start() {
-    hadClient = true;
+RelaySession::~RelaySession() = default;
+
+void RelaySession::Start(std::unique_ptr<Connection> accepted) {
+    client = std::move(accepted);
+    connect(client.get(), &Connection::Arrived, this, &RelaySession::OnClientArrived);
+    connect(client.get(), &Connection::PeerFinishedSending, this, &RelaySession::OnClientFinished);
+    // Queued: a write to a client that has gone fails inside Send; the handler must not run there.
+    connect(client.get(), &Connection::Failed, this, &RelaySession::OnClientFailed,
+            Qt::QueuedConnection);
+    connect(client.get(), &Connection::Written, this, [this] {
+        BalanceFlow();
+        EndIfDrained();
+        Touch();
+    });
     view.ShowWindow();
     ConnectServer();
 }
 
+// The client gets a fresh connection and a fresh greeting for its APOP stamp; whatever is left
+// of an earlier server connection goes.
 void RelaySession::ConnectServer() {
-    view.List1Clear();
-    view.List2Clear();
-    // Whatever is left of an earlier server connection goes, so the client gets a fresh
-    // connection and a fresh greeting for its APOP stamp.
-    if (winsock1.State() != SocketEndpoint::Closed) {
-        winsock1.Close();
-        state.AddB = false;
-    }
+    view.ClearServerLog();
+    view.ClearClientLog();
     conversation.Reset();
-    winsock1.SetRemoteHost(view.Text1());
-    winsock1.SetRemotePort(options.serverPort);
-    Tls_PrepareConnect(view.Text1());
-    winsock1.Connect();
+    const Account& account = settings.DefaultAccount();
+    TlsPolicy policy;
+    policy.mode = account.security;
+    policy.extraAuthorities = account.caCertificates;
+    policy.pinnedFingerprints = account.pinnedFingerprints + settings.TrustedFor(account.host);
+    upstream.Connect({account.host, account.port, policy});
+    conversation.SetLoginInsideTls(upstream.LoginInsideTls());
+    if (state == State::Relaying) {
+        state = State::AwaitingServer;
+    }
     BalanceFlow();
 }
 
-void RelaySession::Winsock1_Close() {
-    if (winsock1.State() == SocketEndpoint::Closing) {
-        winsock1.Close();
+void RelaySession::OnServerArrived() {
+    view.ShowTrayPicture(TrayPicture::ServerData);
+    Touch();
+}
+
+void RelaySession::OnGreeted(const QByteArray& greeting) {
+    if (state == State::AwaitingServer) {
+        state = State::Relaying;
     }
+    Apply(conversation.Greeted(greeting));
+    BalanceFlow();
+}
+
+void RelaySession::OnServerBlock(const QByteArray& block) {
+    Apply(conversation.FromServer(block, TaggingRulesNow()));
+}
+
+void RelaySession::OnServerClosed(bool greeted) {
     Apply(conversation.ServerClosed(TaggingRulesNow()));
-    const bool greeted = state.AddB;
-    state.AddB = false;
     if (!greeted) {
         // Gone before it said anything: the client would wait for a greeting forever.
-        ReleaseWaitingClient();
+        ReleaseWaitingClient(CannotConnectReply);
     } else {
         // The server has ended the conversation, so the client's connection ends too, once
         // everything the server sent has reached it.
-        FinishClient();
+        Drain();
     }
     BalanceFlow();
 }
 
-void RelaySession::Winsock2_Close() {
-    // The client has said all it will say. The server is told so once what the client sent has
-    // gone out; its answers still reach the client, and its close ends the session.
-    if (winsock1.State() == SocketEndpoint::Connected) {
-        winsock1.FinishSending();
+void RelaySession::OnServerFailed(const LinkFailure& failure) {
+    if (failure.kind == LinkFailure::Kind::Tls) {
+        Q_EMIT ServerTlsFailed(failure.AsTlsFailure());
+        ReleaseWaitingClient(TlsRefusalReply(failure.reason));
         return;
     }
-    if (winsock2.State() == SocketEndpoint::Closing) {
-        winsock2.Close();
-    }
-    ClientLeft();
-}
-
-void RelaySession::Winsock2_Error() {
-    // The client has gone entirely: nobody takes the replies, and the server connection goes
-    // without a QUIT, so the server deletes nothing.
-    End();
-}
-
-void RelaySession::ClientLeft() {
-    End();
-}
-
-void RelaySession::Winsock1_Error() {
-    if (winsock1.State() != SocketEndpoint::Error) {
-        return; // closed or reconnected since
-    }
-    Q_EMIT ServerConnectFailed(winsock1.ErrorText());
-    winsock1.Close();
+    Q_EMIT ServerConnectFailed(failure.host, failure.port, failure.reason);
     Apply(conversation.ServerClosed(TaggingRulesNow()));
-    if (!state.AddB) {
-        ReleaseWaitingClient();
+    if (state == State::Relaying) {
+        Drain();
     } else {
-        state.AddB = false;
-        FinishClient();
+        ReleaseWaitingClient(CannotConnectReply);
     }
+}
+
+void RelaySession::OnClientArrived() {
+    const QByteArray received = client->Take();
+    if (!received.isEmpty()) {
+        view.ShowTrayPicture(TrayPicture::ClientData);
+        Apply(conversation.FromClient(received, upstream.CanSend()));
+    }
+    Touch();
+}
+
+// The client has said all it will say. The server is told so once what the client sent has
+// gone out; its answers still reach the client, and its close ends the session.
+void RelaySession::OnClientFinished() {
+    if (upstream.CanSend()) {
+        upstream.FinishSending();
+        return;
+    }
+    End();
+}
+
+// The client has gone entirely: nobody takes the replies, and the server connection goes
+// without a QUIT, so the server deletes nothing.
+void RelaySession::OnClientFailed() {
+    End();
 }
 
 // The client waits for a greeting that will never come: tell it and let it go.
-void RelaySession::ReleaseWaitingClient() {
-    if (winsock2.State() == SocketEndpoint::Connected ||
-        winsock2.State() == SocketEndpoint::Closing) {
-        winsock2.SendData(CannotConnectReply);
+void RelaySession::ReleaseWaitingClient(const QByteArray& reply) {
+    if (ClientReachable()) {
+        (void)client->Send(reply);
     }
-    winsock2.Close();
-    ClientLeft();
+    End();
 }
 
-void RelaySession::FinishClient() {
-    finishing = true;
-    FinishClientIfDrained();
+void RelaySession::Drain() {
+    state = State::Draining;
+    EndIfDrained();
 }
 
-void RelaySession::FinishClientIfDrained() {
-    if (finishing && !ended && winsock2.BytesToWrite() == 0) {
-        winsock2.Close();
-        ClientLeft();
+void RelaySession::EndIfDrained() {
+    if (state == State::Draining && (!client || client->BytesToWrite() == 0)) {
+        End();
     }
 }
 
 void RelaySession::End() {
-    if (ended) {
+    if (state == State::Ended) {
         return;
     }
-    ended = true;
+    state = State::Ended;
     idleTimer.stop();
-    if (winsock1.State() != SocketEndpoint::Closed) {
-        winsock1.Close();
-    }
-    if (winsock2.State() != SocketEndpoint::Closed) {
-        winsock2.Close();
+    upstream.Close();
+    if (client) {
+        client->Close();
     }
     Q_EMIT Finished();
+}
+
+bool RelaySession::ConsoleToServer(const QByteArray& line) {
+    if (!upstream.CanSend()) {
+        return false;
+    }
+    (void)upstream.Send(line + "\r\n");
+    Apply(conversation.ConsoleSentToServer(line));
+    BalanceFlow();
+    return true;
+}
+
+bool RelaySession::ConsoleToClient(const QByteArray& line) {
+    if (!ClientReachable() || client->PeerFinished()) {
+        return false;
+    }
+    (void)client->Send(line + "\r\n");
+    BalanceFlow();
+    return true;
 }
 
 void RelaySession::Touch() {
@@ -158,48 +191,24 @@ void RelaySession::Touch() {
 // client and server connection alike.
 void RelaySession::CheckIdle() {
     const qint64 idleFor = lastActivity.elapsed();
-    if (idleFor < options.idleTimeoutMs) {
-        idleTimer.start(int(options.idleTimeoutMs - idleFor));
+    if (idleFor < settings.idleTimeoutMs) {
+        idleTimer.start(int(settings.idleTimeoutMs - idleFor));
         return;
     }
     End();
 }
 
-void RelaySession::Winsock1_DataArrival(qint32 /*bytesTotal*/) {
-    const QByteArray block = winsock1.GetData();
-    if (block.isEmpty() || Tls_ServerBlock(block)) {
-        return;
-    }
-    view.TraySetImage(TrayPicture::ServerData);
-    Apply(conversation.FromServer(block, state, TaggingRulesNow()));
-}
-
-void RelaySession::Winsock2_DataArrival(qint32 /*bytesTotal*/) {
-    const QByteArray received = winsock2.GetData();
-    if (received.isEmpty()) {
-        return;
-    }
-    view.TraySetImage(TrayPicture::ClientData);
-    Apply(conversation.FromClient(received, state, winsock1.State() == SocketEndpoint::Connected));
-}
-
-void RelaySession::ConsoleToServer(const QByteArray& line) {
-    winsock1.SendData(line + "\r\n");
-    Apply(conversation.ConsoleSentToServer(line));
-    BalanceFlow();
-}
-
 TaggingRulesSource RelaySession::TaggingRulesNow() const {
-    return [this] { return TaggingRules{view.List3Items(), view.Check1Value()}; };
+    return [this] { return TaggingRules{settings.blockedCharsets, settings.tagUnlabelled}; };
 }
 
 void RelaySession::Apply(const RelayOutput& out) {
-    const QByteArrayView list1 = CompleteLinesText(out.list1);
-    if (!list1.isEmpty()) {
-        view.List1AddLines(list1);
+    const QByteArrayView serverLines = CompleteLinesText(out.serverLog);
+    if (!serverLines.isEmpty()) {
+        view.AddServerLines(serverLines);
     }
-    if (!out.list2.isEmpty()) {
-        view.List2AddLines(out.list2);
+    if (!out.clientLog.isEmpty()) {
+        view.AddClientLines(out.clientLog);
     }
     if (!out.toClient.isEmpty()) {
         SendToClient(out.toClient);
@@ -210,23 +219,26 @@ void RelaySession::Apply(const RelayOutput& out) {
 }
 
 void RelaySession::SendToServer(const QByteArray& bytes) {
-    if (winsock1.State() != SocketEndpoint::Connected) {
+    if (!upstream.CanSend()) {
         SendToClient(ServerNotConnectedReply);
         return;
     }
-    winsock1.SendData(bytes);
+    (void)upstream.Send(bytes);
     BalanceFlow();
 }
 
+// A client that has gone simply misses the block; it is not kept for later. One that has only
+// finished sending still reads.
 void RelaySession::SendToClient(const QByteArray& bytes) {
-    // A client that has gone simply misses the block; it is not kept for later. One that has
-    // only finished sending still reads.
-    if (winsock2.State() != SocketEndpoint::Connected &&
-        winsock2.State() != SocketEndpoint::Closing) {
+    if (!ClientReachable()) {
         return;
     }
-    winsock2.SendData(bytes);
+    (void)client->Send(bytes);
     BalanceFlow();
+}
+
+bool RelaySession::ClientReachable() const {
+    return client && client->IsOpen();
 }
 
 // Reading from one side pauses while the other side has more than FlowHighWater bytes waiting
@@ -234,20 +246,22 @@ void RelaySession::SendToClient(const QByteArray& bytes) {
 // the kernel, which slows the sender down by TCP's own means: memory stays bounded whatever the
 // size of a message and however slowly the mail client reads.
 void RelaySession::BalanceFlow() {
-    const auto balance = [](SocketEndpoint& reader, qint64 waiting) {
+    const auto balance = [](Connection& reader, qint64 waiting) {
         const bool pause = reader.ReadPaused() ? waiting > FlowLowWater : waiting > FlowHighWater;
         reader.SetReadPaused(pause);
     };
-    balance(winsock1, winsock2.BytesToWrite());
+    Connection& server = upstream.Socket();
+    balance(server, client ? client->BytesToWrite() : 0);
+    if (!client) {
+        return;
+    }
     // Everything written toward the client counts, the replies Quorlin gives itself included: a
     // client that sends without reading is read no faster than it reads.
     // Answers held back behind a server reply still due count as written toward the client.
-    balance(winsock2,
-            qMax(winsock1.BytesToWrite(), winsock2.BytesToWrite() + conversation.HeldBytes()));
+    balance(*client,
+            qMax(server.BytesToWrite(), client->BytesToWrite() + conversation.HeldBytes()));
     // Commands sent ahead of the greeting wait for it: the login needs its stamp.
-    const int server = winsock1.State();
-    if (!state.AddB && server >= SocketEndpoint::ResolvingHost &&
-        server <= SocketEndpoint::Connected) {
-        winsock2.SetReadPaused(true);
+    if (state == State::AwaitingServer) {
+        client->SetReadPaused(true);
     }
 }

@@ -1,6 +1,6 @@
 #include "relay/ReplyStream.h"
 
-#include "relay/Pieces.h"
+#include "platform/Lines.h"
 #include "relay/Tagging.h"
 
 #include <cstring>
@@ -32,7 +32,6 @@ bool IsHiddenCapability(QByteArrayView line) {
 
 void ReplyStream::Reset() {
     queue.clear();
-    queue.push_back({ReplyKind::Greeting, {}});
     ClearHead();
 }
 
@@ -52,18 +51,17 @@ void ReplyStream::Answer(QByteArrayView reply, RelayOutput& out) {
     }
 }
 
-void ReplyStream::Feed(const QByteArray& block, RelayState& state, const TaggingRulesSource& rules,
-                       RelayOutput& out) {
+void ReplyStream::Feed(const QByteArray& block, const TaggingRulesSource& rules, RelayOutput& out) {
     qsizetype at = 0;
     while (at < block.size()) {
         if (queue.empty()) {
             // Nothing asked for it: relayed and logged as it comes.
             const qsizetype rest = block.size() - at;
             RelayOutput::Append(out.toClient, block, at, rest);
-            RelayOutput::Append(out.List1ForAppending(), block, at, rest);
+            RelayOutput::Append(out.ServerLogForAppending(), block, at, rest);
             return;
         }
-        at += FeedHead(block, at, state, rules, out);
+        at += FeedHead(block, at, rules, out);
     }
 }
 
@@ -74,12 +72,19 @@ void ReplyStream::ServerClosed(const TaggingRulesSource& rules, RelayOutput& out
             DecideTagging(rules, BlockEnd::Complete, out);
         } else if (kind == ReplyKind::Capa && !held.isEmpty()) {
             out.toClient.append(held);
-            out.List1ForAppending().append(held);
+            out.ServerLogForAppending().append(held);
         }
-        // An incomplete greeting is dropped: the client is told that there is no server.
     }
     queue.clear();
     ClearHead();
+}
+
+QList<ReplyKind> ReplyStream::ExpectedKinds() const {
+    QList<ReplyKind> kinds;
+    for (const Expected& expected : queue) {
+        kinds.append(expected.kind);
+    }
+    return kinds;
 }
 
 qsizetype ReplyStream::HeldBytes() const {
@@ -90,11 +95,9 @@ qsizetype ReplyStream::HeldBytes() const {
     return bytes;
 }
 
-qsizetype ReplyStream::FeedHead(const QByteArray& block, qsizetype from, RelayState& state,
+qsizetype ReplyStream::FeedHead(const QByteArray& block, qsizetype from,
                                 const TaggingRulesSource& rules, RelayOutput& out) {
     switch (queue.front().kind) {
-    case ReplyKind::Greeting:
-        return FeedGreeting(block, from, state, out);
     case ReplyKind::Capa:
         return FeedCapa(block, from, out);
     case ReplyKind::Retr:
@@ -109,34 +112,6 @@ qsizetype ReplyStream::FeedHead(const QByteArray& block, qsizetype from, RelaySt
     return PassThrough(block, from, true, out);
 }
 
-qsizetype ReplyStream::FeedGreeting(const QByteArray& block, qsizetype from, RelayState& state,
-                                    RelayOutput& out) {
-    if (decided) {
-        return PassThrough(block, from, true, out);
-    }
-    const QByteArrayView data = QByteArrayView(block).sliced(from);
-    const QByteArrayView room = data.first(qMin(data.size(), LineLimit - held.size()));
-    const qsizetype lineEnd = LineEndIn(room);
-    const QByteArrayView taken = lineEnd < 0 ? room : room.first(lineEnd);
-    held.append(taken);
-    if (lineEnd < 0 && held.size() < LineLimit) {
-        return taken.size();
-    }
-    // Nothing of the greeting goes on before its whole line is here: the client and the APOP
-    // login see the same stamp, however the line arrived.
-    state.Greed = held;
-    state.AddB = true;
-    out.toClient.append(held);
-    out.List1ForAppending().append(held);
-    Took(held);
-    held.clear();
-    decided = true;
-    if (lineEnd >= 0) {
-        FinishHead(out);
-    }
-    return taken.size();
-}
-
 qsizetype ReplyStream::FeedLoginPair(const QByteArray& block, qsizetype from, RelayOutput& out) {
     if (!decided) {
         loginReplies.Start();
@@ -145,7 +120,7 @@ qsizetype ReplyStream::FeedLoginPair(const QByteArray& block, qsizetype from, Re
     const QByteArray data = block.sliced(from);
     const LoginReplyPair::Result replies = loginReplies.Feed(data);
     out.toClient.append(replies.toClient);
-    out.List1ForAppending().append(replies.consumed);
+    out.ServerLogForAppending().append(replies.consumed);
     if (!loginReplies.Active()) {
         FinishHead(out);
     }
@@ -189,7 +164,7 @@ qsizetype ReplyStream::FeedCapa(const QByteArray& block, qsizetype from, RelayOu
         QByteArray line = held;
         line.append(piece);
         held.clear();
-        out.List1ForAppending().append(line);
+        out.ServerLogForAppending().append(line);
         const bool status = seen == 0;
         Took(line);
         if (status) {
@@ -213,7 +188,7 @@ qsizetype ReplyStream::FeedRetr(const QByteArray& block, qsizetype from,
                                 const TaggingRulesSource& rules, RelayOutput& out) {
     if (!decided && seen == 0) {
         const TaggingRules now = rules();
-        decided = now.blockedList.isEmpty(); // no inspection, and nothing of the reply logged
+        decided = now.blockedCharsets.isEmpty(); // no inspection, and nothing of the reply logged
         scan = HeaderScan(now.encodedWords, now.charsetHeader);
     }
     if (decided) {
@@ -272,7 +247,7 @@ void ReplyStream::DecideTagging(const TaggingRulesSource& rules, BlockEnd end, R
     TaggingResult result = InspectBlock(held, rules(), end);
     out.toClient.append(result.forward);
     if (!result.logLines.isEmpty()) {
-        out.List1ForAppending().append(result.logLines);
+        out.ServerLogForAppending().append(result.logLines);
     }
     held.clear();
     decided = true;
@@ -288,7 +263,7 @@ qsizetype ReplyStream::PassThrough(const QByteArray& block, qsizetype from, bool
     const qsizetype taken = end < 0 ? data.size() : end;
     RelayOutput::Append(out.toClient, block, from, taken);
     if (logged) {
-        RelayOutput::Append(out.List1ForAppending(), block, from, taken);
+        RelayOutput::Append(out.ServerLogForAppending(), block, from, taken);
     }
     Took(data.first(taken));
     if (end >= 0) {

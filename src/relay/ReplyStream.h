@@ -1,26 +1,16 @@
 #pragma once
 
 #include "relay/HeaderScan.h"
+#include "relay/Login.h"
 #include "relay/RelayOutput.h"
-#include "relay/RelayState.h"
+#include "relay/ReplyKind.h"
 #include "relay/Tagging.h"
-#include "relay/TlsLogin.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 
 #include <deque>
-
-// What the mail server is expected to send next, in the order of the commands that ask for it.
-enum class ReplyKind : quint8 {
-    Greeting,   // the first line of a connection: gathered whole, kept in Greed
-    SingleLine, // a status line
-    MultiLine,  // a status line and, after "+OK", lines up to the line "." alone
-    Capa,       // as MultiLine, without the SASL and STLS capabilities
-    Retr,       // as MultiLine, its beginning gathered for the blocked-charset tagging
-    Local,      // no server reply: the relay's own answer, given in its turn
-    LoginPair,  // the replies to USER and PASS sent together inside TLS, given as one
-};
 
 // The server's side of one conversation, without sockets: replies are relayed as they come,
 // except where their kind needs a look at them, and each reply goes to the client in the order
@@ -31,26 +21,26 @@ public:
     // a header that needs more than this is inspected as far as it came, and one that has
     // not ended by then is relayed untouched.
     static constexpr qsizetype GatherLimit = 256 * 1024;
-    // Most bytes held of a greeting or of a CAPA line (a POP3 reply line has at most 512).
-    static constexpr qsizetype LineLimit = 8 * 1024;
+    static constexpr qsizetype LineLimit = ReplyLineLimit;
 
     explicit ReplyStream(qsizetype gatherLimit = GatherLimit) : gatherLimit(gatherLimit) {}
 
-    // A new server connection: nothing held, the greeting expected first.
+    // A new server connection: nothing held, nothing expected.
     void Reset();
     // A command went to the server: its reply is expected after those already expected.
     void Expect(ReplyKind kind, RelayOutput& out);
     // The relay's own reply to a client command, sent once the replies before it are through.
     void Answer(QByteArrayView reply, RelayOutput& out);
-    // A block from the server. Sets Greed and AddB when the greeting is complete.
-    void Feed(const QByteArray& block, RelayState& state, const TaggingRulesSource& rules,
-              RelayOutput& out);
+    // A block from the server, after its greeting.
+    void Feed(const QByteArray& block, const TaggingRulesSource& rules, RelayOutput& out);
     // The server has closed: what is held goes out as it is (a gathered reply start inspected),
-    // an incomplete greeting is dropped, and no reply is awaited any more.
+    // and no reply is awaited any more.
     void ServerClosed(const TaggingRulesSource& rules, RelayOutput& out);
 
     // Bytes held for the client: a gathered reply start and the relay's answers in the queue.
     qsizetype HeldBytes() const;
+    // The reply kind queue, first expected first.
+    QList<ReplyKind> ExpectedKinds() const;
 
 private:
     struct Expected {
@@ -59,10 +49,8 @@ private:
     };
 
     // Handles bytes of the reply at the head of the queue; returns how many it took.
-    qsizetype FeedHead(const QByteArray& block, qsizetype from, RelayState& state,
-                       const TaggingRulesSource& rules, RelayOutput& out);
-    qsizetype FeedGreeting(const QByteArray& block, qsizetype from, RelayState& state,
-                           RelayOutput& out);
+    qsizetype FeedHead(const QByteArray& block, qsizetype from, const TaggingRulesSource& rules,
+                       RelayOutput& out);
     qsizetype FeedCapa(const QByteArray& block, qsizetype from, RelayOutput& out);
     qsizetype FeedLoginPair(const QByteArray& block, qsizetype from, RelayOutput& out);
     qsizetype FeedRetr(const QByteArray& block, qsizetype from, const TaggingRulesSource& rules,
@@ -91,8 +79,8 @@ private:
     char first = 0;              // its first byte: "+" for a multi-line reply
     char tail[5] = {};           // its last bytes, for an end that falls between two blocks
     qsizetype tailSize = 0;      // how many of them there are
-    QByteArray held;             // greeting, an incomplete CAPA line, the gathered RETR start
-    bool decided = false;        // greeting, RETR: what is held is out, the rest passes
+    QByteArray held;             // an incomplete CAPA line, the gathered RETR start
+    bool decided = false;        // RETR: what is held is out, the rest passes
     bool passingLine = false;    // CAPA: a line too long to hold passes as it comes
     qsizetype headerStart = -1;  // RETR: where the inspected header starts in `held`
     qsizetype scanFrom = 0;      // RETR: start of the first line of `held` not yet scanned

@@ -1,6 +1,6 @@
 #include "relay/SessionView.h"
 
-#include "relay/Pieces.h"
+#include "platform/Lines.h"
 
 SessionView::SessionView(RelayView& target, std::function<int()> served, int clientNumber)
     : window(target), clientsServed(std::move(served)), number(clientNumber) {}
@@ -14,31 +14,31 @@ QByteArray SessionView::Numbered(QByteArrayView lines, int number) {
     return numbered;
 }
 
-void SessionView::List1AddLines(QByteArrayView lines) {
+void SessionView::AddServerLines(QByteArrayView lines) {
     if (Shared()) {
-        window.List1AddLines(Numbered(lines, number));
+        window.AddServerLines(Numbered(lines, number));
     } else {
-        window.List1AddLines(lines);
+        window.AddServerLines(lines);
     }
 }
 
-void SessionView::List2AddLines(QByteArrayView lines) {
+void SessionView::AddClientLines(QByteArrayView lines) {
     if (Shared()) {
-        window.List2AddLines(Numbered(lines, number));
+        window.AddClientLines(Numbered(lines, number));
     } else {
-        window.List2AddLines(lines);
+        window.AddClientLines(lines);
     }
 }
 
-void SessionView::List1Clear() {
+void SessionView::ClearServerLog() {
     if (!Shared()) {
-        window.List1Clear();
+        window.ClearServerLog();
     }
 }
 
-void SessionView::List2Clear() {
+void SessionView::ClearClientLog() {
     if (!Shared()) {
-        window.List2Clear();
+        window.ClearClientLog();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "relay/RelayView.h"
 
+#include <QByteArray>
 #include <functional>
 
 // The window as one client's conversation sees it. While more than one client is served, each
@@ -12,16 +13,13 @@ class SessionView : public RelayView {
 public:
     SessionView(RelayView& window, std::function<int()> clientsServed, int number);
 
-    QString Text1() const override { return window.Text1(); }
-    void List1AddLines(QByteArrayView lines) override;
-    void List2AddLines(QByteArrayView lines) override;
-    void List1Clear() override;
-    void List2Clear() override;
-    QStringList List3Items() const override { return window.List3Items(); }
-    int Check1Value() const override { return window.Check1Value(); }
+    void AddServerLines(QByteArrayView lines) override;
+    void AddClientLines(QByteArrayView lines) override;
+    void ClearServerLog() override;
+    void ClearClientLog() override;
     void ShowWindow() override { window.ShowWindow(); }
     void HideWindow() override;
-    void TraySetImage(TrayPicture picture) override { window.TraySetImage(picture); }
+    void ShowTrayPicture(TrayPicture picture) override { window.ShowTrayPicture(picture); }
 
     // "[n] " before each line of a block, as the logs show it while several clients are served.
     static QByteArray Numbered(QByteArrayView lines, int number);

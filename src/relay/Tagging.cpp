@@ -1,9 +1,9 @@
 #include "relay/Tagging.h"
 
 #include "platform/Cp932.h"
+#include "platform/Lines.h"
 #include "relay/EncodedWords.h"
 #include "relay/HeaderScan.h"
-#include "relay/Pieces.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -82,10 +82,10 @@ WordMatch ListedEncodedWord(const QList<QByteArray>& pieces, const HeaderScan& s
 // "X-Quorlin-Charset:" naming the entry that matched, or nothing when the option is off, the
 // tag has no charset behind it, or the entry is no plain ASCII word that a header can carry.
 QByteArray CharsetHeaderLine(const TaggingRules& rules, qsizetype entry) {
-    if (!rules.charsetHeader || entry < 0 || rules.blockedList[entry].isEmpty()) {
+    if (!rules.charsetHeader || entry < 0 || rules.blockedCharsets[entry].isEmpty()) {
         return {};
     }
-    const QString& name = rules.blockedList[entry];
+    const QString& name = rules.blockedCharsets[entry];
     for (const QChar c : name) {
         if (c.unicode() <= ' ' || c.unicode() >= 0x7f) {
             return {};
@@ -163,17 +163,16 @@ TaggingResult InspectHeader(const QByteArray& header, const TaggingRules& rules,
 
     const qsizetype charsetLine = scan.CharsetLine();
     const qsizetype lineEntry =
-        charsetLine >= 0 ? ListedEntry(pieces[charsetLine], rules.blockedList) : -1;
+        charsetLine >= 0 ? ListedEntry(pieces[charsetLine], rules.blockedCharsets) : -1;
     const WordMatch word =
-        rules.encodedWords ? ListedEncodedWord(pieces, scan, rules.blockedList) : WordMatch();
-    const bool check1Ticked = rules.check1 == 1;
-    // Check1 catches mail that declares no charset; an encoded word declares one.
+        rules.encodedWords ? ListedEncodedWord(pieces, scan, rules.blockedCharsets) : WordMatch();
+    // The unlabelled-mail rule catches mail that declares no charset; an encoded word declares one.
     const bool declared = charsetLine >= 0 || word.anyWord;
 
     const HeaderScan::Span subject = scan.Subject();
     if (subject.Found()) {
         const bool byWord = lineEntry < 0 && word.entry >= 0;
-        if (lineEntry < 0 && !byWord && (!check1Ticked || declared)) {
+        if (lineEntry < 0 && !byWord && (!rules.tagUnlabelled || declared)) {
             return {LoggedLines(header), header};
         }
         const QByteArray note = byWord ? EncodedWordNote(word.word, word.field) : QByteArray();
@@ -182,7 +181,7 @@ TaggingResult InspectHeader(const QByteArray& header, const TaggingRules& rules,
         return {LoggedLines(Joined(pieces, subject.last, note)),
                 Joined(pieces, subject.last, added)};
     }
-    if (check1Ticked && lineCount > 0) {
+    if (rules.tagUnlabelled && lineCount > 0) {
         // Behind the whole To field (or the first field): a line put between a field and its
         // continuation would take the continuation over. Not logged: the log shows what the
         // server sent.
@@ -223,7 +222,7 @@ qsizetype HeaderOffset(QByteArrayView start) {
 
 TaggingResult InspectBlock(const QByteArray& block, const TaggingRules& rules, BlockEnd end) {
     // Most blocks of a reply are body text and leave here after a few bytes.
-    if (rules.blockedList.isEmpty()) {
+    if (rules.blockedCharsets.isEmpty()) {
         return Unchanged(block);
     }
     if (block.startsWith(HeaderStart)) {

@@ -8,3 +8,5 @@ enum class TrayPicture {
     ClientData,     // data came from the mail client
     OpenedFromMenu, // the window was opened from the tray menu
 };
+
+inline constexpr int TrayPictureCount = int(TrayPicture::OpenedFromMenu);

@@ -72,21 +72,21 @@ QByteArray AutostartEntry(const QString& program, const QString& configDir) {
            "Terminal=false\n";
 }
 
-FileResult WriteAutostartEntry(const QString& path, const QString& program,
-                               const QString& configDir) {
+Result<> WriteAutostartEntry(const QString& path, const QString& program,
+                             const QString& configDir) {
     const QString folder = QFileInfo(path).path();
     if (!QDir().mkpath(folder)) {
-        return {false, path, QStringLiteral("the folder %1 cannot be made").arg(folder)};
+        return Result<>::Failure(QStringLiteral("the folder %1 cannot be made").arg(folder), path);
     }
     return WriteBytes(path, AutostartEntry(program, configDir));
 }
 
-FileResult RemoveAutostartEntry(const QString& path) {
+Result<> RemoveAutostartEntry(const QString& path) {
     QFile file(path);
     if (!file.exists() || file.remove()) {
-        return {true, path, {}};
+        return {};
     }
-    return {false, path, file.errorString()};
+    return Result<>::Failure(file.errorString(), path);
 }
 
 bool AutostartEntryExists(const QString& path) {

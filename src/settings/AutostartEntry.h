@@ -22,8 +22,7 @@ QString AutostartEntryPath();
 QByteArray AutostartEntry(const QString& program, const QString& configDir);
 
 // Written whole or not at all; the autostart folder is made when missing.
-FileResult WriteAutostartEntry(const QString& path, const QString& program,
-                               const QString& configDir);
+Result<> WriteAutostartEntry(const QString& path, const QString& program, const QString& configDir);
 // A missing entry counts as removed.
-FileResult RemoveAutostartEntry(const QString& path);
+Result<> RemoveAutostartEntry(const QString& path);
 bool AutostartEntryExists(const QString& path);

@@ -2,64 +2,31 @@
 
 #include "platform/ProgramFiles.h"
 #include "settings/FileErrorMessages.h"
-#include "settings/SettingsView.h"
+#include "settings/Settings.h"
+#include "settings/SettingsUser.h"
 
 QString BlockedListPath() {
     return SettingsDirectory() + QStringLiteral("/Quorlin_BatList.ini");
 }
 
-bool LoadBlockedList(SettingsView& view) {
+bool LoadBlockedList(Settings& settings, SettingsUser& user) {
     const QString path = BlockedListPath();
     if (!PlainFileExists(path)) {
         return true;
     }
-    const LinesResult read = ReadLines(path);
-    if (!read.ok) {
-        view.ReportFileError(ReadFailureMessage(read));
+    const Result<QStringList> read = ReadLines(path);
+    if (!read) {
+        user.ReportFileError(ReadFailureMessage(read.Where(), read.Error()));
         return false;
     }
-    for (const QString& entry : read.lines) {
-        view.List3AddItem(entry);
-    }
+    settings.blockedCharsets += read.Value();
     return true;
 }
 
-bool AddBlockedEntry(SettingsView& view) {
-    const std::optional<QString> answer =
-        view.InputBox(QStringLiteral("受け取りたくない文字セットを入力してください。"),
-                      QStringLiteral("Quorlin"), QString());
-    if (!answer || answer->isEmpty()) {
-        return true;
+bool SaveBlockedList(const Settings& settings, SettingsUser& user) {
+    const Result<> written = WriteLines(BlockedListPath(), settings.blockedCharsets);
+    if (!written) {
+        user.ReportFileError(WriteFailureMessage(written.Where(), written.Error()));
     }
-    view.List3AddItem(*answer);
-    return SaveBlockedList(view);
-}
-
-bool RemoveBlockedEntry(SettingsView& view) {
-    const int selected = view.List3FirstSelected();
-    if (selected >= 0 && selected < view.List3Items().size()) {
-        view.List3RemoveItem(selected);
-    }
-    return SaveBlockedList(view);
-}
-
-bool SaveBlockedList(SettingsView& view) {
-    const FileResult written = WriteLines(BlockedListPath(), view.List3Items());
-    if (!written.ok) {
-        view.ReportFileError(WriteFailureMessage(written));
-    }
-    return written.ok;
-}
-
-bool BlockedListKeyDown(SettingsView& view, VirtualKey key) {
-    switch (key) {
-    case VirtualKey::Insert:
-        AddBlockedEntry(view);
-        return true;
-    case VirtualKey::Delete:
-        RemoveBlockedEntry(view);
-        return true;
-    default:
-        return false;
-    }
+    return written.Ok();
 }

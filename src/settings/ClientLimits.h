@@ -12,6 +12,9 @@ struct ClientLimits {
 
 ClientLimits ReadClientLimits();
 
+inline constexpr int DefaultMaxClients = 10;
 inline constexpr int MaxClientLimit = 100000;
+// RFC 1939 asks for at least ten minutes before an idle client is logged out.
+inline constexpr int DefaultIdleTimeoutMs = 600 * 1000;
 // The largest idle timeout kept to the millisecond in an int.
 inline constexpr int MaxIdleTimeoutSeconds = 2'000'000;

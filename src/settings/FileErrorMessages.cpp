@@ -10,14 +10,12 @@ QString Message(const QString& what, const QString& path, const QString& reason)
 
 } // namespace
 
-QString ReadFailureMessage(const LinesResult& result) {
-    return Message(QStringLiteral("設定ファイルを読み込めませんでした。"), result.path,
-                   result.error);
+QString ReadFailureMessage(const QString& path, const QString& reason) {
+    return Message(QStringLiteral("設定ファイルを読み込めませんでした。"), path, reason);
 }
 
-QString WriteFailureMessage(const FileResult& result) {
-    return Message(QStringLiteral("設定ファイルに書き込めませんでした。"), result.path,
-                   result.error);
+QString WriteFailureMessage(const QString& path, const QString& reason) {
+    return Message(QStringLiteral("設定ファイルに書き込めませんでした。"), path, reason);
 }
 
 QString UnusableSettingText(int lineNumber, const QString& entry, const QString& reason) {

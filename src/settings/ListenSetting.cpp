@@ -24,7 +24,7 @@ ListenSetting LoadListenSetting() {
     return setting;
 }
 
-FileResult SaveListenSetting(const ListenSetting& setting) {
+Result<> SaveListenSetting(const ListenSetting& setting) {
     return EditOptionsFile([&setting](QSettings& file) {
         file.setValue(PortKey, setting.port);
         file.setValue(AddressKey, setting.address == QHostAddress(QHostAddress::Any)

@@ -16,5 +16,5 @@ struct ListenSetting {
 
 // A missing file or key, or a value that is no port or no address, gives the default.
 ListenSetting LoadListenSetting();
-// Writes both keys; the result carries the file's path and the reason when it failed.
-FileResult SaveListenSetting(const ListenSetting& setting);
+// Writes both keys; the result carries the reason and the file's path when it failed.
+Result<> SaveListenSetting(const ListenSetting& setting);

@@ -24,15 +24,13 @@ std::unique_ptr<QSettings> OpenOptionsFile() {
 // the cut-short file in place and reports no error. So the edit is made on a scratch copy, read
 // back to check that every value arrived, and the checked bytes then go through WriteBytes,
 // which writes aside, renames into place and says why when it cannot.
-FileResult EditOptionsFile(const std::function<void(QSettings&)>& edit) {
-    FileResult result;
-    result.path = OptionsFilePath();
+Result<> EditOptionsFile(const std::function<void(QSettings&)>& edit) {
+    const QString path = OptionsFilePath();
     QTemporaryDir scratch;
     const QString draft = scratch.filePath(QStringLiteral("options.ini"));
-    if (!scratch.isValid() || (QFile::exists(result.path) && !QFile::copy(result.path, draft))) {
-        result.ok = false;
-        result.error = QStringLiteral("no scratch copy could be made in %1").arg(scratch.path());
-        return result;
+    if (!scratch.isValid() || (QFile::exists(path) && !QFile::copy(path, draft))) {
+        return Result<>::Failure(
+            QStringLiteral("no scratch copy could be made in %1").arg(scratch.path()), path);
     }
     QHash<QString, QStringList> wanted;
     {
@@ -51,12 +49,10 @@ FileResult EditOptionsFile(const std::function<void(QSettings&)>& edit) {
     }
     QFile draftFile(draft);
     if (!complete || !draftFile.open(QIODevice::ReadOnly)) {
-        result.ok = false;
-        result.error =
-            QStringLiteral("the scratch copy in %1 came out incomplete").arg(scratch.path());
-        return result;
+        return Result<>::Failure(
+            QStringLiteral("the scratch copy in %1 came out incomplete").arg(scratch.path()), path);
     }
-    return WriteBytes(result.path, draftFile.readAll());
+    return WriteBytes(path, draftFile.readAll());
 }
 
 OptionsFileLine FindOptionsFileLine(const QString& group, const QString& key) {

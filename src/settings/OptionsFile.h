@@ -18,7 +18,7 @@ std::unique_ptr<QSettings> OpenOptionsFile();
 
 // Changes the options file: `edit` sets and removes keys, and the whole file is then written
 // aside and renamed into place, or not at all, with the system's reason on failure.
-FileResult EditOptionsFile(const std::function<void(QSettings&)>& edit);
+Result<> EditOptionsFile(const std::function<void(QSettings&)>& edit);
 
 // A key's line in the options file as an editor shows it, for a message that asks the user to
 // mend it: its number from 1 and its text. Number 0 when no line holds the key as written.

@@ -1,8 +1,11 @@
 #include "settings/ServerSecurity.h"
 
 #include "platform/Pop3Ports.h"
-#include "platform/SocketEndpoint.h"
+#include "platform/ServerSocket.h"
 #include "settings/FileErrorMessages.h"
+#include "settings/OptionsFile.h"
+#include "settings/Settings.h"
+#include "settings/SettingsUser.h"
 
 #include <QFile>
 
@@ -16,15 +19,27 @@ const QString TrustedGroup = QStringLiteral("TrustedCertificates");
 
 // "[::1]" and "::1" are one host, as for the connection.
 QString HostKey(const QString& host) {
-    return HostWithoutBrackets(host).trimmed().toLower();
+    return Settings::TrustedCertificatesKey(host);
 }
 
-bool Edited(const std::function<void(QSettings&)>& edit, QString* why) {
-    const FileResult written = EditOptionsFile(edit);
-    if (!written.ok && why) {
-        *why = QStringLiteral("cannot write %1: %2").arg(written.path, written.error);
+QList<QByteArray> ParsedFingerprints(const QStringList& texts) {
+    QList<QByteArray> fingerprints;
+    for (const QString& text : texts) {
+        if (const auto parsed = ParseFingerprint(text)) {
+            fingerprints.append(*parsed);
+        }
     }
-    return written.ok;
+    return fingerprints;
+}
+
+Result<> Edited(const std::function<void(QSettings&)>& edit) {
+    const Result<> written = EditOptionsFile(edit);
+    if (!written) {
+        return Result<>::Failure(
+            QStringLiteral("cannot write %1: %2").arg(written.Where(), written.Error()),
+            written.Where());
+    }
+    return written;
 }
 
 } // namespace
@@ -118,39 +133,41 @@ std::optional<OptionsFileLine> UnknownSavedSecurity() {
     return line;
 }
 
-bool SaveServerSecurity(const ServerSecurity& security, QString* why) {
-    return Edited(
-        [&security](QSettings& file) {
-            file.beginGroup(ServerGroup);
-            file.setValue(SecurityKey, SecurityModeName(security.mode));
-            if (security.port) {
-                file.setValue(PortKey, *security.port);
-            } else {
-                file.remove(PortKey);
-            }
-            if (security.caFile.isEmpty()) {
-                file.remove(CaFileKey);
-            } else {
-                file.setValue(CaFileKey, security.caFile);
-            }
-            file.endGroup();
-        },
-        why);
+Result<> SaveServerSecurity(const ServerSecurity& security) {
+    return Edited([&security](QSettings& file) {
+        file.beginGroup(ServerGroup);
+        file.setValue(SecurityKey, SecurityModeName(security.mode));
+        if (security.port) {
+            file.setValue(PortKey, *security.port);
+        } else {
+            file.remove(PortKey);
+        }
+        if (security.caFile.isEmpty()) {
+            file.remove(CaFileKey);
+        } else {
+            file.setValue(CaFileKey, security.caFile);
+        }
+        file.endGroup();
+    });
 }
 
 QList<QByteArray> LoadTrustedFingerprints(const QString& host) {
     const auto file = OpenOptionsFile();
     file->beginGroup(TrustedGroup);
-    QList<QByteArray> fingerprints;
-    for (const QString& text : file->value(HostKey(host)).toStringList()) {
-        if (const auto parsed = ParseFingerprint(text)) {
-            fingerprints.append(*parsed);
-        }
-    }
-    return fingerprints;
+    return ParsedFingerprints(file->value(HostKey(host)).toStringList());
 }
 
-void ReportUnusableTrustedFingerprints(SettingsView& view) {
+QHash<QString, QList<QByteArray>> LoadTrustedCertificates() {
+    const auto file = OpenOptionsFile();
+    file->beginGroup(TrustedGroup);
+    QHash<QString, QList<QByteArray>> trusted;
+    for (const QString& key : file->childKeys()) {
+        trusted.insert(HostKey(key), ParsedFingerprints(file->value(key).toStringList()));
+    }
+    return trusted;
+}
+
+void ReportUnusableTrustedFingerprints(SettingsUser& user) {
     const auto file = OpenOptionsFile();
     file->beginGroup(TrustedGroup);
     QStringList problems;
@@ -165,30 +182,29 @@ void ReportUnusableTrustedFingerprints(SettingsView& view) {
         }
     }
     if (!problems.isEmpty()) {
-        view.ReportFileError(UnusableSettingsMessage(OptionsFilePath(), problems));
+        user.ReportFileError(UnusableSettingsMessage(OptionsFilePath(), problems));
     }
 }
 
-bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint, QString* why) {
-    return Edited(
-        [&host, &fingerprint](QSettings& file) {
-            file.beginGroup(TrustedGroup);
-            QStringList listed = file.value(HostKey(host)).toStringList();
-            const QString formatted = FormatFingerprint(fingerprint);
-            if (!listed.contains(formatted)) {
-                listed.append(formatted);
-            }
-            file.setValue(HostKey(host), listed);
-            file.endGroup();
-        },
-        why);
+Result<> AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint) {
+    return Edited([&host, &fingerprint](QSettings& file) {
+        file.beginGroup(TrustedGroup);
+        QStringList listed = file.value(HostKey(host)).toStringList();
+        const QString formatted = FormatFingerprint(fingerprint);
+        if (!listed.contains(formatted)) {
+            listed.append(formatted);
+        }
+        file.setValue(HostKey(host), listed);
+        file.endGroup();
+    });
 }
 
-std::optional<QList<QSslCertificate>> LoadCaFile(const QString& path, QString* why) {
+Result<QList<QSslCertificate>> LoadCaFile(const QString& path) {
+    using Certificates = Result<QList<QSslCertificate>>;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *why = QStringLiteral("cannot read the CA file %1: %2").arg(path, file.errorString());
-        return std::nullopt;
+        return Certificates::Failure(
+            QStringLiteral("cannot read the CA file %1: %2").arg(path, file.errorString()), path);
     }
     const QByteArray data = file.readAll();
     QList<QSslCertificate> certificates = QSslCertificate::fromData(data, QSsl::Pem);
@@ -196,8 +212,24 @@ std::optional<QList<QSslCertificate>> LoadCaFile(const QString& path, QString* w
         certificates = QSslCertificate::fromData(data, QSsl::Der);
     }
     if (certificates.isEmpty()) {
-        *why = QStringLiteral("the CA file %1 holds no certificate").arg(path);
-        return std::nullopt;
+        return Certificates::Failure(
+            QStringLiteral("the CA file %1 holds no certificate").arg(path), path);
     }
     return certificates;
+}
+
+Result<> ApplyServerSecurity(const ServerSecurity& security, Account& account) {
+    account.security = security.mode;
+    account.port = security.EffectivePort();
+    account.caFile = security.caFile;
+    account.caCertificates.clear();
+    if (security.caFile.isEmpty()) {
+        return {};
+    }
+    const Result<QList<QSslCertificate>> authorities = LoadCaFile(security.caFile);
+    if (!authorities) {
+        return Result<>::FailureOf(authorities);
+    }
+    account.caCertificates = authorities.Value();
+    return {};
 }

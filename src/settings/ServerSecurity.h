@@ -1,13 +1,18 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/TlsTrust.h"
 #include "settings/OptionsFile.h"
-#include "settings/SettingsView.h"
+#include "settings/SettingsUser.h"
+
+#include <QHash>
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <optional>
+
+struct Account;
 
 // How to reach the mail server, kept in section [Server] of the options file:
 //   Security=none|tls|starttls   (none, the default, is plain TCP with an APOP login; the
@@ -43,17 +48,22 @@ ServerSecurity LoadServerSecurity();
 // The Security line when its value names no mode (an empty value included), for the user to
 // mend: Quorlin does not start on it rather than fall back to plain text.
 std::optional<OptionsFileLine> UnknownSavedSecurity();
-// False with the reason when the file could not be written.
-bool SaveServerSecurity(const ServerSecurity& security, QString* why = nullptr);
+Result<> SaveServerSecurity(const ServerSecurity& security);
 
 // The fingerprints trusted for host; entries that are no fingerprint are left out (start-up
 // has told the user of them, below).
 QList<QByteArray> LoadTrustedFingerprints(const QString& host);
+// Every host's, by Settings::TrustedCertificatesKey.
+QHash<QString, QList<QByteArray>> LoadTrustedCertificates();
 // Tells the user, as of a settings file that cannot be read, of every [TrustedCertificates]
 // entry that is no SHA-256 fingerprint: its line and why.
-void ReportUnusableTrustedFingerprints(SettingsView& view);
-bool AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint,
-                           QString* why = nullptr);
+void ReportUnusableTrustedFingerprints(SettingsUser& user);
+Result<> AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint);
 
-// The certificates of a PEM (or DER) file; nullopt with the reason when none can be read.
-std::optional<QList<QSslCertificate>> LoadCaFile(const QString& path, QString* why);
+// The certificates of a PEM (or DER) file.
+Result<QList<QSslCertificate>> LoadCaFile(const QString& path);
+
+// Puts the mode, the port (the mode's default when none is set) and the CA file with its
+// certificates into the account; the run's pinned fingerprints stay. A CA file that cannot be
+// read leaves the account with the system's authorities alone, and the reason comes back.
+Result<> ApplyServerSecurity(const ServerSecurity& security, Account& account);

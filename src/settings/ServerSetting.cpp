@@ -2,16 +2,17 @@
 
 #include "platform/ProgramFiles.h"
 #include "settings/FileErrorMessages.h"
-#include "settings/SettingsView.h"
+#include "settings/Settings.h"
+#include "settings/SettingsUser.h"
 
 namespace {
 
-bool WriteHost(SettingsView& view, const QString& host) {
-    const FileResult written = WriteLines(ServerSettingPath(), {host});
-    if (!written.ok) {
-        view.ReportFileError(WriteFailureMessage(written));
+bool WriteHost(SettingsUser& user, const QString& host) {
+    const Result<> written = WriteLines(ServerSettingPath(), {host});
+    if (!written) {
+        user.ReportFileError(WriteFailureMessage(written.Where(), written.Error()));
     }
-    return written.ok;
+    return written.Ok();
 }
 
 } // namespace
@@ -24,40 +25,33 @@ bool ServerSettingExists() {
     return PlainFileExists(ServerSettingPath());
 }
 
-bool LoadServerSetting(SettingsView& view) {
+bool LoadServerSetting(Settings& settings, SettingsUser& user) {
+    QString& host = settings.DefaultAccount().host;
     if (ServerSettingExists()) {
-        const LinesResult read = ReadLines(ServerSettingPath());
-        if (!read.ok) {
-            view.ReportFileError(ReadFailureMessage(read));
+        const Result<QStringList> read = ReadLines(ServerSettingPath());
+        if (!read) {
+            user.ReportFileError(ReadFailureMessage(read.Where(), read.Error()));
             return false;
         }
-        view.SetText1(read.lines.value(0));
+        host = read.Value().value(0);
         return true;
     }
 
     // The answer is asked for before the file is made: a run stopped at the question leaves no
     // file, so the next run asks again instead of starting with an empty host.
-    const std::optional<QString> answer = view.InputBox(
+    const std::optional<QString> answer = user.InputBox(
         QStringLiteral("初めてですね！\r\n転送先のメールサーバーを入力してください。"),
         QStringLiteral("初期設定"), QString());
     if (!answer) {
         // Cancel leaves no file: an empty one would stop the question from coming back, and
         // the window tells the user where to set the server instead.
-        view.SetText1(QString());
+        host.clear();
         return true;
     }
-    view.SetText1(*answer);
-    return WriteHost(view, *answer);
+    host = *answer;
+    return WriteHost(user, *answer);
 }
 
-bool SaveServerSetting(SettingsView& view) {
-    return WriteHost(view, view.Text1());
-}
-
-bool ServerBoxKeyDown(SettingsView& view, VirtualKey key) {
-    if (key != VirtualKey::Enter) {
-        return false;
-    }
-    SaveServerSetting(view);
-    return true;
+bool SaveServerSetting(const Settings& settings, SettingsUser& user) {
+    return WriteHost(user, settings.DefaultAccount().host);
 }

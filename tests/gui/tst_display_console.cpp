@@ -27,7 +27,7 @@ struct Session {
         desktop->Form_Load();
     }
     void ConnectClient() {
-        client.ConnectTo(desktop->RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(desktop->RelayCore().ListeningPort());
         QTRY_COMPARE(client.received, server.greeting);
     }
     QLineEdit* Text2(int i) { return Control<QLineEdit>(*display, i == 0 ? "Text2_0" : "Text2_1"); }
@@ -59,7 +59,7 @@ private Q_SLOTS:
         QCOMPARE(session.desktop->Tray().CurrentPicture(), TrayPicture::ClientData);
 
         session.server.CloseConnection();
-        QTRY_COMPARE(session.desktop->RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        QTRY_VERIFY(ServerClosed(session.desktop->RelayCore()));
         // The client is let go with the server, and the window with the last client.
         QTRY_VERIFY(!session.client.Connected());
         QTRY_VERIFY(!session.display->isVisible());
@@ -70,7 +70,7 @@ private Q_SLOTS:
         for (int i = 0; i <= 100000; ++i) {
             lines.append(QByteArray::number(i)).append("\r\n");
         }
-        session.display->List1AddLines(lines);
+        session.display->AddServerLines(lines);
         QCOMPARE(LogModel(*session.display, "List1").rowCount(), 100000);
         QCOMPARE(LogModel(*session.display, "List1").Line(0), QByteArray("1"));
     }
@@ -124,7 +124,7 @@ private Q_SLOTS:
         QCOMPARE(session.Text2(1)->text(), QString());
 
         // Row 0 without a server: the logs go, a connection starts, the line waits.
-        session.display->List1AddLines("old\r\n");
+        session.display->AddServerLines("old\r\n");
         session.Text2(0)->setText(QStringLiteral("STAT"));
         QTest::keyClick(session.Text2(0), Qt::Key_Return);
         QCOMPARE(LogModel(*session.display, "List1").rowCount(), 0);
@@ -139,7 +139,7 @@ private Q_SLOTS:
         Session session;
         session.ConnectClient();
         TestClient second;
-        second.ConnectTo(session.desktop->RelayCore().Winsock2().LocalPort());
+        second.ConnectTo(session.desktop->RelayCore().ListeningPort());
         QTRY_VERIFY(second.received.endsWith(">\r\n"));
         auto* frame = Control<QGroupBox>(*session.display, "Frame1");
         QCOMPARE(frame->title(), QStringLiteral("任意コマンド [2]"));

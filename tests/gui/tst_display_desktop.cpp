@@ -4,9 +4,9 @@
 #include "support/LoopbackPeers.h"
 #include "support/WindowTestSupport.h"
 
-#include "gui/ImageList1.h"
 #include "gui/QtTranslation.h"
 #include "gui/SettingsDialog.h"
+#include "gui/TrayPictureIcons.h"
 #include "gui/models/LogListModel.h"
 #include "settings/ListenSetting.h"
 
@@ -86,7 +86,7 @@ private Q_SLOTS:
     // The window's icon and every tray picture are the drawn pictures, pixel for pixel.
     void picturesAreTheDrawnOnes_data() {
         QTest::addColumn<int>("picture");
-        for (int picture = 1; picture <= ImageList1::Count; ++picture) {
+        for (int picture = 1; picture <= TrayPictureCount; ++picture) {
             QTest::addRow("picture %d", picture) << picture;
         }
     }
@@ -95,7 +95,7 @@ private Q_SLOTS:
         const QImage drawn = PictureFile(picture);
         QVERIFY(!drawn.isNull());
         QCOMPARE(drawn.size(), QSize(32, 32));
-        QCOMPARE(Pixels(ImageList1::Picture(TrayPicture(picture))), drawn);
+        QCOMPARE(Pixels(TrayPictureIcon(TrayPicture(picture))), drawn);
 
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
@@ -106,7 +106,7 @@ private Q_SLOTS:
             QCOMPARE(Pixels(display.windowIcon()), drawn);
             QCOMPARE(Pixels(session.Tray().Icon().icon()), drawn);
         }
-        display.TraySetImage(TrayPicture(picture));
+        display.ShowTrayPicture(TrayPicture(picture));
         QCOMPARE(Pixels(session.Tray().Icon().icon()), drawn);
     }
 
@@ -129,7 +129,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&typing));
 
         TestClient client;
-        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().ListeningPort());
         QTRY_COMPARE(client.received, server.greeting);
         QVERIFY(display.isVisible());
         QVERIFY(!display.isMinimized());
@@ -169,7 +169,7 @@ private Q_SLOTS:
         QVERIFY(session.Form_Load());
 
         TestClient client;
-        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().ListeningPort());
         QTRY_VERIFY2(session.Tray().LastMessage().contains(told),
                      qPrintable(session.Tray().LastMessage()));
         QVERIFY2(Log(display).contains(told), qPrintable(Log(display)));
@@ -288,13 +288,13 @@ private Q_SLOTS:
         for (int i = 0; i < 300; ++i) {
             block += "+OK line " + QByteArray::number(i) + "\r\n";
         }
-        display.List1AddLines(block);
+        display.AddServerLines(block);
         auto* list1 = Control<QListView>(display, "List1");
         const QModelIndex last = LogModel(display, "List1").index(299);
         QTRY_VERIFY(list1->viewport()->rect().contains(list1->visualRect(last)));
 
         list1->verticalScrollBar()->setValue(0);
-        display.List1AddLines("+OK later\r\n");
+        display.AddServerLines("+OK later\r\n");
         QCOMPARE(list1->verticalScrollBar()->value(), 0);
     }
 

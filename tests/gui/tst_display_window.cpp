@@ -1,8 +1,8 @@
 #include "support/LoopbackPeers.h"
 #include "support/WindowTestSupport.h"
 
-#include "gui/ImageList1.h"
-#include "gui/Notify_Module.h"
+#include "gui/TrayIcon.h"
+#include "gui/TrayPictureIcons.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -107,9 +107,16 @@ private Q_SLOTS:
         QVERIFY(display.windowFlags() & Qt::WindowCloseButtonHint);
         QVERIFY(!(display.windowFlags() & Qt::WindowMinMaxButtonsHint));
         QCOMPARE(display.Check1Value(), 1);
+        QVERIFY(session.CurrentSettings().tagUnlabelled);
+        // Only a tick counts: the grey state does not tag mail without a character set.
+        auto* check1 = Control<QCheckBox>(display, "Check1");
+        check1->setCheckState(Qt::PartiallyChecked);
+        QVERIFY(!session.CurrentSettings().tagUnlabelled);
+        check1->setCheckState(Qt::Checked);
+        QVERIFY(session.CurrentSettings().tagUnlabelled);
         // Unsorted: entries keep the order they came in.
-        display.List3AddItem(QStringLiteral("big5"));
-        display.List3AddItem(QStringLiteral("ABC"));
+        session.CurrentSettings().blockedCharsets = {QStringLiteral("big5"), QStringLiteral("ABC")};
+        display.ShowSettings();
         QCOMPARE(display.List3Items(), QStringList({"big5", "ABC"}));
 
         QStringList menu{display.SysTray().title()};
@@ -146,13 +153,13 @@ private Q_SLOTS:
         Shell::Display& display = session.Window();
         bool visible = true;
         bool moved = true;
-        int listenState = -1;
+        bool listening = true;
         QString title;
         QString prompt;
         ModalAnswerer answerer([&](QWidget* modal) {
             visible = display.isVisible();
             moved = display.testAttribute(Qt::WA_Moved);
-            listenState = session.RelayCore().Winsock2().State();
+            listening = session.RelayCore().Listening();
             title = display.windowTitle();
             auto* dialog = qobject_cast<QInputDialog*>(modal);
             QVERIFY(dialog);
@@ -167,7 +174,7 @@ private Q_SLOTS:
             QStringLiteral("初期設定|初めてですね！\n転送先のメールサーバーを入力してください。"));
         QVERIFY(!visible);
         QVERIFY(!moved);
-        QCOMPARE(listenState, 0);
+        QVERIFY(!listening);
         QCOMPARE(title, QStringLiteral("Quorlin"));
 
         QCOMPARE(display.Text1(), QStringLiteral(" pop.example.jp "));
@@ -175,7 +182,7 @@ private Q_SLOTS:
         QCOMPARE(display.windowTitle(), QStringLiteral("Quorlin  Ver.1.2.17"));
         QVERIFY(display.windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!display.isVisible());
-        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(session.RelayCore().Listening());
         QVERIFY(session.Tray().Added());
         QVERIFY(session.Tray().Icon().isVisible());
         QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::Idle);
@@ -247,7 +254,7 @@ private Q_SLOTS:
             qPrintable(message));
         QCOMPARE(session.FailureStatus(), 2);
         QVERIFY(!session.RetryWanted());
-        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
+        QVERIFY(!session.RelayCore().Listening());
         QVERIFY(!session.Tray().Added());
     }
 
@@ -260,11 +267,11 @@ private Q_SLOTS:
         Shell::Display& display = session.Window();
         QVERIFY(session.Form_Load());
         display.ShowWindow();
-        display.TraySetImage(TrayPicture::ServerData);
+        display.ShowTrayPicture(TrayPicture::ServerData);
         QVERIFY(!display.close());
         QVERIFY(!display.isVisible());
         QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::Idle);
-        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(session.RelayCore().Listening());
 
         Q_EMIT session.Tray().Icon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(!display.isVisible());
@@ -277,7 +284,7 @@ private Q_SLOTS:
         QVERIFY(display.isVisible());
         QCOMPARE(session.Tray().CurrentPicture(), TrayPicture::OpenedFromMenu);
         QCOMPARE(session.Tray().Icon().icon().pixmap(32).toImage(),
-                 ImageList1::Picture(TrayPicture::OpenedFromMenu).pixmap(32).toImage());
+                 TrayPictureIcon(TrayPicture::OpenedFromMenu).pixmap(32).toImage());
     }
 
     // 終了 ends at once: both connections closed without a word, icon gone.
@@ -290,7 +297,7 @@ private Q_SLOTS:
         Shell::Display& display = session.Window();
         QVERIFY(session.Form_Load());
         TestClient client;
-        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().ListeningPort());
         QTRY_COMPARE(client.received, QByteArray("+OK ready <1.2@x>\r\n"));
 
         QSignalSpy ended(&session, &DesktopSession::ProgramEnded);
@@ -299,8 +306,8 @@ private Q_SLOTS:
         QCOMPARE(ended[0][0].toInt(), 0);
         QVERIFY(!session.Tray().Added());
         QVERIFY(!session.Tray().Icon().isVisible());
-        QCOMPARE(session.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
-        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
+        QCOMPARE(session.RelayCore().SessionCount(), 0);
+        QVERIFY(!session.RelayCore().Listening());
         QTRY_VERIFY(server.peerClosed);
         QTRY_VERIFY(!client.Connected());
         QCOMPARE(client.received, QByteArray("+OK ready <1.2@x>\r\n"));
@@ -319,18 +326,18 @@ private Q_SLOTS:
         QVERIFY(display.isVisible());
 
         TestClient client;
-        client.ConnectTo(session.RelayCore().Winsock2().LocalPort());
+        client.ConnectTo(session.RelayCore().ListeningPort());
         QTRY_VERIFY(server.Connected());
         server.CloseConnection();
-        QTRY_COMPARE(session.RelayCore().Winsock1().State(), int(SocketEndpoint::Closed));
+        QTRY_VERIFY(ServerClosed(session.RelayCore()));
         client.socket.disconnectFromHost();
-        QTRY_COMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(RelayIdle(session.RelayCore()));
         QVERIFY(display.isVisible());
 
         QSignalSpy ended(&session, &DesktopSession::ProgramEnded);
         display.close();
         QCOMPARE(ended.size(), 1);
-        QCOMPARE(session.RelayCore().Winsock2().State(), int(SocketEndpoint::Closed));
+        QVERIFY(!session.RelayCore().Listening());
     }
 };
 

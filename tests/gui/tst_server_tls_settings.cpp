@@ -1,13 +1,13 @@
 // How this run reaches the mail server: the options, the saved [Server] settings and trusted
 // fingerprints beside Quorlin.ini, the settings box and the trust dialog.
 #include "app/CommandLine.h"
-#include "app/ServerTlsSetup.h"
+#include "app/StartupSettings.h"
 #include "gui/CertificateTrustDialog.h"
 #include "gui/ServerSecurityBox.h"
 #include "platform/ProgramFiles.h"
 #include "settings/OptionsFile.h"
 #include "settings/ServerSecurity.h"
-#include "support/FakeSettingsView.h"
+#include "support/FakeSettingsUser.h"
 #include "support/TestCertificates.h"
 
 #include <QApplication>
@@ -79,9 +79,9 @@ private Q_SLOTS:
         }
         const auto parsed = ParseCommandLine(QStringList{QStringLiteral("quorlin")} + arguments);
         QVERIFY(parsed);
-        const ServerTlsSetup setup = ResolveServerTls(*parsed, LoadServerSecurity());
-        QCOMPARE(SecurityModeName(setup.security.mode), mode);
-        QCOMPARE(int(setup.security.EffectivePort()), port);
+        const Account account = LoadStartupSettings(*parsed).settings.DefaultAccount();
+        QCOMPARE(SecurityModeName(account.security), mode);
+        QCOMPARE(int(account.port), port);
     }
 
     void badOptionsRefused_data() {
@@ -110,10 +110,10 @@ private Q_SLOTS:
         ServerSecurity security;
         security.mode = SecurityMode::StartTls;
         security.caFile = QStringLiteral("/etc/ssl/private-ca.pem");
-        QVERIFY(SaveServerSecurity(security));
+        QVERIFY(SaveServerSecurity(security).Ok());
         const QByteArray self = certificates.FingerprintBytes(QStringLiteral("self"));
-        QVERIFY(AddTrustedFingerprint(QStringLiteral("Mail.Example.com"), self));
-        QVERIFY(AddTrustedFingerprint(QStringLiteral("mail.example.com"), self));
+        QVERIFY(AddTrustedFingerprint(QStringLiteral("Mail.Example.com"), self).Ok());
+        QVERIFY(AddTrustedFingerprint(QStringLiteral("mail.example.com"), self).Ok());
         const QByteArray text = FileText(OptionsFilePath());
         QVERIFY2(text.contains("Security=starttls"), text.constData());
         QVERIFY2(text.contains("CaFile=/etc/ssl/private-ca.pem"), text.constData());
@@ -144,7 +144,7 @@ private Q_SLOTS:
                     ", ０１２３\n\nother.example.com=zz\n")
                        .toUtf8());
         file.close();
-        FakeSettingsView view;
+        FakeSettingsUser view;
         ReportUnusableTrustedFingerprints(view);
         QCOMPARE(
             view.errors,

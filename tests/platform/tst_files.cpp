@@ -60,9 +60,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(QStringList, lines);
         WriteFileBytes(Path(u"read.ini"_s), content);
-        const LinesResult read = ReadLines(Path(u"read.ini"_s));
-        QVERIFY(read.ok);
-        QCOMPARE(read.lines, lines);
+        const Result<QStringList> read = ReadLines(Path(u"read.ini"_s));
+        QVERIFY(read.Ok());
+        QCOMPARE(read.Value(), lines);
     }
 
     void writeLinesReplacesTheWholeFile_data() {
@@ -79,8 +79,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         const QString path = Path(u"write.ini"_s);
         WriteFileBytes(path, "an older and much longer content\r\nsecond line\r\n");
-        const FileResult written = WriteLines(path, lines);
-        QVERIFY(written.ok);
+        const Result<> written = WriteLines(path, lines);
+        QVERIFY(written.Ok());
         QCOMPARE(ReadFileBytes(path), content);
         QVERIFY(QFileInfo(path).isFile());
     }
@@ -124,7 +124,7 @@ private Q_SLOTS:
         sizeLimit.rlim_cur = 1000;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &sizeLimit), 0);
         const bool becameNobody = asNobody && ::seteuid(65534) == 0;
-        const FileResult written = WriteLines(path, {u"big5"_s, entry});
+        const Result<> written = WriteLines(path, {u"big5"_s, entry});
         if (becameNobody) {
             QCOMPARE(::seteuid(0), 0);
         }
@@ -133,8 +133,8 @@ private Q_SLOTS:
         QFile::setPermissions(scratch.path(), ReadAndEnter | QFileDevice::WriteOwner);
         QCOMPARE(becameNobody, asNobody);
 
-        QVERIFY(!written.ok);
-        QCOMPARE(written.error, QString::fromLocal8Bit(std::strerror(reason)));
+        QVERIFY(!written.Ok());
+        QCOMPARE(written.Error(), QString::fromLocal8Bit(std::strerror(reason)));
         QCOMPARE(ReadFileBytes(path), old);
         QCOMPARE(QDir(scratch.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{u"Quorlin_BatList.ini"_s});
@@ -144,25 +144,25 @@ private Q_SLOTS:
         WriteFileBytes(Path(u"regular"_s), "x");
         QVERIFY(QDir(dir.path()).mkpath(u"folder.ini"_s));
 
-        const LinesResult missing = ReadLines(Path(u"missing.ini"_s));
-        QVERIFY(!missing.ok);
-        QCOMPARE(missing.path, Path(u"missing.ini"_s));
-        QVERIFY(!missing.error.isEmpty());
+        const Result<QStringList> missing = ReadLines(Path(u"missing.ini"_s));
+        QVERIFY(!missing.Ok());
+        QCOMPARE(missing.Where(), Path(u"missing.ini"_s));
+        QVERIFY(!missing.Error().isEmpty());
 
-        const LinesResult folder = ReadLines(Path(u"folder.ini"_s));
-        QVERIFY(!folder.ok);
-        QVERIFY(!folder.error.isEmpty());
+        const Result<QStringList> folder = ReadLines(Path(u"folder.ini"_s));
+        QVERIFY(!folder.Ok());
+        QVERIFY(!folder.Error().isEmpty());
 
         // A path below a regular file cannot be created, whoever runs the test.
         const QString belowFile = Path(u"regular/write.ini"_s);
-        const FileResult notCreated = WriteLines(belowFile, {u"a"_s});
-        QVERIFY(!notCreated.ok);
-        QCOMPARE(notCreated.path, belowFile);
-        QVERIFY(!notCreated.error.isEmpty());
+        const Result<> notCreated = WriteLines(belowFile, {u"a"_s});
+        QVERIFY(!notCreated.Ok());
+        QCOMPARE(notCreated.Where(), belowFile);
+        QVERIFY(!notCreated.Error().isEmpty());
 
-        const FileResult onFolder = WriteLines(Path(u"folder.ini"_s), {u"a"_s});
-        QVERIFY(!onFolder.ok);
-        QVERIFY(!onFolder.error.isEmpty());
+        const Result<> onFolder = WriteLines(Path(u"folder.ini"_s), {u"a"_s});
+        QVERIFY(!onFolder.Ok());
+        QVERIFY(!onFolder.Error().isEmpty());
         QVERIFY(QFileInfo(Path(u"folder.ini"_s)).isDir());
     }
 };

@@ -44,15 +44,15 @@ private Q_SLOTS:
 
     void greetingIsCapturedLoggedAndForwarded() {
         ConnectClient();
-        QCOMPARE(relay->LatestRelayState().Greed, RfcGreeting);
-        QVERIFY(relay->LatestRelayState().AddB);
-        QCOMPARE(view->list1, QList<QByteArray>{RfcGreeting.chopped(2)});
+        QCOMPARE(relay->LatestSession()->Login().greeting, RfcGreeting);
+        QVERIFY(LatestGreeted(*relay));
+        QCOMPARE(view->serverLog, QList<QByteArray>{RfcGreeting.chopped(2)});
         QVERIFY(view->visible);
         QCOMPARE(view->Picture(), TrayPicture::ServerData);
 
         server->Send("+OK second\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + "+OK second\r\n");
-        QCOMPARE(relay->LatestRelayState().Greed, RfcGreeting);
+        QCOMPARE(relay->LatestSession()->Login().greeting, RfcGreeting);
     }
 
     void logShowsCompleteLinesAndForwardingStaysIntact() {
@@ -63,43 +63,45 @@ private Q_SLOTS:
         QTRY_COMPARE(client->received, RfcGreeting + "a\r\nbc\r\n\r\nd\re\nf\r\n");
         // The continuation shows as an entry of its own; a lone CR or LF does not cut.
         const QList<QByteArray> expected{RfcGreeting.chopped(2), "a", "c", "", "d\re\nf"};
-        QCOMPARE(view->list1, expected);
+        QCOMPARE(view->serverLog, expected);
         server->Send("no line end");
         QTRY_VERIFY(client->received.endsWith("no line end"));
-        QCOMPARE(view->list1, expected);
+        QCOMPARE(view->serverLog, expected);
     }
 
     void userIsAnsweredLocallyAndPassBecomesApop() {
         ConnectClient();
         client->Send("USER mrose\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->LatestRelayState().USER, QByteArray("mrose"));
+        QCOMPARE(relay->LatestSession()->Login().user, QByteArray("mrose"));
         QCOMPARE(server->received, QByteArray());
         QCOMPARE(view->Picture(), TrayPicture::ClientData);
 
         ClientSends("PASS tanstaaf\r\n", "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n");
-        QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine}));
-        QCOMPARE(relay->LatestRelayState().PASS, QByteArray("tanstaaf"));
+        QCOMPARE(view->clientLog, (QList<QByteArray>{"USER mrose", MaskedPassLine}));
+        QCOMPARE(relay->LatestSession()->Login().password, QByteArray("tanstaaf"));
     }
 
-    void commandWordsSetCom_data() {
+    // Each command forwarded puts the kind of its reply at the end of the reply kind queue.
+    void commandWordsSetTheReplyExpected_data() {
         QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("com");
-        QTest::newRow("RETR") << QByteArray("RETR 1\r\n") << QByteArray("RES");
-        QTest::newRow("lower-case retr") << QByteArray("retr 1\r\n") << QByteArray("RES");
-        QTest::newRow("RETR without number") << QByteArray("RETR\r\n") << QByteArray("RES");
-        QTest::newRow("TOP") << QByteArray("TOP 1 0\r\n") << QByteArray();
-        QTest::newRow("bare LF") << QByteArray("Retr 2\n") << QByteArray("RES");
+        QTest::addColumn<ReplyKind>("kind");
+        QTest::newRow("RETR") << QByteArray("RETR 1\r\n") << ReplyKind::Retr;
+        QTest::newRow("lower-case retr") << QByteArray("retr 1\r\n") << ReplyKind::Retr;
+        QTest::newRow("RETR without number") << QByteArray("RETR\r\n") << ReplyKind::Retr;
+        QTest::newRow("TOP") << QByteArray("TOP 1 0\r\n") << ReplyKind::MultiLine;
+        QTest::newRow("bare LF") << QByteArray("Retr 2\n") << ReplyKind::Retr;
     }
-    void commandWordsSetCom() {
+    void commandWordsSetTheReplyExpected() {
         QFETCH(QByteArray, command);
-        QFETCH(QByteArray, com);
+        QFETCH(ReplyKind, kind);
         ConnectClient();
         ClientSends("RETR 9\r\n", "RETR 9\r\n");
-        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestSession()->ExpectedReplies(), QList<ReplyKind>{ReplyKind::Retr});
         ClientSends(command, command);
-        QCOMPARE(relay->LatestRelayState().Com, com);
-        QCOMPARE(view->list2.last(), command.trimmed());
+        QCOMPARE(relay->LatestSession()->ExpectedReplies(),
+                 (QList<ReplyKind>{ReplyKind::Retr, kind}));
+        QCOMPARE(view->clientLog.last(), command.trimmed());
     }
 
     // However the client's lines arrive and in whatever letter case, the password goes upstream
@@ -150,11 +152,11 @@ private Q_SLOTS:
         server->Send(serverAnswers);
         QTRY_COMPARE(client->received, RfcGreeting + clientGets);
         QVERIFY(!server->received.contains("secret"));
-        QVERIFY(view->list2.contains(MaskedPassLine));
-        for (const QByteArray& line : view->list2) {
+        QVERIFY(view->clientLog.contains(MaskedPassLine));
+        for (const QByteArray& line : view->clientLog) {
             QVERIFY2(!line.contains("secret"), line.constData());
         }
-        QCOMPARE(relay->LatestRelayState().USER, QByteArray("alice"));
+        QCOMPARE(relay->LatestSession()->Login().user, QByteArray("alice"));
     }
 
     void capaReplyHidesSaslAndStls_data() {
@@ -210,16 +212,16 @@ private Q_SLOTS:
         QTRY_COMPARE(client->received, RfcGreeting + reply);
         QVERIFY(reply.startsWith("-ERR "));
         ClientSends("NOOP\r\n", "NOOP\r\n"); // the first thing the server sees
-        QCOMPARE(view->list2, (QList<QByteArray>{logged, "NOOP"}));
+        QCOMPARE(view->clientLog, (QList<QByteArray>{logged, "NOOP"}));
     }
 
     void wordsAreCutAtSpaces() {
         ConnectClient();
         client->Send("USER  bob\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->LatestRelayState().USER, QByteArray());
+        QCOMPARE(relay->LatestSession()->Login().user, QByteArray());
         client->Send("USER bob smith\r\n");
-        QTRY_COMPARE(relay->LatestRelayState().USER, QByteArray("bob"));
+        QTRY_COMPARE(relay->LatestSession()->Login().user, QByteArray("bob"));
     }
 
     // The client's end reaches the server (without a QUIT it never sent), whose close ends
@@ -230,11 +232,10 @@ private Q_SLOTS:
         client->socket.disconnectFromHost();
         QTRY_VERIFY(server->peerClosed);
         QCOMPARE(server->received, QByteArray("STAT\r\n"));
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(RelayIdle(*relay));
         QCOMPARE(view->Picture(), TrayPicture::Idle);
         QVERIFY(!view->visible);
-        QVERIFY(!relay->LatestRelayState().AddB);
-        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+        QVERIFY(!LatestGreeted(*relay));
     }
 
     // Once the server's connection ends, the client gets what was still on its way and then
@@ -264,8 +265,8 @@ private Q_SLOTS:
         QCOMPARE(client->received, RfcGreeting + last);
         QTRY_VERIFY(!view->visible);
         QCOMPARE(view->Picture(), TrayPicture::Idle);
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+        QVERIFY(RelayIdle(*relay));
+        QCOMPARE(relay->SessionCount(), 0);
         ConnectClient(); // and the next one is served
     }
 
@@ -274,14 +275,14 @@ private Q_SLOTS:
         client->Send("STAT\r\n");
         QTRY_COMPARE(server->received, QByteArray("STAT\r\n"));
         server->CloseConnection();
-        QTRY_VERIFY(!relay->LatestRelayState().AddB);
+        QTRY_VERIFY(!LatestGreeted(*relay));
         client->socket.disconnectFromHost();
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(RelayIdle(*relay));
 
         ConnectClient("+OK second <2@b>\r\n");
-        QCOMPARE(relay->LatestRelayState().Greed, QByteArray("+OK second <2@b>\r\n"));
-        QCOMPARE(view->list1, QList<QByteArray>{"+OK second <2@b>"});
-        QCOMPARE(view->list2, QList<QByteArray>());
+        QCOMPARE(relay->LatestSession()->Login().greeting, QByteArray("+OK second <2@b>\r\n"));
+        QCOMPARE(view->serverLog, QList<QByteArray>{"+OK second <2@b>"});
+        QCOMPARE(view->clientLog, QList<QByteArray>());
         QCOMPARE(server->connections, 2);
     }
 
@@ -290,12 +291,12 @@ private Q_SLOTS:
     void staleServerConnectionIsReplaced() {
         ConnectClient("+OK one <1.1@x>\r\n");
         client->socket.abort();
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(RelayIdle(*relay));
         QTRY_VERIFY(server->peerClosed); // the server connection went with its client
 
         ConnectClient("+OK two <2.2@x>\r\n");
         QCOMPARE(server->connections, 2);
-        QCOMPARE(relay->LatestRelayState().Greed, QByteArray("+OK two <2.2@x>\r\n"));
+        QCOMPARE(relay->LatestSession()->Login().greeting, QByteArray("+OK two <2.2@x>\r\n"));
         client->Send("USER u\r\n");
         QTRY_COMPARE(client->received, QByteArray("+OK two <2.2@x>\r\n") + UserReply);
         ClientSends("PASS p\r\n", "APOP u " + DigestBytes("<2.2@x>p").toLatin1() + "\r\n");
@@ -330,7 +331,7 @@ private Q_SLOTS:
         ConnectClient(greeting);
         client->Send("USER u\r\nPASS secret\r\n");
         QTRY_COMPARE(client->received, greeting + UserReply + NoTimestampReply);
-        QCOMPARE(view->list2, (QList<QByteArray>{"USER u", MaskedPassLine}));
+        QCOMPARE(view->clientLog, (QList<QByteArray>{"USER u", MaskedPassLine}));
         // Nothing went upstream: the next command is the first thing the server sees.
         ClientSends("NOOP\r\n", "NOOP\r\n");
     }
@@ -341,9 +342,12 @@ private Q_SLOTS:
         QTRY_COMPARE(server->received,
                      QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nLIST\r\n"));
         QCOMPARE(client->received, RfcGreeting + UserReply);
-        QCOMPARE(relay->LatestRelayState().PASS, QByteArray("tanstaaf"));
-        QCOMPARE(view->list2, (QList<QByteArray>{"USER mrose", MaskedPassLine, "STAT", "LIST"}));
-        QCOMPARE(relay->LatestRelayState().Com, QByteArray());
+        QCOMPARE(relay->LatestSession()->Login().password, QByteArray("tanstaaf"));
+        QCOMPARE(view->clientLog,
+                 (QList<QByteArray>{"USER mrose", MaskedPassLine, "STAT", "LIST"}));
+        QCOMPARE(
+            relay->LatestSession()->ExpectedReplies(),
+            (QList<ReplyKind>{ReplyKind::SingleLine, ReplyKind::SingleLine, ReplyKind::MultiLine}));
     }
 
     // A command that crosses the server's close goes nowhere: at most the client is told the
@@ -365,7 +369,7 @@ private Q_SLOTS:
         view->visible = false;
         QSignalSpy failed(relay.get(), &Relay::ServerConnectFailed);
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         ExpectClientReleased(failed);
 
         // And it still serves the next client once the server is there.
@@ -375,7 +379,7 @@ private Q_SLOTS:
     }
 
     void retrReplyGoesThroughTheTagging() {
-        view->list3 = QStringList{QStringLiteral("GB2312")};
+        settings->blockedCharsets = QStringList{QStringLiteral("GB2312")};
         ConnectClient();
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
         const int blocks = view->pictures.count(TrayPicture::ServerData);
@@ -389,14 +393,14 @@ private Q_SLOTS:
         tagged.replace("Subject: Hello", "Subject: [VudOdirOro]Hello");
         QTRY_COMPARE(client->received, RfcGreeting + "+OK 100 octets\r\n" + tagged);
         // The reply's start is gathered and inspected as one block, and logged once.
-        QCOMPARE(view->list1.size(), 1 + 6);
-        QCOMPARE(view->list1[3], QByteArray("Subject: [VudOdirOro]Hello"));
+        QCOMPARE(view->serverLog.size(), 1 + 6);
+        QCOMPARE(view->serverLog[3], QByteArray("Subject: [VudOdirOro]Hello"));
     }
 
     // A server that stops in the middle of a header must not hold the client's bytes forever.
     void heldReplyStartGoesOutWhenTheServerCloses() {
-        view->list3 = QStringList{QStringLiteral("GB2312")};
-        view->check1 = 1;
+        settings->blockedCharsets = QStringList{QStringLiteral("GB2312")};
+        settings->tagUnlabelled = true;
         ConnectClient();
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
         const QByteArray start = "+OK 900 octets\r\nReturn-Path: <x>\r\nSubject: cut\r\nX-Lon";
@@ -442,27 +446,30 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(client->received, replies);
-        QCOMPARE(view->list2.size(), 5);
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QCOMPARE(view->clientLog.size(), 5);
+        QVERIFY(RelayIdle(*relay));
     }
 
     void consoleRows() {
         QCOMPARE(relay->ConsoleSend(1, "x"), Relay::ConsoleResult::ClientNotConnected);
         QCOMPARE(relay->ConsoleSend(0, "x"), Relay::ConsoleResult::ServerConnectStarted);
         QTRY_VERIFY(server->Connected());
-        QTRY_COMPARE(relay->Winsock1().State(), int(SocketEndpoint::Connected));
+        QTRY_VERIFY(relay->LatestSession()->Upstream().CanSend());
         QCOMPARE(relay->ConsoleSend(0, "PASS typed"), Relay::ConsoleResult::Sent);
         QTRY_COMPARE(server->received, QByteArray("PASS typed\r\n"));
-        QCOMPARE(view->list2, QList<QByteArray>()); // console lines are not logged
+        QCOMPARE(view->clientLog, QList<QByteArray>()); // console lines are not logged
     }
 
-    void consoleReachesAConnectedClientAndLeavesComAlone() {
+    // The console's line to the server is awaited behind the client's, whose RETR it leaves
+    // as it was.
+    void consoleReachesAConnectedClientAndQueuesBehindIt() {
         ConnectClient();
         ClientSends("RETR 1\r\n", "RETR 1\r\n");
         QCOMPARE(relay->ConsoleSend(1, ""), Relay::ConsoleResult::Sent);
         QTRY_COMPARE(client->received, RfcGreeting + "\r\n");
         QCOMPARE(relay->ConsoleSend(0, "NOOP"), Relay::ConsoleResult::Sent);
-        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestSession()->ExpectedReplies(),
+                 (QList<ReplyKind>{ReplyKind::Retr, ReplyKind::SingleLine}));
     }
 };
 

@@ -9,6 +9,7 @@
 #include "support/LoopbackPeers.h"
 #include "support/MailboxServer.h"
 #include "support/ProcessUsage.h"
+#include "support/RelayRig.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -47,16 +48,16 @@ class tst_RelayClients : public QObject {
 
     std::unique_ptr<MailboxServer> server;
     std::unique_ptr<FakeRelayView> view;
+    std::unique_ptr<Settings> settings;
     std::unique_ptr<Relay> relay;
     quint16 port = 0;
 
     void StartRelay(int maxClients, int idleTimeoutMs = DefaultIdleTimeoutMs) {
-        Relay::Options options{server->Port(), 0, QHostAddress(QHostAddress::LocalHost)};
-        options.maxClients = maxClients;
-        options.idleTimeoutMs = idleTimeoutMs;
-        relay = std::make_unique<Relay>(*view, options);
-        QVERIFY(relay->StartListening().ok);
-        port = relay->Winsock2().LocalPort();
+        settings->maxClients = maxClients;
+        settings->idleTimeoutMs = idleTimeoutMs;
+        relay = std::make_unique<Relay>(*view, *settings);
+        QVERIFY(relay->StartListening().Ok());
+        port = relay->ListeningPort();
     }
 
     void AddMailboxes(int count, int lines) {
@@ -96,11 +97,13 @@ private Q_SLOTS:
     void init() {
         server = std::make_unique<MailboxServer>();
         view = std::make_unique<FakeRelayView>();
-        view->check1 = 0;
+        settings = std::make_unique<Settings>(LoopbackSettings(server->Port()));
+        settings->tagUnlabelled = false;
     }
 
     void cleanup() {
         relay.reset();
+        settings.reset();
         view.reset();
         server.reset();
     }
@@ -153,7 +156,7 @@ private Q_SLOTS:
         const QRegularExpression userLine(QStringLiteral("^\\[(\\d+)\\] USER user(\\d+)$"));
         std::set<int> numbers;
         std::set<int> users;
-        for (const QByteArray& line : std::as_const(view->list2)) {
+        for (const QByteArray& line : std::as_const(view->clientLog)) {
             const auto match = userLine.match(QString::fromLatin1(line));
             if (match.hasMatch()) {
                 numbers.insert(match.captured(1).toInt());
@@ -244,7 +247,7 @@ private Q_SLOTS:
         clients[0]->Send("QUIT\r\n");
         QTRY_COMPARE(relay->SessionCount(), 0);
         QVERIFY(!rival.listen(QHostAddress::LocalHost, port));
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(RelayIdle(*relay));
     }
 
     void passWithoutUserNeverLogsInUnderAnotherClientsName() {
@@ -320,7 +323,7 @@ private Q_SLOTS:
         running.start();
         while (running.elapsed() < 4000) {
             QTest::qWait(50);
-            mostHeld = qMax(mostHeld, relay->Winsock2().BytesToWrite());
+            mostHeld = qMax(mostHeld, relay->LatestSession()->ClientSide().BytesToWrite());
         }
         writer.stop();
         const qint64 residentAfter = ResidentKiB();
@@ -328,7 +331,7 @@ private Q_SLOTS:
               "resident %lld -> %lld KiB",
               sent, mostHeld, residentBefore, residentAfter);
         QVERIFY2(sent > 4 * 1024 * 1024, QByteArray::number(sent)); // replies beyond all buffers
-        QVERIFY(relay->Winsock2().ReadPaused());
+        QVERIFY(relay->LatestSession()->ClientSide().ReadPaused());
         QVERIFY2(mostHeld <= 2 * Relay::FlowHighWater, QByteArray::number(mostHeld));
         QVERIFY2(residentAfter - residentBefore < 32 * 1024,
                  QByteArray::number(residentAfter - residentBefore));

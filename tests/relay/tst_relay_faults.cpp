@@ -55,7 +55,7 @@ class tst_RelayFaults : public QObject, RelayRig {
         server->received.clear();
         client->Send("RETR 1\r\n");
         QTRY_COMPARE(server->received, QByteArray("RETR 1\r\n"));
-        QCOMPARE(relay->LatestRelayState().Com, QByteArray("RES"));
+        QCOMPARE(relay->LatestSession()->ExpectedReplies(), QList<ReplyKind>{ReplyKind::Retr});
     }
 
     // A message cut off somewhere in its body: a header block, then random body blocks that
@@ -77,7 +77,7 @@ private Q_SLOTS:
     void init() {
         SetUpRig();
         // Nothing is tagged: the test compares the forwarded bytes with what the server sent.
-        view->check1 = 0;
+        settings->tagUnlabelled = false;
     }
 
     void cleanup() { TearDownRig(); }
@@ -107,8 +107,8 @@ private Q_SLOTS:
         }
         server->CloseConnection();
         if (clientReadsLate) {
-            QTRY_VERIFY(relay->Winsock1().ReadPaused());
-            QVERIFY(relay->LatestRelayState().AddB); // the close has not been handled yet
+            QTRY_VERIFY(relay->LatestSession()->ServerSide().ReadPaused());
+            QVERIFY(LatestGreeted(*relay)); // the close has not been handled yet
             client->socket.setReadBufferSize(0);
             client->SetReading(true);
         }
@@ -118,10 +118,10 @@ private Q_SLOTS:
         // Then the client's connection ends too, as the server's did.
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(client->received.size(), before.size() + sent.size());
-        QVERIFY(!relay->LatestRelayState().AddB);
-        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+        QVERIFY(!LatestGreeted(*relay));
+        QCOMPARE(relay->SessionCount(), 0);
         QTRY_VERIFY(!view->visible);
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(RelayIdle(*relay));
         QCOMPARE(view->Picture(), TrayPicture::Idle);
     }
 
@@ -145,20 +145,20 @@ private Q_SLOTS:
             server->Send(block);
         }
         if (clientStalled) {
-            QTRY_VERIFY(relay->Winsock1().ReadPaused());
+            QTRY_VERIFY(relay->LatestSession()->ServerSide().ReadPaused());
         } else {
             QTRY_VERIFY(client->received.size() > 2 * MiB);
         }
         const QPointer<QTcpSocket> firstServerSide = server->connection;
         client->socket.abort();
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QVERIFY(!relay->Winsock1().ReadPaused()); // nobody left to wait for
+        QTRY_VERIFY(RelayIdle(*relay));
+        QCOMPARE(relay->SessionCount(), 0); // nobody left to wait for
         server->Send("late block for nobody\r\n");
 
         // A fresh server connection, a fresh greeting and a login built from it.
         ConnectClient(2);
         QCOMPARE(server->connections, 2);
-        QCOMPARE(relay->LatestRelayState().Greed, Greeting(2));
+        QCOMPARE(relay->LatestSession()->Login().greeting, Greeting(2));
         QTRY_VERIFY(firstServerSide.isNull());
         LogIn(2, "bob", "builder");
         server->received.clear();
@@ -169,14 +169,14 @@ private Q_SLOTS:
 
     void unresolvableServerNameIsReportedAndTheClientReleased() {
         // The reserved top-level domain never resolves, and fails without asking the network.
-        view->host = QStringLiteral("mail.quorlin.invalid");
+        settings->DefaultAccount().host = QStringLiteral("mail.quorlin.invalid");
         QSignalSpy failed(relay.get(), &Relay::ServerConnectFailed);
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         ExpectClientReleased(failed);
         QCOMPARE(server->connections, 0);
 
-        view->host = QStringLiteral("127.0.0.1");
+        settings->DefaultAccount().host = QStringLiteral("127.0.0.1");
         ConnectClient(2);
         LogIn(2, "carol", "secret");
     }
@@ -194,11 +194,11 @@ private Q_SLOTS:
         });
         server->greeting.clear();
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(server->connections, 1);
         QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray(CannotConnectReply), 2000);
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(RelayIdle(*relay));
         QTRY_VERIFY(!view->visible);
 
         disconnect(leave);
@@ -218,7 +218,7 @@ private Q_SLOTS:
         // No CR and no LF at all, so no line end.
         QByteArray line = RandomBytes(random, 10 * MiB, '\r', 'x');
         std::replace(line.begin(), line.end(), '\n', 'y');
-        const QList<QByteArray> list1Before = view->list1;
+        const QList<QByteArray> list1Before = view->serverLog;
 
         if (fromClient) {
             // A command line: refused once it is longer than any command, and dropped up to
@@ -229,17 +229,17 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray(LineTooLongReply), BigTimeout);
             client->Send("\r\nNOOP\r\n");
             QTRY_COMPARE(server->received, QByteArray("NOOP\r\n"));
-            QCOMPARE(view->list2, QList<QByteArray>{"NOOP"});
+            QCOMPARE(view->clientLog, QList<QByteArray>{"NOOP"});
             QCOMPARE(client->received, QByteArray(LineTooLongReply));
         } else {
             client->received.clear();
             server->Send(line);
             QTRY_COMPARE_WITH_TIMEOUT(client->received.size(), line.size(), BigTimeout);
             QCOMPARE(FirstDifference(client->received, line), -1);
-            QCOMPARE(view->list1, list1Before);
+            QCOMPARE(view->serverLog, list1Before);
             server->Send("\r\n+OK\r\n");
             QTRY_VERIFY(client->received.endsWith(line.right(10) + "\r\n+OK\r\n"));
-            QCOMPARE(view->list1, list1Before + QList<QByteArray>({"", "+OK"}));
+            QCOMPARE(view->serverLog, list1Before + QList<QByteArray>({"", "+OK"}));
         }
     }
 
@@ -321,7 +321,7 @@ private Q_SLOTS:
             answered = lines;
             QVERIFY(client->Connected());
         }
-        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Connected));
+        QVERIFY(relay->LatestSession()->Upstream().CanSend());
         server->Send("+OK still here\r\n");
         QTRY_VERIFY(client->received.endsWith("+OK still here\r\n"));
         client->received.clear();

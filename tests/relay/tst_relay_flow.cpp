@@ -16,7 +16,7 @@ namespace {
 constexpr qsizetype MiB = 1024 * 1024;
 constexpr qsizetype Total = 64 * MiB;
 // What the relay may hold for the slow side: its high-water mark twice over, and one read.
-constexpr qint64 Bound = 2 * Relay::FlowHighWater + SocketEndpoint::ReadBufferLimit;
+constexpr qint64 Bound = 2 * Relay::FlowHighWater + Connection::ReadBufferLimit;
 constexpr qint64 SlowReadBuffer = 64 * 1024;
 const QByteArray Greeting = "+OK ready <1.2@flow.test>\r\n";
 } // namespace
@@ -28,7 +28,7 @@ private Q_SLOTS:
     void init() {
         SetUpRig();
         server->greeting = Greeting;
-        view->check1 = 0;
+        settings->tagUnlabelled = false;
     }
 
     void cleanup() { TearDownRig(); }
@@ -45,7 +45,7 @@ private Q_SLOTS:
             server->reading = false;
         }
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, Greeting);
         if (fromServer) {
             client->Send("RETR 1\r\n");
@@ -54,14 +54,15 @@ private Q_SLOTS:
             client->socket.setReadBufferSize(SlowReadBuffer);
             client->SetReading(false);
         }
-        SocketEndpoint& reader = fromServer ? relay->Winsock1() : relay->Winsock2();
-        SocketEndpoint& writer = fromServer ? relay->Winsock2() : relay->Winsock1();
+        RelaySession& session = *relay->LatestSession();
+        Connection& reader = fromServer ? session.ServerSide() : session.ClientSide();
+        Connection& writer = fromServer ? session.ClientSide() : session.ServerSide();
         QTcpSocket& sender = fromServer ? *server->connection : client->socket;
         QByteArray& arrived = fromServer ? client->received : server->received;
 
         // The most the relay held for the slow side, looked at right after each block it relayed.
         qint64 peak = 0;
-        const auto watch = connect(&reader, &SocketEndpoint::DataArrival, this,
+        const auto watch = connect(&reader, &Connection::Arrived, this,
                                    [&] { peak = qMax(peak, writer.BytesToWrite()); });
         const auto unwatch = qScopeGuard([&] { disconnect(watch); });
 
@@ -115,15 +116,16 @@ private Q_SLOTS:
         server->readBufferSize = SlowReadBuffer;
         server->reading = false;
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, Greeting);
         QRandomGenerator random(42);
         QByteArray data = RandomBytes(random, 24 * MiB, 'S', 's');
         data.back() = '\n';
         client->Send(data);
         client->socket.disconnectFromHost(); // Qt closes once all of it is written
-        QTRY_VERIFY(relay->Winsock2().ReadPaused());
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Connected));
+        QTRY_VERIFY(relay->LatestSession()->ClientSide().ReadPaused());
+        QVERIFY(relay->LatestSession()->ClientSide().IsOpen());
+        QVERIFY(!relay->LatestSession()->ClientSide().PeerFinished());
 
         server->connection->setReadBufferSize(0);
         server->SetReading(true);
@@ -131,21 +133,21 @@ private Q_SLOTS:
         QCOMPARE(FirstDifference(server->received, data), -1);
         // The client's end follows its last byte to the server, whose close ends it all.
         QTRY_VERIFY(server->peerClosed);
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QTRY_VERIFY(RelayIdle(*relay));
         QCOMPARE(view->Picture(), TrayPicture::Idle);
-        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+        QCOMPARE(relay->SessionCount(), 0);
     }
 
     // The relay's own answers waiting behind server replies are bytes for the client too: a
     // client that pipelines commands answered here, without reading, is read no further.
     void ownAnswersWaitingBehindRepliesHoldTheClientBack() {
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, Greeting);
         // 1.75 MiB of commands; the server answers none, so 3 MiB of answers wait behind them.
         constexpr int Pairs = 128 * 1024;
         client->Send(QByteArray("NOOP\r\nUSER a\r\n").repeated(Pairs));
-        QTRY_VERIFY(relay->Winsock2().ReadPaused());
+        QTRY_VERIFY(relay->LatestSession()->ClientSide().ReadPaused());
         QCOMPARE(client->received, Greeting);
         QVERIFY(server->received.count("NOOP") < Pairs);
     }
@@ -156,11 +158,11 @@ private Q_SLOTS:
         const QByteArray greeting = "+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n";
         server->greeting.clear();
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_VERIFY(server->Connected());
         client->Send("USER mrose\r\nPASS tanstaaf\r\nSTAT\r\n");
         QVERIFY(::shutdown(int(client->socket.socketDescriptor()), SHUT_WR) == 0);
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Closing));
+        QTRY_VERIFY(relay->LatestSession()->ClientSide().PeerFinished());
         server->Send(greeting);
         QTRY_VERIFY(server->peerClosed);
         QCOMPARE(server->received,
@@ -170,19 +172,19 @@ private Q_SLOTS:
         server->readBufferSize = SlowReadBuffer;
         server->reading = false;
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, Greeting);
         // Until the kernel takes no more toward the server and the relay holds some itself.
         const QByteArray line = "NOOP " + QByteArray(4000, 'n') + "\r\n";
         QByteArray sent;
-        while (relay->Winsock1().BytesToWrite() == 0 && sent.size() < 64 * MiB) {
+        while (relay->LatestSession()->ServerSide().BytesToWrite() == 0 && sent.size() < 64 * MiB) {
             client->Send(line.repeated(16));
             sent += line.repeated(16);
-            QTRY_COMPARE(view->list2.size(), sent.size() / line.size());
+            QTRY_COMPARE(view->clientLog.size(), sent.size() / line.size());
         }
-        QVERIFY(!relay->Winsock2().ReadPaused());
+        QVERIFY(!relay->LatestSession()->ClientSide().ReadPaused());
         QVERIFY(::shutdown(int(client->socket.socketDescriptor()), SHUT_WR) == 0);
-        QTRY_COMPARE(relay->Winsock2().State(), int(SocketEndpoint::Closing));
+        QTRY_VERIFY(relay->LatestSession()->ClientSide().PeerFinished());
         server->connection->setReadBufferSize(0);
         server->SetReading(true);
         QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed, 20000);

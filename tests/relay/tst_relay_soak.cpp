@@ -7,6 +7,7 @@
 #include "support/LoopbackPeers.h"
 #include "support/MailboxServer.h"
 #include "support/ProcessUsage.h"
+#include "support/RelayRig.h"
 
 #include <QCryptographicHash>
 #include <QSignalSpy>
@@ -71,7 +72,7 @@ private:
         connect(&client->socket, &QTcpSocket::readyRead, this, &SessionRunner::ClientRead);
         connect(&client->socket, &QTcpSocket::disconnected, this, &SessionRunner::MaybeNext);
         step = Step::Greeting;
-        client->ConnectTo(relay.Winsock2().LocalPort());
+        client->ConnectTo(relay.ListeningPort());
     }
 
     void Fail(const QByteArray& why) {
@@ -156,12 +157,10 @@ private:
         if (step != Step::Closing) {
             return;
         }
-        if (client->socket.state() != QAbstractSocket::UnconnectedState ||
-            relay.Winsock2().State() != SocketEndpoint::Listening ||
-            relay.Winsock1().State() != SocketEndpoint::Closed) {
+        if (client->socket.state() != QAbstractSocket::UnconnectedState || !RelayIdle(relay)) {
             return;
         }
-        if (relay.LatestRelayState().AddB) {
+        if (LatestGreeted(relay)) {
             Fail("the greeting of a closed server connection is still taken as current");
             return;
         }
@@ -186,8 +185,9 @@ private Q_SLOTS:
     void thousandSessionsLeakNothing() {
         ScriptedServer server;
         FakeRelayView view;
-        Relay relay(view, Relay::Options{server.Port(), 0, QHostAddress(QHostAddress::LocalHost)});
-        QVERIFY(relay.StartListening().ok);
+        const Settings settings = LoopbackSettings(server.Port());
+        Relay relay(view, settings);
+        QVERIFY(relay.StartListening().Ok());
         SessionRunner runner(relay, server);
         QSignalSpy finished(&runner, &SessionRunner::Finished);
 
@@ -222,10 +222,10 @@ private Q_SLOTS:
     void overlappingClientsEndingEveryWayLeakNothing() {
         MailboxServer server;
         FakeRelayView view;
-        Relay::Options options{server.Port(), 0, QHostAddress(QHostAddress::LocalHost)};
-        options.idleTimeoutMs = 300;
-        Relay relay(view, options);
-        QVERIFY(relay.StartListening().ok);
+        Settings settings = LoopbackSettings(server.Port());
+        settings.idleTimeoutMs = 300;
+        Relay relay(view, settings);
+        QVERIFY(relay.StartListening().Ok());
         constexpr int Clients = 6;
         QByteArray message;
         while (message.size() < 400 * 1024) {
@@ -240,7 +240,7 @@ private Q_SLOTS:
             std::vector<std::unique_ptr<TestClient>> clients;
             for (int i = 0; i < Clients; ++i) {
                 clients.push_back(std::make_unique<TestClient>());
-                clients.back()->ConnectTo(relay.Winsock2().LocalPort());
+                clients.back()->ConnectTo(relay.ListeningPort());
             }
             const auto all = [&](auto done) {
                 return std::all_of(clients.begin(), clients.end(),

@@ -5,6 +5,7 @@
 #include "relay/Relay.h"
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
+#include "support/RelayRig.h"
 #include "support/TestCertificates.h"
 
 #include <QSignalSpy>
@@ -131,6 +132,7 @@ class tst_RelayTls : public QObject {
     TestCertificates certificates;
     std::unique_ptr<TlsPop3Server> server;
     std::unique_ptr<FakeRelayView> view;
+    std::unique_ptr<Settings> settings;
     std::unique_ptr<Relay> relay;
     std::unique_ptr<TestClient> client;
 
@@ -142,24 +144,20 @@ class tst_RelayTls : public QObject {
         QVERIFY(!server->certificate.isNull() && !server->key.isNull());
         QVERIFY(server->listen(QHostAddress::LocalHost, 0));
         view = std::make_unique<FakeRelayView>();
-        view->list3 = {QStringLiteral("gb2312")};
-        relay = std::make_unique<Relay>(
-            *view, Relay::Options{server->serverPort(), 0, QHostAddress(QHostAddress::LocalHost)});
-        ServerTlsSettings settings;
-        settings.policy.mode = mode;
-        settings.policy.extraAuthorities = {certificates.Certificate(QStringLiteral("ca"))};
-        // Pins saved for the host come in through the lookup, pins of the run through the policy.
-        settings.trustedFor = [this, pinned](const QString& host) {
-            QList<QByteArray> pins;
-            for (const QString& name : pinned) {
-                pins.append(certificates.FingerprintBytes(name));
-            }
-            return host == QStringLiteral("127.0.0.1") ? pins : QList<QByteArray>{};
-        };
-        relay->SetServerTls(settings);
-        QVERIFY(relay->StartListening().ok);
+        settings = std::make_unique<Settings>(LoopbackSettings(server->serverPort()));
+        settings->blockedCharsets = {QStringLiteral("gb2312")};
+        Account& account = settings->DefaultAccount();
+        account.security = mode;
+        account.caCertificates = {certificates.Certificate(QStringLiteral("ca"))};
+        // Pinned as the trust dialog saves them, for the host connected to.
+        for (const QString& name : pinned) {
+            settings->trustedCertificates[QStringLiteral("127.0.0.1")].append(
+                certificates.FingerprintBytes(name));
+        }
+        relay = std::make_unique<Relay>(*view, *settings);
+        QVERIFY(relay->StartListening().Ok());
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
     }
 
     void Exchange(const QByteArray& command, const QByteArray& reply) {
@@ -174,6 +172,7 @@ private Q_SLOTS:
     void cleanup() {
         client.reset();
         relay.reset();
+        settings.reset();
         view.reset();
         server.reset();
     }
@@ -201,7 +200,7 @@ private Q_SLOTS:
         Start(SecurityMode(mode), certificate, pinned);
         QSignalSpy failures(relay.get(), &Relay::ServerTlsFailed);
         QTRY_COMPARE(client->received, Greeting);
-        QVERIFY(relay->Winsock1().IsEncrypted());
+        QVERIFY(relay->LatestSession()->Upstream().Server().IsEncrypted());
 
         Exchange("USER alice\r\n", "+OK Password required.\r\n");
         // Pipelined behind PASS: its reply must follow the single login reply.
@@ -221,9 +220,9 @@ private Q_SLOTS:
             QCOMPARE(line.encrypted, !plainCommands.contains(line.text));
         }
         QCOMPARE(failures.count(), 0);
-        QVERIFY(view->list2.contains("PASS ******"));
-        QVERIFY(!view->list2.contains("PASS s3cret"));
-        QVERIFY(view->list1.contains("Subject: [VudOdirOro]Hello"));
+        QVERIFY(view->clientLog.contains("PASS ******"));
+        QVERIFY(!view->clientLog.contains("PASS s3cret"));
+        QVERIFY(view->serverLog.contains("Subject: [VudOdirOro]Hello"));
     }
 
     void loginRepliesFoldedIntoOne_data() {
@@ -306,8 +305,8 @@ private Q_SLOTS:
         for (const TlsPop3Server::Line& line : server->lines) {
             QVERIFY2(line.text == "CAPA" || line.text == "STLS", line.text.constData());
         }
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
-        QCOMPARE(relay->Winsock1().State(), int(SocketEndpoint::Closed));
+        QVERIFY(RelayIdle(*relay));
+        QCOMPARE(relay->SessionCount(), 0);
     }
 };
 

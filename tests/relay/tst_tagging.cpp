@@ -288,7 +288,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, logged);
 
         const TaggingResult result = InspectBlock(
-            block, {list, check1, (options & EncodedWords) != 0, (options & CharsetHeader) != 0});
+            block,
+            // As the window's box gives it: only the tick (1) counts, not the grey (2).
+            {list, check1 == 1, (options & EncodedWords) != 0, (options & CharsetHeader) != 0});
         QCOMPARE(result.forward, forward);
         QCOMPARE(result.logLines, logged);
     }
@@ -339,7 +341,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, forward);
         QFETCH(QByteArray, logged);
 
-        const TaggingResult result = InspectBlock(block, {Gb2312, 1}, BlockEnd(end));
+        const TaggingResult result = InspectBlock(block, {Gb2312, true}, BlockEnd(end));
         QCOMPARE(result.forward, forward);
         QCOMPARE(result.logLines, logged);
     }

@@ -1,8 +1,8 @@
 // The TLS pieces that need no socket: fingerprints as people write them, the trust verdict on a
 // certificate fault, the plain STLS exchange and the two login replies folded into one.
 #include "platform/TlsTrust.h"
+#include "relay/Login.h"
 #include "relay/StlsNegotiation.h"
-#include "relay/TlsLogin.h"
 #include "support/TestCertificates.h"
 
 #include <QTest>

@@ -63,7 +63,7 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         const QString path = dir.filePath(u"autostart/quorlin.desktop"_s);
-        QVERIFY(WriteAutostartEntry(path, program, configDir).ok);
+        QVERIFY(WriteAutostartEntry(path, program, configDir).Ok());
         const QByteArray written = ReadFileBytes(path);
         QVERIFY2(written.split('\n').contains(exec), written.constData());
 
@@ -82,11 +82,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"config/autostart/quorlin.desktop"_s);
         QVERIFY(!AutostartEntryExists(path));
-        QVERIFY(WriteAutostartEntry(path, u"/usr/bin/quorlin"_s, dir.path()).ok);
+        QVERIFY(WriteAutostartEntry(path, u"/usr/bin/quorlin"_s, dir.path()).Ok());
         QVERIFY(AutostartEntryExists(path));
-        QVERIFY(RemoveAutostartEntry(path).ok);
+        QVERIFY(RemoveAutostartEntry(path).Ok());
         QVERIFY(!AutostartEntryExists(path));
-        QVERIFY(RemoveAutostartEntry(path).ok);
+        QVERIFY(RemoveAutostartEntry(path).Ok());
     }
 };
 

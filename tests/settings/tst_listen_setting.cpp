@@ -57,20 +57,20 @@ private Q_SLOTS:
     // reported with its path.
     void saveKeepsOtherSectionsAndReportsFailure() {
         WriteFileBytes(File(), "[Server]\nPort=995\n");
-        QVERIFY(SaveListenSetting({1110, QHostAddress(QStringLiteral("127.0.0.1"))}).ok);
+        QVERIFY(SaveListenSetting({1110, QHostAddress(QStringLiteral("127.0.0.1"))}).Ok());
         const QByteArray saved = ReadFileBytes(File());
         QVERIFY2(saved.contains("[Server]\nPort=995\n"), saved.constData());
         QVERIFY2(saved.contains("[Listen]\nAddress=127.0.0.1\nPort=1110\n"), saved.constData());
         QCOMPARE(LoadListenSetting().port, quint16{1110});
 
-        QVERIFY(SaveListenSetting({2110, QHostAddress(QHostAddress::Any)}).ok);
+        QVERIFY(SaveListenSetting({2110, QHostAddress(QHostAddress::Any)}).Ok());
         QVERIFY(ReadFileBytes(File()).contains("[Listen]\nAddress=\nPort=2110\n"));
 
         SetSettingsDirectory(UnwritableFolder(dir->path()));
-        const FileResult failed = SaveListenSetting({1110, QHostAddress::Any});
-        QVERIFY(!failed.ok);
-        QVERIFY(failed.path.endsWith(QStringLiteral("regular/config/Quorlin_Options.ini")));
-        QVERIFY(!failed.error.isEmpty());
+        const Result<> failed = SaveListenSetting({1110, QHostAddress::Any});
+        QVERIFY(!failed.Ok());
+        QVERIFY(failed.Where().endsWith(QStringLiteral("regular/config/Quorlin_Options.ini")));
+        QVERIFY(!failed.Error().isEmpty());
     }
 
     // A write that stops halfway (here a file size limit, as a full disk would) keeps the old
@@ -84,11 +84,11 @@ private Q_SLOTS:
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         limit.rlim_cur = 1000;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-        const FileResult written = SaveListenSetting({1110, QHostAddress(QHostAddress::Any)});
+        const Result<> written = SaveListenSetting({1110, QHostAddress(QHostAddress::Any)});
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
         std::signal(SIGXFSZ, oldHandler);
-        QVERIFY(!written.ok);
-        QVERIFY(!written.error.isEmpty());
+        QVERIFY(!written.Ok());
+        QVERIFY(!written.Error().isEmpty());
         QCOMPARE(ReadFileBytes(File()), old);
     }
 };

@@ -1,6 +1,6 @@
 #include "platform/ProgramFiles.h"
 #include "settings/ServerSetting.h"
-#include "support/FakeSettingsView.h"
+#include "support/FakeSettingsUser.h"
 #include "support/FileBytes.h"
 
 #include <QDir>
@@ -44,14 +44,14 @@ private Q_SLOTS:
         FakeSettingsView view;
         view.text1 = u"stale"_s;
         view.answers = {std::nullopt};
-        QVERIFY(LoadServerSetting(view));
+        QVERIFY(LoadServerSetting(view.settings, view));
         QCOMPARE(view.text1, QString());
         QVERIFY(!QFile::exists(File()));
         QVERIFY(view.errors.isEmpty());
 
         FakeSettingsView nextRun;
         nextRun.answers = {u"pop.example.jp"_s};
-        QVERIFY(LoadServerSetting(nextRun));
+        QVERIFY(LoadServerSetting(nextRun.settings, nextRun));
         QCOMPARE(nextRun.questions.size(), 1);
         QCOMPARE(ReadFileBytes(File()), QByteArray("pop.example.jp\r\n"));
     }
@@ -64,7 +64,7 @@ private Q_SLOTS:
         view.answers = {answer};
         QVERIFY(!ServerSettingExists());
 
-        QVERIFY(LoadServerSetting(view));
+        QVERIFY(LoadServerSetting(view.settings, view));
         QCOMPARE(view.questions.size(), 1);
         QCOMPARE(view.questions[0].title, u"初期設定"_s);
         QCOMPARE(view.questions[0].prompt,
@@ -76,7 +76,7 @@ private Q_SLOTS:
 
         // Whatever was answered, the question does not come again.
         FakeSettingsView nextRun;
-        QVERIFY(LoadServerSetting(nextRun));
+        QVERIFY(LoadServerSetting(nextRun.settings, nextRun));
         QVERIFY(nextRun.questions.isEmpty());
         QCOMPARE(nextRun.text1, host);
     }
@@ -100,7 +100,7 @@ private Q_SLOTS:
         WriteFileBytes(File(), content);
         FakeSettingsView view;
         view.text1 = u"before"_s;
-        QVERIFY(LoadServerSetting(view));
+        QVERIFY(LoadServerSetting(view.settings, view));
         QCOMPARE(view.text1, host);
         QVERIFY(view.questions.isEmpty());
         QVERIFY(view.errors.isEmpty());
@@ -110,29 +110,19 @@ private Q_SLOTS:
     void saveWritesTheBoxAsTheOnlyLine() {
         WriteFileBytes(File(), "first\r\nsecond\r\nthird");
         FakeSettingsView view;
-        QVERIFY(LoadServerSetting(view));
-        QVERIFY(SaveServerSetting(view));
+        QVERIFY(LoadServerSetting(view.settings, view));
+        QVERIFY(SaveServerSetting(view.settings, view));
         QCOMPARE(ReadFileBytes(File()), QByteArray("first\r\n"));
 
         view.text1 = u" other.example.jp "_s;
-        QVERIFY(SaveServerSetting(view));
-        QVERIFY(SaveServerSetting(view));
+        QVERIFY(SaveServerSetting(view.settings, view));
+        QVERIFY(SaveServerSetting(view.settings, view));
         QCOMPARE(ReadFileBytes(File()), QByteArray(" other.example.jp \r\n"));
 
         view.text1.clear();
-        QVERIFY(SaveServerSetting(view));
+        QVERIFY(SaveServerSetting(view.settings, view));
         QCOMPARE(ReadFileBytes(File()), QByteArray("\r\n"));
         QVERIFY(view.errors.isEmpty());
-    }
-
-    void enterSavesAndOtherKeysAreLeftAlone() {
-        FakeSettingsView view;
-        view.text1 = u"pop.example.jp"_s;
-        QVERIFY(!ServerBoxKeyDown(view, VirtualKey{'A'}));
-        QVERIFY(!ServerBoxKeyDown(view, VirtualKey::Insert));
-        QVERIFY(!ServerSettingExists());
-        QVERIFY(ServerBoxKeyDown(view, VirtualKey::Enter));
-        QCOMPARE(ReadFileBytes(File()), QByteArray("pop.example.jp\r\n"));
     }
 
     void unwritableFolderIsReported() {
@@ -141,7 +131,7 @@ private Q_SLOTS:
         FakeSettingsView view;
         view.answers = {u"pop.example.jp"_s};
 
-        QVERIFY(!LoadServerSetting(view));
+        QVERIFY(!LoadServerSetting(view.settings, view));
         QCOMPARE(view.questions.size(), 1);
         QCOMPARE(view.text1, u"pop.example.jp"_s);
         QCOMPARE(view.errors.size(), 1);
@@ -150,7 +140,7 @@ private Q_SLOTS:
         QVERIFY2(!view.errors[0].section(u'\n', -1).isEmpty(), qPrintable(view.errors[0]));
 
         view.text1 = u"changed"_s;
-        QVERIFY(!SaveServerSetting(view));
+        QVERIFY(!SaveServerSetting(view.settings, view));
         QCOMPARE(view.errors.size(), 2);
         QCOMPARE(view.text1, u"changed"_s);
     }
@@ -163,7 +153,7 @@ private Q_SLOTS:
         }
         FakeSettingsView view;
         view.text1 = u"before"_s;
-        QVERIFY(!LoadServerSetting(view));
+        QVERIFY(!LoadServerSetting(view.settings, view));
         QCOMPARE(view.text1, u"before"_s);
         QVERIFY(view.questions.isEmpty());
         QCOMPARE(view.errors.size(), 1);

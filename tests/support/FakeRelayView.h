@@ -13,30 +13,24 @@ inline void AppendLoggedLines(QByteArrayView text, QList<QByteArray>& lines) {
     }
 }
 
-// Records what the relay does to the window, for tests.
+// Records what the relay shows, for tests.
 class FakeRelayView : public RelayView {
 public:
-    QString host = QStringLiteral("127.0.0.1");
-    QList<QByteArray> list1;
-    QList<QByteArray> list2;
-    int list1AddCalls = 0;
-    QStringList list3;
-    int check1 = 1;
+    QList<QByteArray> serverLog;
+    QList<QByteArray> clientLog;
+    int serverLogCalls = 0;
     bool visible = false;
     QList<TrayPicture> pictures;
 
-    QString Text1() const override { return host; }
-    void List1AddLines(QByteArrayView lines) override {
-        AppendLoggedLines(lines, list1);
-        ++list1AddCalls;
+    void AddServerLines(QByteArrayView lines) override {
+        AppendLoggedLines(lines, serverLog);
+        ++serverLogCalls;
     }
-    void List2AddLines(QByteArrayView lines) override { AppendLoggedLines(lines, list2); }
-    void List1Clear() override { list1.clear(); }
-    void List2Clear() override { list2.clear(); }
-    QStringList List3Items() const override { return list3; }
-    int Check1Value() const override { return check1; }
+    void AddClientLines(QByteArrayView lines) override { AppendLoggedLines(lines, clientLog); }
+    void ClearServerLog() override { serverLog.clear(); }
+    void ClearClientLog() override { clientLog.clear(); }
     void ShowWindow() override { visible = true; }
     void HideWindow() override { visible = false; }
-    void TraySetImage(TrayPicture picture) override { pictures.append(picture); }
+    void ShowTrayPicture(TrayPicture picture) override { pictures.append(picture); }
     TrayPicture Picture() const { return pictures.isEmpty() ? TrayPicture{} : pictures.last(); }
 };

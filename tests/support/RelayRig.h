@@ -2,6 +2,7 @@
 
 #include "relay/Relay.h"
 #include "relay/RelayReplies.h"
+#include "settings/Settings.h"
 #include "support/FakeRelayView.h"
 #include "support/LoopbackPeers.h"
 
@@ -9,12 +10,33 @@
 #include <QTest>
 #include <memory>
 
+// Settings for a relay on a free loopback port in front of the server at serverPort.
+inline Settings LoopbackSettings(quint16 serverPort) {
+    Settings settings;
+    settings.DefaultAccount().host = QStringLiteral("127.0.0.1");
+    settings.DefaultAccount().port = serverPort;
+    settings.listen = {0, QHostAddress(QHostAddress::LocalHost)};
+    return settings;
+}
+
+// The most recent conversation has its server's greeting.
+inline bool LatestGreeted(const Relay& relay) {
+    const RelaySession* latest = relay.LatestSession();
+    return latest && latest->CurrentState() == RelaySession::State::Relaying;
+}
+
+// No conversation left, and still listening for the next client.
+inline bool RelayIdle(const Relay& relay) {
+    return relay.SessionCount() == 0 && relay.Listening();
+}
+
 // The relay between a scripted mail server and a test client, on loopback, as the relay tests
 // build it for every test function.
 class RelayRig {
 protected:
     std::unique_ptr<ScriptedServer> server;
     std::unique_ptr<FakeRelayView> view;
+    std::unique_ptr<Settings> settings;
     std::unique_ptr<Relay> relay;
     std::unique_ptr<TestClient> client;
 
@@ -27,15 +49,17 @@ protected:
     void TearDownRig() {
         client.reset();
         relay.reset();
+        settings.reset();
         view.reset();
         server.reset();
     }
 
     // A relay listening on a free loopback port, in front of the server at serverPort.
     void StartRelay(quint16 serverPort) {
-        relay = std::make_unique<Relay>(
-            *view, Relay::Options{serverPort, 0, QHostAddress(QHostAddress::LocalHost)});
-        QVERIFY(relay->StartListening().ok);
+        relay.reset();
+        settings = std::make_unique<Settings>(LoopbackSettings(serverPort));
+        relay = std::make_unique<Relay>(*view, *settings);
+        QVERIFY(relay->StartListening().Ok());
     }
 
     // A client waiting for a server that never answered: told so, let go, and the relay
@@ -44,7 +68,7 @@ protected:
         QTRY_COMPARE(client->received, QByteArray(CannotConnectReply));
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(failures.count(), 1);
-        QCOMPARE(relay->Winsock2().State(), int(SocketEndpoint::Listening));
+        QVERIFY(RelayIdle(*relay));
         QTRY_VERIFY(!view->visible);
         QCOMPARE(view->Picture(), TrayPicture::Idle);
     }
@@ -53,7 +77,7 @@ protected:
     void ConnectClient(const QByteArray& greeting) {
         server->greeting = greeting;
         client = std::make_unique<TestClient>();
-        client->ConnectTo(relay->Winsock2().LocalPort());
+        client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, greeting);
     }
 };

@@ -5,6 +5,7 @@
 #include "gui/Display.h"
 #include "gui/models/LogListModel.h"
 #include "platform/ProgramFiles.h"
+#include "support/RelayRig.h"
 
 #include <QApplication>
 #include <QFile>
@@ -60,6 +61,12 @@ public:
 private:
     QTemporaryDir folder;
 };
+
+// The latest conversation's server connection has gone (or there is no conversation).
+inline bool ServerClosed(const Relay& relay) {
+    const RelaySession* latest = relay.LatestSession();
+    return !latest || latest->Upstream().CurrentPhase() == UpstreamLink::Phase::Closed;
+}
 
 // Loopback only, on a port the system picks.
 inline AppOptions TestOptions(quint16 serverPort = 110) {

@@ -1,8 +1,8 @@
 #include "gui/models/LogListModel.h"
 
 #include "platform/Cp932.h"
+#include "platform/Lines.h"
 #include "platform/ShownControls.h"
-#include "relay/Pieces.h"
 
 #include <algorithm>
 

@@ -1,0 +1,80 @@
+#include "app/StartupSettings.h"
+
+#include "platform/ProgramFiles.h"
+#include "settings/ClientLimits.h"
+#include "settings/ListenSetting.h"
+#include "settings/OptionsFile.h"
+#include "settings/ServerSecurity.h"
+
+#include <QDir>
+
+namespace {
+
+ServerSecurity SecurityForRun(const AppOptions& options) {
+    ServerSecurity security = LoadServerSecurity();
+    if (options.security) {
+        security.mode = *options.security;
+        security.port.reset();
+    }
+    if (options.serverPort) {
+        security.port = options.serverPort;
+    }
+    if (options.caFile) {
+        security.caFile = *options.caFile;
+    }
+    return security;
+}
+
+} // namespace
+
+StartupSettings LoadStartupSettings(const AppOptions& options) {
+    if (options.configDir) {
+        SetSettingsDirectory(*options.configDir);
+    }
+    StartupSettings startup;
+    Settings& settings = startup.settings;
+
+    const ListenSetting savedListen = LoadListenSetting();
+    settings.listen.port = options.listenPort.value_or(savedListen.port);
+    settings.listen.address = options.listenAddress.value_or(savedListen.address);
+
+    const ClientLimits limits = ReadClientLimits();
+    settings.maxClients =
+        options.maxClients.value_or(limits.maxClients.value_or(DefaultMaxClients));
+    const std::optional<int> idleSeconds =
+        options.idleTimeoutSeconds ? options.idleTimeoutSeconds : limits.idleTimeoutSeconds;
+    settings.idleTimeoutMs = idleSeconds ? *idleSeconds * 1000 : DefaultIdleTimeoutMs;
+
+    Account& account = settings.DefaultAccount();
+    if (options.server) {
+        account.host = *options.server;
+    }
+    account.pinnedFingerprints = options.trustFingerprints;
+    const Result<> applied = ApplyServerSecurity(SecurityForRun(options), account);
+    if (!applied) {
+        startup.caFileProblem = applied.Error();
+    }
+    settings.trustedCertificates = LoadTrustedCertificates();
+    return startup;
+}
+
+QString ServerDescription(const Account& account) {
+    return QStringLiteral("%1:%2 (%3)")
+        .arg(account.host)
+        .arg(account.port)
+        .arg(SecurityModeDescription(account.security));
+}
+
+QString TlsFailureReport(const TlsFailure& failure) {
+    QString report = QStringLiteral("quorlin: ") + DescribeFailure(failure);
+    if (!failure.certificate.isNull()) {
+        const QString fingerprint = FormatFingerprint(CertificateFingerprint(failure.certificate));
+        report += QStringLiteral("\n  If this is the mail server's own certificate, trust it with\n"
+                                 "    --trust-fingerprint %1\n"
+                                 "  or add it under [TrustedCertificates] in %2 as\n"
+                                 "    %3=%1")
+                      .arg(fingerprint, QDir::toNativeSeparators(OptionsFilePath()),
+                           failure.host.toLower());
+    }
+    return report;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/AppOptions.h"
+#include "settings/Settings.h"
+
+#include <QString>
+
+// This run's settings before anyone is asked anything: the listen setting, the limits on
+// clients, how to reach the mail server ([Server]: mode, port, CA file) and the certificates
+// trusted per host, from the settings folder (--config-dir, or the program's), with the
+// command line put over them for this run only. The server host and the blocked list come
+// later, from the runner, which may have to ask for the host.
+struct StartupSettings {
+    Settings settings;
+    // Why the CA file could not be read; the server is then checked against the system's
+    // authorities and the pinned certificates alone.
+    QString caFileProblem;
+};
+
+// Without --security the saved port (or the saved mode's default) holds; with it, the saved
+// port belonged to another choice, so --server-port or the new mode's default is taken.
+// Reads the settings folder, so it needs the application object.
+StartupSettings LoadStartupSettings(const AppOptions& options);
+
+// "host:port (TLS)": for the start-up line.
+QString ServerDescription(const Account& account);
+
+// The lines the headless log shows after a refused TLS connection: the failure with the
+// certificate, and how to trust that certificate if it is the right one.
+QString TlsFailureReport(const TlsFailure& failure);

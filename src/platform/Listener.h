@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <memory>
+
+class ClientSocket;
+class QTcpServer;
+
+// Waits for mail clients on one address and port. Each client is announced (Incoming) and taken
+// with Accept inside that handler; one nobody took is refused.
+class Listener : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Listener(QObject* parent = nullptr);
+    ~Listener() override;
+
+    // Port 0 asks the system for a free port, the first time; later it means that same port again.
+    Result<> Listen(const QHostAddress& address, quint16 port);
+    void Close();
+    bool IsListening() const;
+    quint16 Port() const { return port; }
+
+    // The client being announced; null outside Incoming or once taken.
+    std::unique_ptr<ClientSocket> Accept();
+
+    // How long to wait before accepting again after running out of descriptors.
+    static constexpr int AcceptRetryMs = 500;
+
+Q_SIGNALS:
+    void Incoming();
+
+private:
+    void OnIncoming(qintptr descriptor);
+
+    QTcpServer* server = nullptr;
+    quint16 port = 0;
+    qintptr announced = -1;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/Pop3Ports.h"
+#include "platform/ServerSocket.h"
+#include "platform/TlsTrust.h"
+#include "settings/ClientLimits.h"
+#include "settings/ListenSetting.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSslCertificate>
+#include <QString>
+#include <QStringList>
+
+// A mail server and how to reach it. Today there is one, the default account, whose host is the
+// one line of Quorlin.ini; each account will have its own server, port, security, CA file and
+// pins.
+struct Account {
+    QString host;
+    SecurityMode security = SecurityMode::None;
+    quint16 port = PlainPop3Port;
+    QString caFile;
+    QList<QSslCertificate> caCertificates; // read from caFile when it was set
+    QList<QByteArray> pinnedFingerprints;  // this run's (--trust-fingerprint), never saved
+};
+
+// Everything Quorlin is set to do, as plain values: loaded from and saved to the settings files
+// by this folder, owned by whoever runs the program (the desktop session or the headless
+// runner), edited by the window and read by the relay where it needs a value (the host at every
+// connection to the server, the blocked list and the unlabelled-mail rule at every inspection),
+// so that an edit applies at once.
+struct Settings {
+    QList<Account> accounts{Account{}};
+    Account& DefaultAccount() { return accounts.first(); }
+    const Account& DefaultAccount() const { return accounts.first(); }
+
+    // Certificates the user trusts per server host, as saved under [TrustedCertificates].
+    QHash<QString, QList<QByteArray>> trustedCertificates;
+    QList<QByteArray> TrustedFor(const QString& host) const {
+        return trustedCertificates.value(TrustedCertificatesKey(host));
+    }
+    // The key a host's certificates are kept under: the host name in lower case, "[::1]" and
+    // "::1" being one host, as for the connection.
+    static QString TrustedCertificatesKey(const QString& host) {
+        return HostWithoutBrackets(host).trimmed().toLower();
+    }
+
+    // Mail declaring one of these character sets (Quorlin_BatList.ini) gets the tag.
+    QStringList blockedCharsets;
+    // Mail declaring no character set gets the tag too (the window's box, ticked from the start).
+    bool tagUnlabelled = true;
+
+    ListenSetting listen;
+    int maxClients = DefaultMaxClients;
+    int idleTimeoutMs = DefaultIdleTimeoutMs;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// What loading and saving the settings needs from whoever sits at the screen: a question (the
+// first-run one) and being told that a file could not be read or written. The window, the
+// headless runner and the tests implement it.
+class SettingsUser {
+public:
+    virtual ~SettingsUser() = default;
+
+    // A modal input box; nullopt when the user cancelled.
+    virtual std::optional<QString> InputBox(const QString& prompt, const QString& title,
+                                            const QString& defaultAnswer) = 0;
+
+    virtual void ReportFileError(const QString& message) = 0;
+};
