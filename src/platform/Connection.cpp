@@ -1,5 +1,12 @@
 #include "platform/Connection.h"
 
+#include <sys/ioctl.h>
+
+bool Connection::KernelHoldsBytes(qintptr descriptor) {
+    int waiting = 0;
+    return descriptor >= 0 && ::ioctl(int(descriptor), FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 void Connection::SetReadPaused(bool paused) {
     if (readPaused == paused) {
         return;

@@ -28,6 +28,8 @@ public:
     // Everything read so far, handed over without a copy.
     virtual QByteArray Take() = 0;
     virtual qint64 BytesAvailable() const = 0;
+    // More bytes are on their way in: read already or waiting in the kernel.
+    virtual bool MoreToRead() const = 0;
     virtual qint64 BytesToWrite() const = 0;
     // Ends the sending side (TCP FIN) once everything written so far has gone out; what the
     // peer sends is still read.
@@ -57,6 +59,8 @@ protected:
     void ReportArrival();
     void ReportPeerFinished();
     void ReportFailure(const QString& why);
+    // Bytes the kernel holds for the descriptor, not read yet.
+    static bool KernelHoldsBytes(qintptr descriptor);
     // A new connection in this object: nothing owed, nothing failed.
     void ResetReports();
     // Its life has ended: nothing owed is announced any more.

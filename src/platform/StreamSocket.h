@@ -28,6 +28,7 @@ public:
     bool PeerFinished() const { return peerFinished; }
     bool Broken() const { return broken; }
     quint16 LocalPort() const;
+    int Descriptor() const { return fd; }
 
     // Sends FIN once everything written so far has gone out; the connection stays readable.
     void FinishSending();

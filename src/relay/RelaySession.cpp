@@ -6,11 +6,13 @@
 
 RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
                            std::function<int()> clientsServed, int clientNumber, QObject* parent)
-    : QObject(parent), view(window, std::move(clientsServed), clientNumber),
+    : QObject(parent), view(window, std::move(clientsServed), clientNumber), log(view),
       settings(relaySettings), number(clientNumber) {
     connect(&upstream, &UpstreamLink::Arrived, this, &RelaySession::OnServerArrived);
-    connect(&upstream, &UpstreamLink::Logged, this,
-            [this](const QByteArray& lines) { view.AddServerLines(lines); });
+    connect(&upstream, &UpstreamLink::Logged, this, [this](const QByteArray& lines) {
+        log.AddServerLines(lines);
+        log.Settle(upstream.Socket());
+    });
     connect(&upstream, &UpstreamLink::Greeted, this, &RelaySession::OnGreeted);
     connect(&upstream, &UpstreamLink::Block, this, &RelaySession::OnServerBlock);
     connect(&upstream, &UpstreamLink::Failed, this, &RelaySession::OnServerFailed);
@@ -46,6 +48,7 @@ void RelaySession::Start(std::unique_ptr<Connection> accepted) {
 // The client gets a fresh connection and a fresh greeting for its APOP stamp; whatever is left
 // of an earlier server connection goes.
 void RelaySession::ConnectServer() {
+    log.Flush();
     view.ClearServerLog();
     view.ClearClientLog();
     conversation.Reset();
@@ -156,6 +159,7 @@ void RelaySession::End() {
         return;
     }
     state = State::Ended;
+    log.Flush();
     idleTimer.stop();
     upstream.Close();
     if (client) {
@@ -202,20 +206,19 @@ TaggingRulesSource RelaySession::TaggingRulesNow() const {
     return [this] { return TaggingRules{settings.blockedCharsets, settings.tagUnlabelled}; };
 }
 
+// The bytes go on first; the log follows, once the server's burst pauses.
 void RelaySession::Apply(const RelayOutput& out) {
-    const QByteArrayView serverLines = CompleteLinesText(out.serverLog);
-    if (!serverLines.isEmpty()) {
-        view.AddServerLines(serverLines);
-    }
-    if (!out.clientLog.isEmpty()) {
-        view.AddClientLines(out.clientLog);
-    }
     if (!out.toClient.isEmpty()) {
         SendToClient(out.toClient);
     }
     if (!out.toServer.isEmpty()) {
         SendToServer(out.toServer);
     }
+    const qsizetype complete = CompleteLinesText(out.serverLog).size();
+    log.AddServerLines(complete == out.serverLog.size() ? out.serverLog
+                                                        : out.serverLog.first(complete));
+    log.AddClientLines(out.clientLog);
+    log.Settle(upstream.Socket());
 }
 
 void RelaySession::SendToServer(const QByteArray& bytes) {

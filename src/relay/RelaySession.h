@@ -2,6 +2,7 @@
 
 #include "platform/Connection.h"
 #include "relay/Conversation.h"
+#include "relay/DeferredLog.h"
 #include "relay/SessionView.h"
 #include "relay/UpstreamLink.h"
 
@@ -94,6 +95,7 @@ private:
     void CheckIdle();
 
     SessionView view;
+    DeferredLog log;
     const Settings& settings;
     int number;
     State state = State::AwaitingServer;

@@ -414,6 +414,27 @@ private Q_SLOTS:
                                            "[VudOdirOro]cut\r\nX-Lon");
     }
 
+    // The lines of a long reply, logged once its burst has passed, reach the log whole and in
+    // order, behind the command that asked for them.
+    void longReplyIsLoggedWholeAndInOrder() {
+        ConnectClient();
+        ClientSends("UIDL\r\n", "UIDL\r\n");
+        QByteArray reply = "+OK\r\n";
+        for (int i = 1; i <= 60000; ++i) {
+            reply += QByteArray::number(i) + " uid" + QByteArray::number(i * 7) + "\r\n";
+        }
+        reply += ".\r\n";
+        server->Send(reply);
+        server->CloseConnection();
+        QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(client->received, RfcGreeting + reply);
+        QCOMPARE(view->serverLog.size(), 1 + 60002);
+        QCOMPARE(view->serverLog[1], QByteArray("+OK"));
+        QCOMPARE(view->serverLog[30001], QByteArray("30000 uid210000"));
+        QCOMPARE(view->serverLog.last(), QByteArray("."));
+        QCOMPARE(view->clientLog, QList<QByteArray>{"UIDL"});
+    }
+
     // A scripted fetch writes all its commands and then shuts its sending side: every reply
     // still reaches it and is logged, and its connection ends after the server's close.
     void halfClosingClientGetsEveryReply() {
