@@ -8,10 +8,12 @@ void DeferredLog::Hold(bool fromServer, const QByteArray& lines) {
     }
     held.append({fromServer, lines});
     heldBytes += lines.size();
+    grown = true;
 }
 
 void DeferredLog::Settle(const Connection& source) {
-    if (heldBytes < BurstBytes || heldBytes >= HoldLimit || !source.MoreToRead()) {
+    const bool burst = std::exchange(grown, false);
+    if (!burst || heldBytes < BurstBytes || heldBytes >= HoldLimit || !source.MoreToRead()) {
         Flush();
     }
 }
