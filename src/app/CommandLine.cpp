@@ -63,8 +63,10 @@ bool ValueIsAnOption(const QCommandLineParser& parser, const QCommandLineOption&
 std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Relays one POP3 mail client to one mail server and logs in with APOP, "
-                       "so the password never crosses the network in clear."));
+        QStringLiteral("Relays POP3 mail clients (up to %1 at once unless --max-clients says "
+                       "otherwise) to one mail server and logs in with APOP, so the password "
+                       "never crosses the network in clear.")
+            .arg(DefaultMaxClients));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption(QStringLiteral("version"),
                                            QStringLiteral("Print the version and exit."));
@@ -109,18 +111,21 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("address"));
     const QCommandLineOption configDirOption(
         QStringLiteral("config-dir"),
-        QStringLiteral("Folder of Quorlin.ini and Quorlin_BatList.ini "
-                       "(default: the program's folder)."),
+        QStringLiteral("Folder of Quorlin.ini, Quorlin_BatList.ini and Quorlin_Options.ini "
+                       "(default: the program's folder, or ~/.config/Quorlin when the program's "
+                       "folder cannot be written)."),
         QStringLiteral("folder"));
     const QCommandLineOption maxClientsOption(
         QStringLiteral("max-clients"),
-        QStringLiteral("Mail clients served at once; one more is refused (default 10, or Limit "
-                       "in [Clients] of Quorlin_Options.ini)."),
+        QStringLiteral("Mail clients served at once; one more is refused (default %1, or Limit "
+                       "in [Clients] of Quorlin_Options.ini).")
+            .arg(DefaultMaxClients),
         QStringLiteral("count"));
     const QCommandLineOption idleTimeoutOption(
         QStringLiteral("idle-timeout"),
         QStringLiteral("Seconds a client may stay silent before it and its server connection "
-                       "are let go (default 600, or IdleTimeoutSeconds in [Clients])."),
+                       "are let go (default %1, or IdleTimeoutSeconds in [Clients]).")
+            .arg(DefaultIdleTimeoutMs / 1000),
         QStringLiteral("seconds"));
     parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
                        listenPortOption, listenAddressOption, configDirOption, maxClientsOption,

@@ -104,6 +104,11 @@ private Q_SLOTS:
                                    "--listen-address", "--config-dir"}) {
             QVERIFY2(help.out.contains(option), option);
         }
+        // What the program does by default, and every file the folder holds.
+        const QByteArray flat = help.out.simplified();
+        for (const char* fact : {"up to 10 at once", "Quorlin_Options.ini", "~/.config/Quorlin"}) {
+            QVERIFY2(flat.contains(fact), fact);
+        }
     }
 
     void badOptionsAreRefused_data() {
