@@ -31,6 +31,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QWindow>
@@ -50,6 +51,8 @@ constexpr QSize ClientArea(4710 / TwipsPerPixel, 5700 / TwipsPerPixel);
 
 const QString ServerToolTip = QStringLiteral("APOPで接続するサーバーを入力してください。");
 const QString ConsoleCaption = QStringLiteral("任意コマンド");
+const std::array<QString, 2> ConsoleHints = {QStringLiteral("メールサーバーへのコマンド"),
+                                             QStringLiteral("メーラーへのコマンド")};
 
 template <typename Control>
 Control* Place(Control* control, const QString& name, const QRect& geometry) {
@@ -105,12 +108,16 @@ void Display::BuildControls() {
 
     frame1 = Place(new QGroupBox(ConsoleCaption, this), QStringLiteral("Frame1"),
                    TwipsRect(60, 2820, 3855, 1275));
-    const std::array<QString, 2> hints = {QStringLiteral("メールサーバーへのコマンド"),
-                                          QStringLiteral("メーラーへのコマンド")};
     const std::array<int, 2> rowTops = {300, 720};
     for (int i = 0; i < 2; ++i) {
-        text2[i] = Place(new QLineEdit(hints[i], frame1), QStringLiteral("Text2_%1").arg(i),
+        text2[i] = Place(new QLineEdit(frame1), QStringLiteral("Text2_%1").arg(i),
                          TwipsRect(180, rowTops[i], 2475, 375));
+        // The caption is a hint, never a line to send: it looks like typed text, yet the box
+        // holds nothing until the user types.
+        text2[i]->setPlaceholderText(ConsoleHints[i]);
+        QPalette palette = text2[i]->palette();
+        palette.setColor(QPalette::PlaceholderText, palette.color(QPalette::Text));
+        text2[i]->setPalette(palette);
         command1[i] =
             Place(new QPushButton(QStringLiteral("送信"), frame1),
                   QStringLiteral("Command1_%1").arg(i), TwipsRect(2700, rowTops[i], 1035, 375));
@@ -421,6 +428,10 @@ void Display::ShowMessage(const QString& text) {
 }
 
 void Display::Command1_Click(int index) {
+    // Only what the user typed goes out: an empty box sends nothing, not even a line end.
+    if (text2[index]->text().isEmpty()) {
+        return;
+    }
     switch (relay->ConsoleSend(index, TextToCp932(text2[index]->text()))) {
     case Relay::ConsoleResult::Sent:
         text2[index]->clear();
@@ -499,13 +510,17 @@ bool Display::eventFilter(QObject* watched, QEvent* event) {
                 }
             }
         }
-    } else if (event->type() == QEvent::FocusIn) {
+    } else if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        const bool in = event->type() == QEvent::FocusIn;
         // Coming back to the window (from another program or from a message box closing) is
         // not a visit: a line refused by the console stays until the user enters the box again.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-            for (int i = 0; i < 2; ++i) {
-                if (watched == text2[i]) {
+        const bool visit = reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+        for (int i = 0; i < 2; ++i) {
+            if (watched == text2[i]) {
+                // The hint is gone while the user is in the box, as the caption it stands for was.
+                text2[i]->setPlaceholderText(in ? QString() : ConsoleHints[i]);
+                if (in && visit) {
                     Text2_GotFocus(i);
                 }
             }

@@ -20,13 +20,13 @@
 
 namespace {
 
-// What a control shows: a caption, a box's text, a frame's title.
+// What a control shows: a caption, a box's text (or its hint while empty), a frame's title.
 QString ShownText(QWidget* control) {
     if (auto* label = qobject_cast<QLabel*>(control)) {
         return label->text();
     }
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-        return edit->text();
+        return edit->text().isEmpty() ? edit->placeholderText() : edit->text();
     }
     if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         return button->text();
