@@ -1,5 +1,6 @@
 #include "gui/ServerSecurityBox.h"
 
+#include "gui/PortSpinBox.h"
 #include "settings/Settings.h"
 
 #include <QComboBox>
@@ -7,7 +8,6 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QToolButton>
 
 ServerSecurityBox::ServerSecurityBox(QWidget* parent)
@@ -20,9 +20,8 @@ ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     }
     mode->setToolTip(QStringLiteral("SSL/TLS はふつうポート995、STARTTLS はポート110です。"));
 
-    port = new QSpinBox(this);
+    port = new PortSpinBox(this);
     port->setObjectName(QStringLiteral("ServerPort"));
-    port->setRange(1, 65535);
     port->setValue(DefaultServerPort(SecurityMode::None));
 
     caFile = new QLineEdit(this);

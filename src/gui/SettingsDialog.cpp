@@ -1,5 +1,6 @@
 #include "gui/SettingsDialog.h"
 
+#include "gui/PortSpinBox.h"
 #include "settings/FileErrorMessages.h"
 #include "settings/ListenSetting.h"
 
@@ -8,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
 const QString SettingsDialog::Title = QStringLiteral("設定");
@@ -18,9 +18,8 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(Title);
 
     const ListenSetting saved = LoadListenSetting();
-    listenPort = new QSpinBox(this);
+    listenPort = new PortSpinBox(this);
     listenPort->setObjectName(QStringLiteral("ListenPort"));
-    listenPort->setRange(1, 65535);
     listenPort->setValue(saved.port);
     listenPort->setToolTip(
         QStringLiteral("メーラーが接続するポートです。1024 未満には特別な権限が必要です。"));

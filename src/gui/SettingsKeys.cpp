@@ -9,10 +9,13 @@ bool AddBlockedEntry(Settings& settings, SettingsUser& user) {
     const std::optional<QString> answer =
         user.InputBox(QStringLiteral("受け取りたくない文字セットを入力してください。"),
                       QStringLiteral("Quorlin"), QString());
-    if (!answer || answer->isEmpty()) {
+    // Spaces typed around a name would keep the entry from ever matching a mail's character
+    // set; entries already in the file are left as they are.
+    const QString entry = answer ? answer->trimmed() : QString();
+    if (entry.isEmpty()) {
         return true;
     }
-    settings.blockedCharsets.append(*answer);
+    settings.blockedCharsets.append(entry);
     return SaveBlockedList(settings, user);
 }
 

@@ -8,8 +8,8 @@ class SettingsUser;
 // What the server box and the blocked list do with their keys, on the settings and their files.
 // Each returns false when a file failure was reported to the user.
 
-// Asks for a character set and appends it to the blocked list; an empty answer or Cancel
-// changes nothing, the file included.
+// Asks for a character set and appends it to the blocked list without the spaces around it; a
+// blank answer or Cancel changes nothing, the file included.
 bool AddBlockedEntry(Settings& settings, SettingsUser& user);
 // Removes entry `selected` (-1: none) and rewrites the file either way.
 bool RemoveBlockedEntry(Settings& settings, SettingsUser& user, int selected);

@@ -53,5 +53,13 @@ bool LoadServerSetting(Settings& settings, SettingsUser& user) {
 }
 
 bool SaveServerSetting(const Settings& settings, SettingsUser& user) {
-    return WriteHost(user, settings.DefaultAccount().host);
+    const QString& host = settings.DefaultAccount().host;
+    // Blank is no server: saved, every mail check would fail on it.
+    if (host.trimmed().isEmpty()) {
+        user.ReportFileError(
+            QStringLiteral("サーバー名が空なので登録しませんでした。\n"
+                           "APOPで接続するサーバーを入力してから「登録」を押してください。"));
+        return false;
+    }
+    return WriteHost(user, host);
 }

@@ -20,5 +20,6 @@ bool ServerSettingExists();
 // had, or the answer when only the writing failed. Returns false when something was reported.
 bool LoadServerSetting(Settings& settings, SettingsUser& user);
 
-// Writes the host as the whole file. Returns false when a failure was reported.
+// Writes the host as the whole file; a blank host is refused with a word to the user and
+// writes nothing. Returns false when a failure or the refusal was reported.
 bool SaveServerSetting(const Settings& settings, SettingsUser& user);

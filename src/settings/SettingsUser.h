@@ -4,8 +4,9 @@
 #include <optional>
 
 // What loading and saving the settings needs from whoever sits at the screen: a question (the
-// first-run one) and being told that a file could not be read or written. The window, the
-// headless runner and the tests implement it.
+// first-run one) and being told that a file could not be read or written, or was not written
+// because what was to go in it was refused. The window, the headless runner and the tests
+// implement it.
 class SettingsUser {
 public:
     virtual ~SettingsUser() = default;

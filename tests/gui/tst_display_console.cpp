@@ -18,10 +18,10 @@ struct Session {
     std::unique_ptr<DesktopSession> desktop;
     Shell::Display* display = nullptr;
 
-    Session() {
+    explicit Session(const QByteArray& blockedList = "ISO-2022-KR\r\nbig5\r\n") {
         server.greeting = "+OK ready <1.2@pop>\r\n";
         folder.Write("Quorlin.ini", "127.0.0.1\r\n");
-        folder.Write("Quorlin_BatList.ini", "ISO-2022-KR\r\nbig5\r\n");
+        folder.Write("Quorlin_BatList.ini", blockedList);
         desktop = std::make_unique<DesktopSession>(TestOptions(server.Port()), true);
         display = &desktop->Window();
         desktop->Form_Load();
@@ -204,6 +204,55 @@ private Q_SLOTS:
         text1->setText(QStringLiteral("pop.example.jp"));
         QTest::mouseClick(Control<QPushButton>(*session.display, "Command2"), Qt::LeftButton);
         QCOMPARE(session.folder.Read("Quorlin.ini"), QByteArray("pop.example.jp\r\n"));
+    }
+
+    // An entry is added without the spaces typed around it (they would keep it from ever
+    // matching); what the file already holds stays as it is.
+    void blockedEntryTrimmedWhenAdded_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("spaces around") << "  gb2312 " << QByteArray(" big5 \r\ngb2312\r\n");
+        QTest::newRow("tab before") << "\tKOI8-R" << QByteArray(" big5 \r\nKOI8-R\r\n");
+        QTest::newRow("only spaces") << "   " << QByteArray(" big5 \r\n");
+    }
+    void blockedEntryTrimmedWhenAdded() {
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, saved);
+        Session session(" big5 \r\n");
+        ModalAnswerer answerer([&](QWidget* modal) {
+            qobject_cast<QInputDialog*>(modal)->setTextValue(typed);
+            qobject_cast<QInputDialog*>(modal)->accept();
+        });
+        QTest::keyClick(Control<QListWidget>(*session.display, "List3"), Qt::Key_Insert);
+        QCOMPARE(answerer.answered, 1);
+        QCOMPARE(session.folder.Read("Quorlin_BatList.ini"), saved);
+    }
+
+    // A blank server box is not saved, from the button or with Enter, and the user is told.
+    void blankHostRefused_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("withEnter");
+        QTest::newRow("empty, 登録") << "" << false;
+        QTest::newRow("spaces, Enter") << "   " << true;
+    }
+    void blankHostRefused() {
+        QFETCH(QString, host);
+        QFETCH(bool, withEnter);
+        Session session;
+        auto* text1 = Control<QLineEdit>(*session.display, "Text1");
+        text1->setText(host);
+        QString told;
+        ModalAnswerer answerer([&](QWidget* modal) {
+            told = qobject_cast<QMessageBox*>(modal)->text();
+            qobject_cast<QMessageBox*>(modal)->accept();
+        });
+        if (withEnter) {
+            QTest::keyClick(text1, Qt::Key_Return);
+        } else {
+            QTest::mouseClick(Control<QPushButton>(*session.display, "Command2"), Qt::LeftButton);
+        }
+        QVERIFY2(told.contains(QStringLiteral("サーバー名が空")), qPrintable(told));
+        QCOMPARE(session.folder.Read("Quorlin.ini"), QByteArray("127.0.0.1\r\n"));
     }
 
     void insertAndDeleteEditTheBlockedList() {

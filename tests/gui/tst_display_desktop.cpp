@@ -246,6 +246,7 @@ private Q_SLOTS:
             told = qobject_cast<QMessageBox*>(box)->text();
             qobject_cast<QMessageBox*>(box)->accept();
         });
+        Control<QLineEdit>(display, "Text1")->setText(QStringLiteral("pop.example.jp"));
         Control<QPushButton>(display, "Command2")->click();
         QVERIFY2(told.contains(QStringLiteral("Quorlin.ini")), qPrintable(told));
     }

@@ -68,7 +68,7 @@ private Q_SLOTS:
     void addAppendsAndRewrites() {
         FakeSettingsView view;
         LoadFrom("ISO-2022-KR\r\nbig5", view);
-        view.answers = {u"GB2312"_s, u"big5"_s};
+        view.answers = {u"  GB2312 "_s, u"big5"_s};
 
         QVERIFY(AddBlockedEntry(view.settings, view));
         QCOMPARE(view.questions.size(), 1);
@@ -86,10 +86,11 @@ private Q_SLOTS:
 
     void emptyAnswerOrCancelChangesNothing() {
         FakeSettingsView view;
-        view.answers = {QString(), std::nullopt};
+        view.answers = {QString(), u"  "_s, std::nullopt};
         QVERIFY(AddBlockedEntry(view.settings, view));
         QVERIFY(AddBlockedEntry(view.settings, view));
-        QCOMPARE(view.questions.size(), 2);
+        QVERIFY(AddBlockedEntry(view.settings, view));
+        QCOMPARE(view.questions.size(), 3);
         QVERIFY(view.list3.isEmpty());
         QVERIFY(!QFileInfo::exists(File()));
 

@@ -119,10 +119,16 @@ private Q_SLOTS:
         QVERIFY(SaveServerSetting(view.settings, view));
         QCOMPARE(ReadFileBytes(File()), QByteArray(" other.example.jp \r\n"));
 
-        view.text1.clear();
-        QVERIFY(SaveServerSetting(view.settings, view));
-        QCOMPARE(ReadFileBytes(File()), QByteArray("\r\n"));
         QVERIFY(view.errors.isEmpty());
+
+        // A blank box is refused with a word, and the saved host stays.
+        for (const QString& blank : {QString(), u" \t "_s}) {
+            view.text1 = blank;
+            QVERIFY(!SaveServerSetting(view.settings, view));
+            QCOMPARE(ReadFileBytes(File()), QByteArray(" other.example.jp \r\n"));
+        }
+        QCOMPARE(view.errors.size(), 2);
+        QVERIFY2(view.errors[0].contains(u"サーバー名が空"_s), qPrintable(view.errors[0]));
     }
 
     void unwritableFolderIsReported() {
