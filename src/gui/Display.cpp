@@ -231,7 +231,7 @@ void Display::PlaceAtStart() {
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     show();
     PlaceBottomRight();
-    HideWindow();
+    Withdraw();
 }
 
 void Display::AddVersionToCaption() {
@@ -350,11 +350,15 @@ int Display::Check1Value() const {
 // A mail check: the window comes up on top, out of the minimised state too, but the keyboard
 // stays where the user is typing; a stray Enter in the server box would save whatever was typed.
 void Display::ShowWindow() {
+    if (!isVisible() || isMinimized()) {
+        shownForCheck = true;
+    }
     ShowWithoutActivating(true);
     Reveal();
 }
 
 void Display::ShowFromUser() {
+    shownForCheck = false;
     ShowWithoutActivating(false);
     Reveal();
     raise();
@@ -388,7 +392,16 @@ void Display::Reveal() {
     show();
 }
 
+// The mail checks are over: a window they brought into view goes with them, but one the user
+// opened is theirs, and may be in use.
 void Display::HideWindow() {
+    if (shownForCheck) {
+        Withdraw();
+    }
+}
+
+void Display::Withdraw() {
+    shownForCheck = false;
     if (notify.SystemTrayAvailable()) {
         hide();
     }
@@ -488,7 +501,7 @@ void Display::closeEvent(QCloseEvent* event) {
         Q_EMIT EndRequested(0);
         return;
     }
-    HideWindow();
+    Withdraw();
     ShowTrayPicture(TrayPicture::Idle);
 }
 

@@ -120,6 +120,8 @@ private:
     int List3FirstSelected() const;
     void ShowBlockedList();
     void ShowSecurityInCaption(const QString& oldSuffix);
+    // Out of view (where a tray can bring it back), whoever had it shown.
+    void Withdraw();
 
     Settings& settings;
     TrayIcon& notify;
@@ -127,6 +129,8 @@ private:
 
     // Closes are no longer refused: the program or the session is ending.
     bool ending = false;
+    // The window is in view because a mail check brought it there, not the user.
+    bool shownForCheck = false;
 
     QLabel* label1 = nullptr;
     QLineEdit* text1 = nullptr;

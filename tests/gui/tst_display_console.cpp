@@ -3,6 +3,7 @@
 
 #include "gui/models/LogListModel.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -73,6 +74,39 @@ private Q_SLOTS:
         session.display->AddServerLines(lines);
         QCOMPARE(LogModel(*session.display, "List1").rowCount(), 100000);
         QCOMPARE(LogModel(*session.display, "List1").Line(0), QByteArray("1"));
+    }
+
+    // When the checks are over only a window they brought up goes; one the user opened (before
+    // or during the check) stays.
+    void checkHidesOnlyTheWindowItShowed_data() {
+        QTest::addColumn<QString>("opened"); // by the user, and when
+        QTest::addColumn<bool>("staysUp");
+        QTest::newRow("by the check") << "" << false;
+        QTest::newRow("表示 before") << "menu before" << true;
+        QTest::newRow("double-click before") << "double-click before" << true;
+        QTest::newRow("表示 during") << "menu during" << true;
+    }
+    void checkHidesOnlyTheWindowItShowed() {
+        QFETCH(QString, opened);
+        QFETCH(bool, staysUp);
+        Session session;
+        const auto open = [&] {
+            if (opened.startsWith(QStringLiteral("menu"))) {
+                Control<QAction>(*session.display, "FShow")->trigger();
+            } else {
+                Q_EMIT session.desktop->Tray().Icon().activated(QSystemTrayIcon::DoubleClick);
+            }
+        };
+        if (opened.endsWith(QStringLiteral("before"))) {
+            open();
+        }
+        session.ConnectClient();
+        if (opened.endsWith(QStringLiteral("during"))) {
+            open();
+        }
+        session.client.socket.disconnectFromHost();
+        QTRY_COMPARE(session.desktop->Tray().CurrentPicture(), TrayPicture::Idle);
+        QCOMPARE(session.display->isVisible(), staysUp);
     }
 
     void consoleSendsWithEnterAndWithTheButton() {
