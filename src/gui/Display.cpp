@@ -227,11 +227,16 @@ void Display::ShowBlockedList() {
     list3->addItems(settings.blockedCharsets);
 }
 
+// Placed without being shown: a window shown and hidden here would, shown again right away (as
+// after Cancel at the first-run question), be mapped while the window manager still handles the
+// first map and the withdrawal after it, and end up withdrawn while Qt takes it for shown, so
+// that nothing would bring it back.
 void Display::PlaceAtStart() {
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    show();
     PlaceBottomRight();
-    Withdraw();
+    if (!notify.SystemTrayAvailable()) {
+        show();
+    }
 }
 
 void Display::AddVersionToCaption() {
@@ -423,7 +428,10 @@ std::optional<QString> Display::InputBox(const QString& prompt, const QString& t
     bool answered = false;
     QString shownPrompt = prompt;
     shownPrompt.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QString answer = QInputDialog::getText(this, title, shownPrompt, QLineEdit::Normal,
+    // Over the window when it is in view; otherwise (the first-run question) in the middle of
+    // the screen rather than over a window that has not been placed yet.
+    QWidget* over = isVisible() ? this : nullptr;
+    const QString answer = QInputDialog::getText(over, title, shownPrompt, QLineEdit::Normal,
                                                  defaultAnswer, &answered);
     if (!answered) {
         return std::nullopt;

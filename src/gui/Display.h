@@ -51,8 +51,7 @@ public:
     // The controls show the settings as they are now.
     void ShowSettings();
     // The window's part of the start-up sequence, after the settings are loaded: the window on
-    // top and placed bottom right (shown only to be placed, then hidden), the version in the
-    // caption.
+    // top and placed bottom right (still hidden), the version in the caption.
     void PlaceAtStart();
     void AddVersionToCaption();
     // Start-up cannot go on (listening failed, an unknown saved setting): the user is told why
