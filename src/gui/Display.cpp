@@ -256,8 +256,13 @@ void Display::AskForServerIfNone() {
 }
 
 // Right and bottom edges on those of the desktop's work area, so no panel covers the window.
+//
+// Given as the window's own position rather than its frame's: the frame is known only once the
+// window has been on screen, and until then a window manager puts it around the window, title
+// bar above, instead of pushing the window down by the title bar's height.
 void Display::PlaceBottomRight() {
-    move(BottomRightPlacement(PrimaryWorkArea(), frameGeometry().size()));
+    const QPoint frame = BottomRightPlacement(PrimaryWorkArea(), frameGeometry().size());
+    setGeometry(QRect(frame + (geometry().topLeft() - pos()), size()));
 }
 
 bool Display::ReportStartFailure(const QString& message) {
@@ -395,6 +400,19 @@ void Display::Reveal() {
     // Not raised: the window stays on top anyway, and some window managers answer a raise
     // with the keyboard.
     show();
+    // Some platforms know the frame at once, others once the window manager has framed it.
+    PlaceWithFrame();
+    windowHandle()->installEventFilter(this);
+}
+
+// Placed before its frame was known, the window moves, once, by what the frame needs to keep
+// the right and bottom edges on those of the work area.
+void Display::PlaceWithFrame() {
+    if (placedWithFrame || frameGeometry() == geometry()) {
+        return;
+    }
+    placedWithFrame = true;
+    PlaceBottomRight();
 }
 
 // The mail checks are over: a window they brought into view goes with them, but one the user
@@ -514,6 +532,10 @@ void Display::closeEvent(QCloseEvent* event) {
 }
 
 bool Display::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        PlaceWithFrame();
+        return false;
+    }
     if (event->type() == QEvent::KeyPress) {
         // Modifier keys are not looked at: Shift+Enter saves as Enter does.
         const VirtualKey key = VirtualKeyCode(static_cast<QKeyEvent*>(event)->key());

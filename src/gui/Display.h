@@ -114,6 +114,7 @@ private:
     void SetTabOrder();
     void ConnectEvents();
     void PlaceBottomRight();
+    void PlaceWithFrame();
     void Reveal();
     void ShowWithoutActivating(bool on);
     int List3FirstSelected() const;
@@ -130,6 +131,8 @@ private:
     bool ending = false;
     // The window is in view because a mail check brought it there, not the user.
     bool shownForCheck = false;
+    // The window has been placed with its frame, known only since it was first on screen.
+    bool placedWithFrame = false;
 
     QLabel* label1 = nullptr;
     QLineEdit* text1 = nullptr;
