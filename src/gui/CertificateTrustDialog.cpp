@@ -2,9 +2,10 @@
 
 #include "settings/ServerSecurity.h"
 
-#include <QDialogButtonBox>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -59,13 +60,22 @@ CertificateTrustDialog::CertificateTrustDialog(const TlsFailure& refused, QWidge
         layout->addLayout(form);
     }
 
-    auto* buttons = new QDialogButtonBox(this);
-    trustButton =
-        buttons->addButton(QStringLiteral("この証明書を信頼する"), QDialogButtonBox::AcceptRole);
+    // The safe answer is the default and has the focus; trusting stands apart at the other end
+    // and takes no key until the user has clicked into the dialog: it comes up during a mail
+    // check, maybe while the user types elsewhere, and a stray Enter, space or Tab must not
+    // trust anything.
+    trustButton = new QPushButton(QStringLiteral("この証明書を信頼する"), this);
     trustButton->setObjectName(QStringLiteral("TrustButton"));
-    QPushButton* close =
-        buttons->addButton(QStringLiteral("信頼しない"), QDialogButtonBox::RejectRole);
+    trustButton->setAutoDefault(false);
+    trustButton->setFocusPolicy(Qt::NoFocus);
+    auto* close = new QPushButton(QStringLiteral("信頼しない"), this);
+    close->setObjectName(QStringLiteral("DistrustButton"));
     close->setDefault(true);
+    close->setFocus();
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(trustButton);
+    buttons->addStretch();
+    buttons->addWidget(close);
     if (summary.isNull) {
         trustButton->hide();
     } else if (!WithinValidity(failure.certificate)) {
@@ -79,9 +89,26 @@ CertificateTrustDialog::CertificateTrustDialog(const TlsFailure& refused, QWidge
                                       "受け入れます。"),
                        this));
     }
-    layout->addWidget(buttons);
+    layout->addLayout(buttons);
     connect(trustButton, &QPushButton::clicked, this, &CertificateTrustDialog::Trust);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+
+    // Up like the window at a mail check: on top, without the keyboard.
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        child->installEventFilter(this);
+    }
+}
+
+bool CertificateTrustDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) {
+        // The user has come to the dialog on purpose: the keyboard may trust from now on.
+        trustButton->setFocusPolicy(Qt::StrongFocus);
+        trustButton->setAutoDefault(true);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool CertificateTrustDialog::TrustOffered() const {

@@ -10,6 +10,9 @@ class QPushButton;
 // issuer, validity and SHA-256 fingerprint, and the offer to trust it for this server from the
 // next connection on. A certificate outside its validity period cannot be trusted this way,
 // so the offer is not made for it.
+//
+// It comes up on top without taking the keyboard, and trusts only on a click of its trust
+// button, or by key once the user has clicked into it.
 class CertificateTrustDialog : public QDialog {
     Q_OBJECT
 
@@ -18,6 +21,9 @@ public:
 
     QPushButton* TrustButton() const { return trustButton; }
     bool TrustOffered() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 Q_SIGNALS:
     // The fingerprint has been saved for the host.

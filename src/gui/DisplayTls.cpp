@@ -32,13 +32,13 @@ void InstallServerTls(DesktopSession& session) {
             }
             *dialog = new CertificateTrustDialog(failure, &display);
             (*dialog)->setAttribute(Qt::WA_DeleteOnClose);
-            (*dialog)->setWindowFlag(Qt::Window);
             QObject::connect(
                 *dialog, &CertificateTrustDialog::Trusted, &display,
                 [&settings](const QString& host, const QByteArray& fingerprint) {
                     settings.trustedCertificates[Settings::TrustedCertificatesKey(host)].append(
                         fingerprint);
                 });
-            (*dialog)->open();
+            // Not modal: Qt gives a modal window the keyboard.
+            (*dialog)->show();
         });
 }

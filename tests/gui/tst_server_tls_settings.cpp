@@ -184,6 +184,41 @@ private Q_SLOTS:
         }
     }
 
+    // The dialog comes up during a mail check, perhaps while the user types elsewhere: keys it
+    // gets never trust, not even Tab and space, until the user has clicked into it.
+    void trustDialogTakesNoStrayKeys_data() {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("clickedInto");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("typing a command") << "make test\r" << false << false;
+        QTest::newRow("space") << " " << false << false;
+        QTest::newRow("Tab, space") << "\t \t " << false << false;
+        QTest::newRow("Tab, Enter") << "\t\r" << false << false;
+        QTest::newRow("clicked into, Enter") << "\r" << true << false;
+        QTest::newRow("clicked into, Tab, space") << "\t " << true << true;
+    }
+    void trustDialogTakesNoStrayKeys() {
+        QFETCH(QString, keys);
+        QFETCH(bool, clickedInto);
+        QFETCH(bool, trusted);
+        const TlsFailure failure{QStringLiteral("pop.example.jp"), 995, QString(),
+                                 certificates.Certificate(QStringLiteral("self"))};
+        CertificateTrustDialog dialog(failure);
+        QVERIFY(dialog.testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(!dialog.isModal());
+        dialog.show();
+        if (clickedInto) {
+            QTest::mouseClick(dialog.findChild<QLabel*>(QStringLiteral("Fingerprint")),
+                              Qt::LeftButton);
+        }
+        // As if the dialog had the keyboard: each key goes where its focus is.
+        for (const QChar key : keys) {
+            QWidget* target = dialog.focusWidget() ? dialog.focusWidget() : &dialog;
+            QTest::keyClick(target, key.toLatin1());
+        }
+        QCOMPARE(!LoadTrustedFingerprints(failure.host).isEmpty(), trusted);
+    }
+
     void boxMovesDefaultPortWithMode() {
         ServerSecurityBox box;
         box.SetValue(ServerSecurity{});
