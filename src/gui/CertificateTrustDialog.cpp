@@ -1,5 +1,6 @@
 #include "gui/CertificateTrustDialog.h"
 
+#include "gui/TlsFailureText.h"
 #include "settings/ServerSecurity.h"
 
 #include <QEvent>
@@ -36,12 +37,7 @@ CertificateTrustDialog::CertificateTrustDialog(const TlsFailure& refused, QWidge
     setObjectName(QStringLiteral("CertificateTrustDialog"));
     setWindowTitle(QStringLiteral("サーバー証明書の確認"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(
-        Selectable(QStringLiteral("メールサーバー %1:%2 との暗号化接続を中止しました。\n理由: %3")
-                       .arg(failure.host)
-                       .arg(failure.port)
-                       .arg(failure.reason),
-                   this));
+    layout->addWidget(Selectable(TlsRefusalMessage(failure), this));
 
     const CertificateSummary summary = Summarize(failure.certificate);
     if (!summary.isNull) {

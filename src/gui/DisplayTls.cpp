@@ -4,6 +4,7 @@
 #include "gui/CertificateTrustDialog.h"
 #include "gui/DesktopSession.h"
 #include "gui/ServerSecurityBox.h"
+#include "gui/TlsFailureText.h"
 #include "settings/ServerSecurity.h"
 
 #include <QPointer>
@@ -24,6 +25,7 @@ void InstallServerTls(DesktopSession& session) {
         &session.RelayCore(), &Relay::ServerTlsFailed, &display,
         [&display, &settings, dialog](const TlsFailure& failure) {
             QTextStream(stderr) << TlsFailureReport(failure) << "\n";
+            display.LogNote(TlsRefusalMessage(failure));
             // A fingerprint added to the options file by hand since counts from the next
             // connection on, as one trusted in the dialog does.
             settings.trustedCertificates = LoadTrustedCertificates();

@@ -99,22 +99,22 @@ QByteArray CertificateFingerprint(const QSslCertificate& certificate) {
 QString ShortReason(QSslError::SslError error) {
     switch (error) {
     case QSslError::CertificateExpired:
-        return QStringLiteral("the certificate has expired");
+        return TlsReason::Expired;
     case QSslError::CertificateNotYetValid:
-        return QStringLiteral("the certificate is not valid yet");
+        return TlsReason::NotYetValid;
     case QSslError::HostNameMismatch:
-        return QStringLiteral("the certificate is for another host name");
+        return TlsReason::OtherHost;
     case QSslError::SelfSignedCertificate:
     case QSslError::SelfSignedCertificateInChain:
-        return QStringLiteral("the certificate is self-signed and not trusted");
+        return TlsReason::SelfSigned;
     case QSslError::UnableToGetIssuerCertificate:
     case QSslError::UnableToGetLocalIssuerCertificate:
     case QSslError::UnableToVerifyFirstCertificate:
     case QSslError::CertificateUntrusted:
     case QSslError::InvalidCaCertificate:
-        return QStringLiteral("the certificate is not from a trusted authority");
+        return TlsReason::UntrustedIssuer;
     case QSslError::CertificateRevoked:
-        return QStringLiteral("the certificate has been revoked");
+        return TlsReason::Revoked;
     default:
         return QSslError(error).errorString();
     }
@@ -145,9 +145,9 @@ TrustDecision DecideTrust(const QList<QSslError>& errors, const QSslCertificate&
         return {true, {}};
     }
     if (pinCanMend && !pinnedFingerprints.isEmpty()) {
-        reasons.append(QStringLiteral("it is not the pinned one"));
+        reasons.append(TlsReason::NotPinned);
     }
-    return {false, reasons.join(QStringLiteral("; "))};
+    return {false, reasons.join(TlsReason::Separator)};
 }
 
 CertificateSummary Summarize(const QSslCertificate& certificate) {

@@ -55,6 +55,25 @@ struct CertificateSummary {
 };
 CertificateSummary Summarize(const QSslCertificate& certificate);
 
+// The few words for why a TLS connection to the mail server did not come about, in English for
+// the logs and the mail client's "-ERR" line; the window shows each in Japanese. Several reasons
+// for one refusal are joined by Separator.
+namespace TlsReason {
+inline const QString Expired = QStringLiteral("the certificate has expired");
+inline const QString NotYetValid = QStringLiteral("the certificate is not valid yet");
+inline const QString OtherHost = QStringLiteral("the certificate is for another host name");
+inline const QString SelfSigned = QStringLiteral("the certificate is self-signed and not trusted");
+inline const QString UntrustedIssuer =
+    QStringLiteral("the certificate is not from a trusted authority");
+inline const QString Revoked = QStringLiteral("the certificate has been revoked");
+inline const QString NotPinned = QStringLiteral("it is not the pinned one");
+inline const QString ConnectionRefused = QStringLiteral("the mail server refused the connection");
+inline const QString NoStls = QStringLiteral("the mail server does not offer STLS");
+inline const QString StlsRefused = QStringLiteral("the mail server refused STLS");
+inline const QString DataAfterStls = QStringLiteral("the mail server sent data right after STLS");
+inline const QString Separator = QStringLiteral("; ");
+} // namespace TlsReason
+
 // Why the TLS connection to the mail server did not come about, with the certificate the
 // server showed (null when none came, for instance a server that refused STLS).
 struct TlsFailure {

@@ -1,5 +1,7 @@
 #include "relay/StlsNegotiation.h"
 
+#include "platform/TlsTrust.h"
+
 namespace {
 
 bool IsOk(const QByteArray& line) {
@@ -36,7 +38,7 @@ StlsNegotiation::Action StlsNegotiation::Feed(const QByteArray& block) {
         // Bytes behind the "+OK" were sent before TLS yet would be read as if they came
         // through it: someone in the middle may have put them there. They are logged, not used.
         action.step = Step::Refused;
-        action.reason = QStringLiteral("the mail server sent data right after STLS");
+        action.reason = TlsReason::DataAfterStls;
         for (qsizetype end; (end = pending.indexOf("\r\n")) >= 0; pending.remove(0, end + 2)) {
             action.serverLines.append(pending.left(end));
         }
@@ -53,7 +55,7 @@ void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
     case Phase::Greeting:
         if (!IsOk(line)) {
             action.step = Step::Refused;
-            action.reason = QStringLiteral("the mail server refused the connection");
+            action.reason = TlsReason::ConnectionRefused;
             return;
         }
         greeting = line + "\r\n";
@@ -73,7 +75,7 @@ void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
         if (line == ".") {
             if (!stlsOffered) {
                 action.step = Step::Refused;
-                action.reason = QStringLiteral("the mail server does not offer STLS");
+                action.reason = TlsReason::NoStls;
                 return;
             }
             SendStls(action);
@@ -86,7 +88,7 @@ void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
             action.step = Step::StartTls;
         } else {
             action.step = Step::Refused;
-            action.reason = QStringLiteral("the mail server refused STLS");
+            action.reason = TlsReason::StlsRefused;
         }
         return;
     case Phase::Done:
