@@ -34,6 +34,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QWindow>
 #include <memory>
 #ifndef QT_NO_SESSIONMANAGER
@@ -48,11 +49,22 @@ const QString Display::ClientGoneMessage = QStringLiteral("メーラーからの
 namespace {
 
 constexpr QSize ClientArea(4710 / TwipsPerPixel, 5700 / TwipsPerPixel);
+// What a list leaves between its edge and an entry's text, on either side.
+constexpr int TextMargin = 4;
 
 const QString ServerToolTip = QStringLiteral("APOPで接続するサーバーを入力してください。");
 const QString ConsoleCaption = QStringLiteral("任意コマンド");
 const std::array<QString, 2> ConsoleHints = {QStringLiteral("メールサーバーへのコマンド"),
                                              QStringLiteral("メーラーへのコマンド")};
+
+// At a fractional scale (125 %) Qt rounds a list's inner area outwards over the bottom line of
+// its frame, which then vanishes. The list fills its background itself, under an inner area
+// that paints only the entries, and the frame stays whole.
+void KeepFrameWhole(QAbstractScrollArea* list) {
+    list->viewport()->setAutoFillBackground(false);
+    list->setBackgroundRole(QPalette::Base);
+    list->setAutoFillBackground(true);
+}
 
 template <typename Control>
 Control* Place(Control* control, const QString& name, const QRect& geometry) {
@@ -99,6 +111,7 @@ void Display::BuildControls() {
     list1 = Place(new QListView(this), QStringLiteral("List1"), TwipsRect(60, 420, 4575, 1140));
     list2 = Place(new QListView(this), QStringLiteral("List2"), TwipsRect(60, 1620, 4575, 1140));
     for (auto [view, model] : {std::pair{list1, list1Model}, std::pair{list2, list2Model}}) {
+        KeepFrameWhole(view);
         view->setModel(model);
         // Every line is one text row: the view need not measure a hundred thousand of them.
         view->setUniformItemSizes(true);
@@ -125,16 +138,19 @@ void Display::BuildControls() {
         command1[i]->setProperty("Index", i);
     }
 
+    // The blocked list's caption and the option take the window's whole width: in the narrower
+    // boxes of the original layout their captions fit only in a smaller font.
     label2 = Place(new QLabel(QStringLiteral("受け取りたくない文字コードリスト"), this),
-                   QStringLiteral("Label2"), TwipsRect(60, 4200, 2535, 255));
+                   QStringLiteral("Label2"), TwipsRect(60, 4200, 4575, 255));
 
     list3 = Place(new QListWidget(this), QStringLiteral("List3"), TwipsRect(60, 4500, 4575, 780));
     list3->setToolTip(QStringLiteral("[Ins]で登録[Del]で削除できます。"));
     list3->setSortingEnabled(false);
     list3->setSelectionMode(QAbstractItemView::SingleSelection);
+    KeepFrameWhole(list3);
 
     check1 = Place(new QCheckBox(QStringLiteral("CharSetが無いメールは無条件で引っ掛ける"), this),
-                   QStringLiteral("Check1"), TwipsRect(60, 5340, 3735, 255));
+                   QStringLiteral("Check1"), TwipsRect(60, 5340, 4575, 255));
     check1->setChecked(true);
 
     // Beside the console frame, in the one free corner of the window.
@@ -270,19 +286,38 @@ bool Display::ReportStartFailure(const QString& message) {
     QPushButton* settings = box.addButton(SettingsDialog::Title, QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("終了"), QMessageBox::RejectRole);
     box.exec();
-    return box.clickedButton() == settings && OpenSettings();
+    // Start-up begins again with what is saved there.
+    return box.clickedButton() == settings && EditSettings(true);
 }
 
+// Each line of the note is broken to the list's width, so that all of it can be read without
+// scrolling sideways; the lines it is broken into stand in from the mark.
 void Display::LogNote(const QString& text) {
+    const QString mark = QStringLiteral("※ ");
+    const QString indent = QStringLiteral("　 ");
+    const QFontMetrics metrics(list1->font());
+    const int room = list1->contentsRect().width() -
+                     list1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list1) -
+                     metrics.horizontalAdvance(mark) - 2 * TextMargin;
     QByteArray lines;
     for (const QString& line : text.split(QLatin1Char('\n'))) {
-        lines += TextToCp932(QStringLiteral("※ ") + line) + "\r\n";
+        const QStringList pieces = WrapToWidth(line, metrics, room);
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            lines += TextToCp932((i == 0 ? mark : indent) + pieces[i]) + "\r\n";
+        }
     }
     list1Model->AddLines(lines);
 }
 
 bool Display::OpenSettings() {
+    return EditSettings(false);
+}
+
+bool Display::EditSettings(bool listenAtOnce) {
     SettingsDialog dialog(this);
+    if (listenAtOnce) {
+        dialog.ListenChangeAppliesAtOnce();
+    }
     auto* security = new ServerSecurityBox(&dialog);
     security->SetValue(LoadServerSecurity());
     dialog.Form()->addRow(security);

@@ -114,6 +114,8 @@ private:
     void SetTabOrder();
     void ConnectEvents();
     void PlaceBottomRight();
+    // The settings dialog; listenAtOnce when a new listen setting is used without a restart.
+    bool EditSettings(bool listenAtOnce);
     void PlaceWithFrame();
     void Reveal();
     void ShowWithoutActivating(bool on);

@@ -1,5 +1,6 @@
 #include "gui/ServerSecurityBox.h"
 
+#include "gui/FitText.h"
 #include "gui/PortSpinBox.h"
 #include "settings/Settings.h"
 
@@ -27,6 +28,7 @@ ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     caFile = new QLineEdit(this);
     caFile->setObjectName(QStringLiteral("CaFile"));
     caFile->setPlaceholderText(QStringLiteral("システムの認証局だけを使う"));
+    FitPlaceholder(caFile);
     auto* browse = new QToolButton(this);
     browse->setText(QStringLiteral("…"));
     connect(browse, &QToolButton::clicked, this, [this] {

@@ -37,7 +37,8 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("待ち受けポート"), listenPort);
     form->addRow(QStringLiteral("待ち受けアドレス"), listenAddress);
 
-    auto* note = new QLabel(QStringLiteral("待ち受けの変更は次回の起動から有効になります。"), this);
+    note = new QLabel(QStringLiteral("待ち受けの変更は次回の起動から有効になります。"), this);
+    note->setObjectName(QStringLiteral("ListenNote"));
     note->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -48,6 +49,10 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     layout->addLayout(form);
     layout->addWidget(note);
     layout->addWidget(buttons);
+}
+
+void SettingsDialog::ListenChangeAppliesAtOnce() {
+    note->hide();
 }
 
 void SettingsDialog::accept() {

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QFormLayout;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -19,11 +20,15 @@ public:
 
     // The rows, so that further options can add theirs.
     QFormLayout* Form() const { return form; }
+    // Opened because start-up could not go on, which then begins again with what is saved: a
+    // new listen setting is used right away, and the note that it waits for the next start goes.
+    void ListenChangeAppliesAtOnce();
 
     void accept() override;
 
 private:
     QFormLayout* form = nullptr;
+    QLabel* note = nullptr;
     QSpinBox* listenPort = nullptr;
     QLineEdit* listenAddress = nullptr;
 };

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -202,6 +203,8 @@ private Q_SLOTS:
 
         {
             ModalSteps save({[](QWidget* dialog) {
+                QVERIFY(
+                    dialog->findChild<QLabel*>(QStringLiteral("ListenNote"))->isVisibleTo(dialog));
                 dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(1110);
                 dialog->findChild<QLineEdit*>(QStringLiteral("ListenAddress"))
                     ->setText(QStringLiteral("127.0.0.1"));
@@ -271,6 +274,9 @@ private Q_SLOTS:
                  }
              },
              [freePort](QWidget* dialog) {
+                 // The new port is used at once: no word of the next start.
+                 QVERIFY(!dialog->findChild<QLabel*>(QStringLiteral("ListenNote"))
+                              ->isVisibleTo(dialog));
                  dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(freePort);
                  ClickLater(OkButton(dialog));
              }});
@@ -297,6 +303,46 @@ private Q_SLOTS:
         list1->verticalScrollBar()->setValue(0);
         display.AddServerLines("+OK later\r\n");
         QCOMPARE(list1->verticalScrollBar()->value(), 0);
+    }
+
+    // A note of Quorlin's own is broken into lines that fit the server log, none of them
+    // starting with a comma or a stop, and nothing of it is lost.
+    void notesFitTheLog_data() {
+        QTest::addColumn<QString>("note");
+        QTest::newRow("no server") << QStringLiteral(
+            "メールサーバーが設定されていません。\n"
+            "「サーバー名」の欄にメールサーバーを入力して「登録」を押してください。");
+        QTest::newRow("refused certificate") << QStringLiteral(
+            "メールサーバー pop.example.jp:995 との暗号化接続を中止しました。\n"
+            "理由: 証明書が別のホスト名のものです。証明書が自己署名で、信頼されていません。");
+        QTest::newRow("stop at the edge")
+            << QStringLiteral("理由: 証明書の有効期間がまだ始まっていません。");
+        QTest::newRow("long word") << QStringLiteral(
+            "メールサーバー mail.very-long-subdomain.of-a-provider.example.co.jp に接続できま"
+            "せんでした。");
+    }
+    void notesFitTheLog() {
+        QFETCH(QString, note);
+        ConfigFolder folder;
+        DesktopSession session(TestOptions(), true);
+        Shell::Display& display = session.Window();
+        display.LogNote(note);
+        auto* list1 = Control<QListView>(display, "List1");
+        const QFontMetrics metrics(list1->font());
+        QString joined;
+        for (int row = 0; row < LogModel(display, "List1").rowCount(); ++row) {
+            const QString line =
+                LogModel(display, "List1").data(LogModel(display, "List1").index(row)).toString();
+            QVERIFY2(metrics.horizontalAdvance(line) <=
+                         list1->viewport()->width() -
+                             list1->verticalScrollBar()->sizeHint().width(),
+                     qPrintable(line));
+            QVERIFY2(!line.mid(2).startsWith(u'。') && !line.mid(2).startsWith(u'、'),
+                     qPrintable(line));
+            joined += line.startsWith(QStringLiteral("　 ")) ? line.mid(2)
+                                                             : QStringLiteral("\n") + line.mid(2);
+        }
+        QCOMPARE(joined.mid(1), note);
     }
 
     void qtDialogsSpeakJapanese() {

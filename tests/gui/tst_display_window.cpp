@@ -66,11 +66,11 @@ private Q_SLOTS:
         row("Command1_0", "QPushButton", {180, 20, 69, 25}, QStringLiteral("送信"));
         row("Text2_1", "QLineEdit", {12, 48, 165, 25}, QStringLiteral("メーラーへのコマンド"));
         row("Command1_1", "QPushButton", {180, 48, 69, 25}, QStringLiteral("送信"));
-        row("Label2", "QLabel", {4, 280, 169, 17},
+        row("Label2", "QLabel", {4, 280, 305, 17},
             QStringLiteral("受け取りたくない文字コードリスト"));
         row("List3", "QListWidget", {4, 300, 305, 52}, QString(),
             QStringLiteral("[Ins]で登録[Del]で削除できます。"));
-        row("Check1", "QCheckBox", {4, 356, 249, 17},
+        row("Check1", "QCheckBox", {4, 356, 305, 17},
             QStringLiteral("CharSetが無いメールは無条件で引っ掛ける"));
     }
 

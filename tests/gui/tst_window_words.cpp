@@ -55,11 +55,17 @@ QStringList ShownTexts(QWidget* window) {
     return texts;
 }
 
+// The notes of the server log, each put together from the lines it was broken into.
 QStringList ServerNotes(Shell::Display& display) {
     QStringList notes;
     LogListModel& list1 = LogModel(display, "List1");
     for (int row = 0; row < list1.rowCount(); ++row) {
-        notes << list1.data(list1.index(row)).toString();
+        const QString line = list1.data(list1.index(row)).toString();
+        if (line.startsWith(QStringLiteral("　 ")) && !notes.isEmpty()) {
+            notes.last() += line.mid(2);
+        } else {
+            notes << line;
+        }
     }
     return notes;
 }
