@@ -7,11 +7,19 @@
 # window could not be brought back there); the client connecting would show it anyway.
 #
 # Usage: scripts/screenshot.sh [build-dir] [output.png]
+#        scripts/screenshot.sh --layout [build-dir] [folder]
+# The second form takes, for checking the layout, pictures of the window, the trust dialog and the
+# settings dialog on a screen of 1024 x 600 at 100 % and at 125 %, with a window manager and a
+# tray (tests/gui/desktop_check.py --layout); they go to the folder (default: layout-pictures).
 # Needs xvfb, xauth, imagemagick, python3 and a Japanese font (fonts-ipafont-gothic); all are in
 # scripts/install-deps --tests.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ "${1:-}" = --layout ]; then
+    build="$(cd "${2:-$root/build}" && pwd)"
+    exec python3 "$root/tests/gui/desktop_check.py" --layout "$build/quorlin" "${3:-layout-pictures}"
+fi
 build="$(cd "${1:-$root/build}" && pwd)"
 output="${2:-$root/docs/screenshot.png}"
 case "$output" in /*) ;; *) output="$PWD/$output" ;; esac
