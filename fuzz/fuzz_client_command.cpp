@@ -1,5 +1,5 @@
 // clang-format off
-// fuzz-sources: src/relay/ClientCommand.cpp src/relay/Login.cpp src/relay/GreetingLine.cpp src/relay/ReplyStream.cpp src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/platform/Lines.cpp src/platform/Cp932.cpp src/digest/MD5Hash.cpp
+// fuzz-sources: src/relay/ClientCommand.cpp src/relay/SaslLogin.cpp src/relay/Login.cpp src/relay/GreetingLine.cpp src/relay/ReplyStream.cpp src/relay/Tagging.cpp src/relay/HeaderScan.cpp src/relay/EncodedWords.cpp src/platform/Lines.cpp src/platform/Cp932.cpp src/digest/MD5Hash.cpp
 // clang-format on
 //
 // Any greeting and any series of client arrivals through the conversation's client side, the

@@ -1,4 +1,5 @@
 #include "app/AppOptions.h"
+#include "app/ClientCertificateReport.h"
 #include "app/CommandLine.h"
 #include "gui/RunDisplay.h"
 #include "headless/RunHeadless.h"
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
     const std::optional<AppOptions> options = ParseCommandLine(arguments);
     if (!options) {
         return 2;
+    }
+    if (options->printClientCertificate) {
+        QCoreApplication app(argc, argv);
+        return PrintClientCertificate(*options);
     }
     if (options->headless) {
         QCoreApplication app(argc, argv);

@@ -20,6 +20,11 @@ struct AppOptions {
     std::optional<quint16> listenPort;         // --listen-port
     std::optional<QHostAddress> listenAddress; // --listen-address
     std::optional<QString> configDir;
-    std::optional<int> maxClients;         // --max-clients
-    std::optional<int> idleTimeoutSeconds; // --idle-timeout
+    std::optional<int> maxClients;                // --max-clients
+    std::optional<int> idleTimeoutSeconds;        // --idle-timeout
+    std::optional<bool> clientTls;                // --client-tls on|off
+    std::optional<quint16> clientTlsPort;         // --client-tls-port; 0: none this run
+    std::optional<QString> clientCertificateFile; // --client-cert, with --client-key
+    std::optional<QString> clientKeyFile;         // --client-key
+    bool printClientCertificate = false;          // --client-certificate: print, then exit
 };

@@ -3,6 +3,7 @@
 #include "QuorlinVersion.h"
 #include "platform/Pop3Ports.h"
 #include "settings/ClientLimits.h"
+#include "settings/ClientTlsSetting.h"
 #include "settings/ServerSecurity.h"
 
 #include <QCommandLineParser>
@@ -25,12 +26,13 @@ bool HasDisplay() {
            !platform.startsWith(QStringLiteral("wayland"));
 }
 
-std::optional<quint16> ParsePort(const QString& text, const QString& option) {
+// `lowest` is 0 where port 0 means "none".
+std::optional<quint16> ParsePort(const QString& text, const QString& option, uint lowest = 1) {
     bool ok = false;
     const uint value = text.toUInt(&ok);
-    if (!ok || value == 0 || value > 65535) {
-        QTextStream(stderr) << "quorlin: --" << option << " needs a port from 1 to 65535, not \""
-                            << text << "\".\n";
+    if (!ok || value < lowest || value > 65535) {
+        QTextStream(stderr) << "quorlin: --" << option << " needs a port from " << lowest
+                            << " to 65535, not \"" << text << "\".\n";
         return std::nullopt;
     }
     return static_cast<quint16>(value);
@@ -127,9 +129,34 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
                        "are let go (default %1, or IdleTimeoutSeconds in [Clients]).")
             .arg(DefaultIdleTimeoutMs / 1000),
         QStringLiteral("seconds"));
+    const QCommandLineOption clientTlsOption(
+        QStringLiteral("client-tls"),
+        QStringLiteral("TLS toward the mail clients for this run: on (STLS, SASL PLAIN and "
+                       "LOGIN offered; the default) or off (neither, as plain POP3 alone)."),
+        QStringLiteral("on|off"));
+    const QCommandLineOption clientTlsPortOption(
+        QStringLiteral("client-tls-port"),
+        QStringLiteral("Port where mail clients speak TLS from the first byte (pop3s), for this "
+                       "run; 0 for none (default: Port in [ClientTls], or none)."),
+        QStringLiteral("port"));
+    const QCommandLineOption clientCertOption(
+        QStringLiteral("client-cert"),
+        QStringLiteral("PEM certificate shown to mail clients, with --client-key (default: "
+                       "Quorlin's own, made in the settings folder)."),
+        QStringLiteral("file"));
+    const QCommandLineOption clientKeyOption(
+        QStringLiteral("client-key"),
+        QStringLiteral("Unencrypted PEM key of the --client-cert certificate."),
+        QStringLiteral("file"));
+    const QCommandLineOption clientCertificateOption(
+        QStringLiteral("client-certificate"),
+        QStringLiteral("Print the certificate mail clients are shown (file, fingerprints, lines "
+                       "for fetchmail and neomutt) and exit."));
     parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
                        listenPortOption, listenAddressOption, configDirOption, maxClientsOption,
-                       idleTimeoutOption, securityOption, caFileOption, trustFingerprintOption});
+                       idleTimeoutOption, securityOption, caFileOption, trustFingerprintOption,
+                       clientTlsOption, clientTlsPortOption, clientCertOption, clientKeyOption,
+                       clientCertificateOption});
 
     if (!parser.parse(arguments)) {
         QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
@@ -152,7 +179,8 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         return std::nullopt;
     }
 
-    for (const QCommandLineOption& option : {serverOption, listenAddressOption, configDirOption}) {
+    for (const QCommandLineOption& option :
+         {serverOption, listenAddressOption, configDirOption, clientCertOption, clientKeyOption}) {
         if (ValueIsAnOption(parser, option)) {
             return std::nullopt;
         }
@@ -220,5 +248,29 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
             return std::nullopt;
         }
     }
+    if (parser.isSet(clientTlsOption)) {
+        options.clientTls = ParseSwitch(parser.value(clientTlsOption));
+        if (!options.clientTls) {
+            QTextStream(stderr) << "quorlin: --client-tls needs on or off, not \""
+                                << parser.value(clientTlsOption) << "\".\n";
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(clientTlsPortOption)) {
+        options.clientTlsPort =
+            ParsePort(parser.value(clientTlsPortOption), QStringLiteral("client-tls-port"), 0);
+        if (!options.clientTlsPort) {
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(clientCertOption) != parser.isSet(clientKeyOption)) {
+        QTextStream(stderr) << "quorlin: --client-cert and --client-key go together.\n";
+        return std::nullopt;
+    }
+    if (parser.isSet(clientCertOption)) {
+        options.clientCertificateFile = parser.value(clientCertOption);
+        options.clientKeyFile = parser.value(clientKeyOption);
+    }
+    options.printClientCertificate = parser.isSet(clientCertificateOption);
     return options;
 }

@@ -100,3 +100,36 @@ QString UnknownSecurityWindowMessage(const OptionsFileLine& line) {
         .arg(OptionsFilePlace(line, QStringLiteral("%1 の %2 行目")), line.text,
              SecurityWords(QStringLiteral("、または設定画面の ")));
 }
+
+QString RenewalWindowNotice(CertificateRenewal renewal, const QString& certificatePath) {
+    QString why;
+    switch (renewal) {
+    case CertificateRenewal::Kept:
+        return {};
+    case CertificateRenewal::Missing:
+        return QStringLiteral("メーラーとの TLS に使う Quorlin の証明書を作りました: %1")
+            .arg(certificatePath);
+    case CertificateRenewal::Unreadable:
+        why = QStringLiteral("読めなかった");
+        break;
+    case CertificateRenewal::Mismatched:
+        why = QStringLiteral("鍵と合わなかった");
+        break;
+    case CertificateRenewal::OutOfDate:
+        why = QStringLiteral("期限が切れた（または間もなく切れる）");
+        break;
+    }
+    return QStringLiteral("メーラーとの TLS に使う Quorlin の証明書が%1ため、作り直しました: %2\n"
+                          "古い証明書を信頼していたメーラーには、新しい証明書を設定してください。")
+        .arg(why, certificatePath);
+}
+
+QString ClientTlsProblemMessage(const QString& problem) {
+    return QStringLiteral("no TLS toward the mail clients this run (no STLS, no TLS port): %1")
+        .arg(problem);
+}
+
+QString ClientTlsProblemWindowMessage(const QString& problem) {
+    return QStringLiteral("メーラーとの TLS（STLS、SSL/TLS ポート）は今回使えません: %1")
+        .arg(problem);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/OwnCertificate.h"
 #include "settings/OptionsFile.h"
 
 #include <QString>
@@ -22,3 +23,12 @@ QString NoServerSetMessage();
 // allowed. For standard error, and in Japanese for the window.
 QString UnknownSecurityMessage(const OptionsFileLine& line);
 QString UnknownSecurityWindowMessage(const OptionsFileLine& line);
+
+// Quorlin's certificate for mail clients was made anew (in Japanese, for the window); empty
+// when it was kept. RenewalNotice says it for a terminal.
+QString RenewalWindowNotice(CertificateRenewal renewal, const QString& certificatePath);
+
+// No certificate for TLS toward the mail clients, so none is offered this run: for standard
+// error, and in Japanese for the window.
+QString ClientTlsProblemMessage(const QString& problem);
+QString ClientTlsProblemWindowMessage(const QString& problem);

@@ -2,6 +2,7 @@
 
 #include "platform/ProgramFiles.h"
 #include "settings/ClientLimits.h"
+#include "settings/ClientTlsSetting.h"
 #include "settings/ListenSetting.h"
 #include "settings/OptionsFile.h"
 #include "settings/ServerSecurity.h"
@@ -23,6 +24,17 @@ ServerSecurity SecurityForRun(const AppOptions& options) {
         security.caFile = *options.caFile;
     }
     return security;
+}
+
+ClientTlsSetting ClientTlsForRun(const AppOptions& options) {
+    ClientTlsSetting setting = LoadClientTlsSetting();
+    setting.enabled = options.clientTls.value_or(setting.enabled);
+    setting.implicitPort = options.clientTlsPort.value_or(setting.implicitPort);
+    if (options.clientCertificateFile) {
+        setting.certificateFile = *options.clientCertificateFile;
+        setting.keyFile = options.clientKeyFile.value_or(QString());
+    }
+    return setting;
 }
 
 } // namespace
@@ -55,7 +67,20 @@ StartupSettings LoadStartupSettings(const AppOptions& options) {
         startup.caFileProblem = applied.Error();
     }
     settings.trustedCertificates = LoadTrustedCertificates();
+
+    settings.clientTls = ClientTlsForRun(options);
     return startup;
+}
+
+void LoadClientCertificate(StartupSettings& startup) {
+    Settings& settings = startup.settings;
+    if (!settings.clientTls.enabled) {
+        return;
+    }
+    const ClientIdentity loaded = LoadClientIdentity(settings.clientTls);
+    settings.clientIdentity = loaded.identity;
+    startup.clientCertificateRenewal = loaded.renewal;
+    startup.clientTlsProblem = loaded.problem;
 }
 
 QString ServerDescription(const Account& account) {
@@ -63,6 +88,17 @@ QString ServerDescription(const Account& account) {
         .arg(account.host)
         .arg(account.port)
         .arg(SecurityModeDescription(account.security));
+}
+
+QString ListenDescription(const Settings& settings, quint16 port, quint16 tlsPort) {
+    QString description = QStringLiteral("port %1").arg(port);
+    if (settings.ClientTlsReady()) {
+        description += QStringLiteral(" (STLS)");
+    }
+    if (tlsPort != 0) {
+        description += QStringLiteral(", TLS port %1").arg(tlsPort);
+    }
+    return description;
 }
 
 QString TlsFailureReport(const TlsFailure& failure) {

@@ -15,6 +15,11 @@ struct StartupSettings {
     // Why the CA file could not be read; the server is then checked against the system's
     // authorities and the pinned certificates alone.
     QString caFileProblem;
+    // Why mail clients are offered no TLS this run although it is switched on: no certificate
+    // could be had. SASL is still taken in from this machine.
+    QString clientTlsProblem;
+    // Whether Quorlin's own certificate was kept, or why it was made anew.
+    CertificateRenewal clientCertificateRenewal = CertificateRenewal::Kept;
 };
 
 // Without --security the saved port (or the saved mode's default) holds; with it, the saved
@@ -22,8 +27,17 @@ struct StartupSettings {
 // Reads the settings folder, so it needs the application object.
 StartupSettings LoadStartupSettings(const AppOptions& options);
 
+// The certificate for the mail clients, where TLS toward them is switched on: read, or Quorlin's
+// own kept or made in the settings folder. Only once the relay is about to run, so that a start
+// that stops before leaves no file behind.
+void LoadClientCertificate(StartupSettings& startup);
+
 // "host:port (TLS)": for the start-up line.
 QString ServerDescription(const Account& account);
+
+// "port 110" and, with TLS toward the clients, " (STLS)" and ", TLS port 995": for the start-up
+// line.
+QString ListenDescription(const Settings& settings, quint16 port, quint16 tlsPort);
 
 // The lines the headless log shows after a refused TLS connection: the failure with the
 // certificate, and how to trust that certificate if it is the right one.

@@ -47,15 +47,41 @@ bool DesktopSession::Form_Load() {
         failureStatus = 2;
         return false;
     }
-    const Result<> listening = relay.StartListening();
-    if (!listening) {
-        retryWanted = display.ReportStartFailure(
-            ListenFailureWindowMessage(settings.listen.port, listening.Error()));
-        return false;
+    LoadClientCertificate(startup);
+    for (const auto& [listen, port] :
+         {std::pair{&Relay::StartListening, settings.listen.port},
+          std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
+        const Result<> listening = (relay.*listen)();
+        if (!listening) {
+            retryWanted =
+                display.ReportStartFailure(ListenFailureWindowMessage(port, listening.Error()));
+            return false;
+        }
     }
     notify.Add(&display, &display.SysTray());
+    TellClientTlsState();
     display.AskForServerIfNone();
     return true;
+}
+
+// The certificate for the mail clients made anew, or none to be had: the user must know, since
+// mail clients that trusted the old one refuse the new one.
+void DesktopSession::TellClientTlsState() {
+    QString message;
+    if (!startup.clientTlsProblem.isEmpty()) {
+        QTextStream(stderr) << "quorlin: " << ClientTlsProblemMessage(startup.clientTlsProblem)
+                            << "\n";
+        message = ClientTlsProblemWindowMessage(startup.clientTlsProblem);
+    } else if (startup.clientCertificateRenewal != CertificateRenewal::Kept) {
+        const QString& path = startup.settings.clientIdentity.certificatePath;
+        QTextStream(stderr) << "quorlin: " << RenewalNotice(startup.clientCertificateRenewal, path)
+                            << "\n";
+        message = RenewalWindowNotice(startup.clientCertificateRenewal, path);
+    }
+    if (!message.isEmpty()) {
+        display.LogNote(message);
+        notify.ShowMessage(Shell::Display::BaseCaption, message);
+    }
 }
 
 void DesktopSession::ReportServerFailure(const QString& host, quint16 port, const QString& reason) {

@@ -42,6 +42,7 @@ Q_SIGNALS:
 
 private:
     void ReportServerFailure(const QString& host, quint16 port, const QString& reason);
+    void TellClientTlsState();
     void EndProgram(int status);
     void ReleaseSessionResources();
 

@@ -2,6 +2,7 @@
 
 #include "QuorlinVersion.h"
 #include "app/StartupMessages.h"
+#include "gui/ClientTlsBox.h"
 #include "gui/FitText.h"
 #include "gui/Placement.h"
 #include "gui/ServerSecurityBox.h"
@@ -12,6 +13,7 @@
 #include "gui/models/LogListModel.h"
 #include "platform/Cp932.h"
 #include "relay/Relay.h"
+#include "settings/FileErrorMessages.h"
 #include "settings/ServerSecurity.h"
 #include "settings/ServerSetting.h"
 #include "settings/Settings.h"
@@ -321,8 +323,16 @@ bool Display::EditSettings(bool listenAtOnce) {
     auto* security = new ServerSecurityBox(&dialog);
     security->SetValue(LoadServerSecurity());
     dialog.Form()->addRow(security);
+    auto* clientTls = new ClientTlsBox(&dialog);
+    clientTls->SetValue(LoadClientTlsSetting());
+    clientTls->ShowCertificate(settings.clientIdentity);
+    dialog.Form()->addRow(clientTls);
     if (dialog.exec() != QDialog::Accepted) {
         return false;
+    }
+    const Result<> clientTlsSaved = SaveClientTlsSetting(clientTls->Value());
+    if (!clientTlsSaved) {
+        ReportFileError(WriteFailureMessage(clientTlsSaved.Where(), clientTlsSaved.Error()));
     }
     const QString oldSuffix = SecurityCaptionSuffix(settings.DefaultAccount().security);
     const Result<> applied = security->SaveAndApply(settings.DefaultAccount());

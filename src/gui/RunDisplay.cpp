@@ -44,5 +44,6 @@ int RunDisplay(const AppOptions& commandLine) {
         // The user has just chosen where to listen: that choice wins over the command line.
         options.listenPort.reset();
         options.listenAddress.reset();
+        options.clientTlsPort.reset();
     }
 }

@@ -1,15 +1,14 @@
 #include "gui/ServerSecurityBox.h"
 
+#include "gui/FileChooser.h"
 #include "gui/FitText.h"
 #include "gui/PortSpinBox.h"
 #include "settings/Settings.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QToolButton>
 
 ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     : QGroupBox(QStringLiteral("メールサーバーへの接続"), parent) {
@@ -29,24 +28,12 @@ ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     caFile->setObjectName(QStringLiteral("CaFile"));
     caFile->setPlaceholderText(QStringLiteral("システムの認証局だけを使う"));
     FitPlaceholder(caFile);
-    auto* browse = new QToolButton(this);
-    browse->setText(QStringLiteral("…"));
-    connect(browse, &QToolButton::clicked, this, [this] {
-        const QString chosen = QFileDialog::getOpenFileName(
-            this, QStringLiteral("CAファイル"), caFile->text(),
-            QStringLiteral("証明書 (*.pem *.crt *.cer);;すべてのファイル (*)"));
-        if (!chosen.isEmpty()) {
-            caFile->setText(chosen);
-        }
-    });
-    auto* caRow = new QHBoxLayout;
-    caRow->addWidget(caFile);
-    caRow->addWidget(browse);
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("暗号化"), mode);
     form->addRow(QStringLiteral("ポート"), port);
-    form->addRow(QStringLiteral("CAファイル"), caRow);
+    form->addRow(QStringLiteral("CAファイル"),
+                 FileChooserRow(caFile, QStringLiteral("CAファイル"), CertificateFileFilter));
     connect(mode, &QComboBox::currentIndexChanged, this, &ServerSecurityBox::ModeChanged);
     ModeChanged();
 }

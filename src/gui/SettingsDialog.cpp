@@ -37,7 +37,8 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("待ち受けポート"), listenPort);
     form->addRow(QStringLiteral("待ち受けアドレス"), listenAddress);
 
-    note = new QLabel(QStringLiteral("待ち受けの変更は次回の起動から有効になります。"), this);
+    note = new QLabel(
+        QStringLiteral("待ち受けとメーラーとの接続の変更は次回の起動から有効になります。"), this);
     note->setObjectName(QStringLiteral("ListenNote"));
     note->setWordWrap(true);
 

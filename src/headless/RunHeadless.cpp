@@ -5,6 +5,7 @@
 #include "app/StartupSettings.h"
 #include "headless/HeadlessView.h"
 #include "platform/LogOutput.h"
+#include "platform/OwnCertificate.h"
 #include "platform/UnixSignals.h"
 #include "relay/Relay.h"
 #include "settings/BlockedList.h"
@@ -58,13 +59,29 @@ int RunHeadless(const AppOptions& options) {
             return 1;
         }
     }
-    Relay relay(view, settings);
-    const Result<> listening = relay.StartListening();
-    if (!listening) {
-        QTextStream(stderr) << "quorlin: "
-                            << ListenFailureMessage(settings.listen.port, listening.Error())
+    LoadClientCertificate(startup);
+    if (!startup.clientTlsProblem.isEmpty()) {
+        QTextStream(stderr) << "quorlin: " << ClientTlsProblemMessage(startup.clientTlsProblem)
                             << "\n";
-        return 1;
+        if (options.clientCertificateFile) {
+            return 1;
+        }
+    }
+    const QString notice =
+        RenewalNotice(startup.clientCertificateRenewal, settings.clientIdentity.certificatePath);
+    if (!notice.isEmpty()) {
+        QTextStream(stderr) << "quorlin: " << notice << "\n";
+    }
+    Relay relay(view, settings);
+    for (const auto& [listen, port] :
+         {std::pair{&Relay::StartListening, settings.listen.port},
+          std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
+        const Result<> listening = (relay.*listen)();
+        if (!listening) {
+            QTextStream(stderr) << "quorlin: " << ListenFailureMessage(port, listening.Error())
+                                << "\n";
+            return 1;
+        }
     }
     // Once the relay runs, problems are told the way the log is written: a standard error
     // that nobody reads must not stop it either.
@@ -96,7 +113,9 @@ int RunHeadless(const AppOptions& options) {
                         << (settings.listen.address == QHostAddress(QHostAddress::Any)
                                 ? QStringLiteral("all addresses")
                                 : settings.listen.address.toString())
-                        << " port " << relay.ListeningPort() << ", mail server "
-                        << ServerDescription(settings.DefaultAccount()) << "\n";
+                        << " "
+                        << ListenDescription(settings, relay.ListeningPort(),
+                                             relay.ListeningForTls() ? relay.TlsListeningPort() : 0)
+                        << ", mail server " << ServerDescription(settings.DefaultAccount()) << "\n";
     return QCoreApplication::exec();
 }

@@ -60,6 +60,40 @@ void ClientSocket::Close() {
     DropReports();
 }
 
+QHostAddress ClientSocket::PeerAddress() const {
+    return stream ? stream->PeerAddress() : QHostAddress();
+}
+
+void ClientSocket::HandOver() {
+    if (!stream) {
+        return;
+    }
+    stream->StopReading();
+    disconnect(stream, &StreamSocket::ReadyRead, this, nullptr);
+    disconnect(stream, &StreamSocket::PeerFinishedSending, this, nullptr);
+    connect(stream, &StreamSocket::BytesWritten, this, [this](qint64 pending) {
+        if (pending == 0) {
+            ReleaseDescriptor();
+        }
+    });
+    // From the event loop, never from inside the caller's own step.
+    if (stream->BytesToWrite() == 0) {
+        QMetaObject::invokeMethod(this, &ClientSocket::ReleaseDescriptor, Qt::QueuedConnection);
+    }
+}
+
+void ClientSocket::ReleaseDescriptor() {
+    if (!stream || stream->BytesToWrite() > 0) {
+        return;
+    }
+    StreamSocket* leaving = std::exchange(stream, nullptr);
+    leaving->disconnect(this);
+    const int descriptor = leaving->ReleaseDescriptor();
+    leaving->deleteLater();
+    DropReports();
+    Q_EMIT HandedOver(descriptor);
+}
+
 quint16 ClientSocket::LocalPort() const {
     return stream ? stream->LocalPort() : 0;
 }

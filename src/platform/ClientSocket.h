@@ -26,11 +26,21 @@ public:
     qint64 BytesToWrite() const override;
     void FinishSending() override;
     void Close() override;
+    QHostAddress PeerAddress() const override;
 
     quint16 LocalPort() const;
 
+    // For STLS: reads nothing more (what was read and not taken is dropped, as RFC 2595 asks for
+    // bytes sent ahead of the handshake) and, once everything written has gone out, gives the
+    // descriptor up, open, in HandedOver; the object is then closed.
+    void HandOver();
+
+Q_SIGNALS:
+    void HandedOver(qintptr descriptor);
+
 private:
     void OnWriteFailed();
+    void ReleaseDescriptor();
 
     StreamSocket* stream = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -37,6 +38,10 @@ public:
     // Lets go: what was written still goes out, nothing more is announced, and the connection
     // may be used again (a server connection connects anew).
     virtual void Close() = 0;
+    // The other end's address; null once closed.
+    virtual QHostAddress PeerAddress() const = 0;
+    // What goes either way is inside TLS now.
+    virtual bool IsEncrypted() const { return false; }
 
     void SetReadPaused(bool paused);
     bool ReadPaused() const { return readPaused; }

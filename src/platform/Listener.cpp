@@ -62,10 +62,8 @@ bool Listener::IsListening() const {
 }
 
 std::unique_ptr<ClientSocket> Listener::Accept() {
-    if (announced < 0) {
-        return nullptr;
-    }
-    return std::make_unique<ClientSocket>(std::exchange(announced, -1));
+    const qintptr descriptor = TakeDescriptor();
+    return descriptor < 0 ? nullptr : std::make_unique<ClientSocket>(descriptor);
 }
 
 void Listener::OnIncoming(qintptr descriptor) {

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <memory>
+#include <utility>
 
 class ClientSocket;
 class QTcpServer;
@@ -27,6 +28,8 @@ public:
 
     // The client being announced; null outside Incoming or once taken.
     std::unique_ptr<ClientSocket> Accept();
+    // The same as a bare descriptor, for a connection of another kind; -1 when there is none.
+    qintptr TakeDescriptor() { return std::exchange(announced, -1); }
 
     // How long to wait before accepting again after running out of descriptors.
     static constexpr int AcceptRetryMs = 500;

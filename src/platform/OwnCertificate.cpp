@@ -6,38 +6,24 @@
 #include <QDir>
 #include <QFile>
 
-#include <optional>
-
 namespace {
-
-std::optional<QByteArray> ReadWhole(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return std::nullopt;
-    }
-    return bytes;
-}
 
 // The pair in the folder as it is, and whether it may be kept.
 CertificateRenewal Judge(OwnCertificate& own, const QDateTime& now) {
     if (!QFile::exists(own.certificatePath) || !QFile::exists(own.keyPath)) {
         return CertificateRenewal::Missing;
     }
-    const std::optional<QByteArray> certificatePem = ReadWhole(own.certificatePath);
-    const std::optional<QByteArray> keyPem = ReadWhole(own.keyPath);
+    const Result<QByteArray> certificatePem = ReadBytes(own.certificatePath);
+    const Result<QByteArray> keyPem = ReadBytes(own.keyPath);
     if (!certificatePem || !keyPem) {
         return CertificateRenewal::Unreadable;
     }
-    own.certificate = QSslCertificate(*certificatePem, QSsl::Pem);
-    own.key = PrivateKeyFromPem(*keyPem);
+    own.certificate = QSslCertificate(certificatePem.Value(), QSsl::Pem);
+    own.key = PrivateKeyFromPem(keyPem.Value());
     if (own.certificate.isNull() || own.key.isNull()) {
         return CertificateRenewal::Unreadable;
     }
-    if (!KeyMatchesCertificate(*certificatePem, *keyPem)) {
+    if (!KeyMatchesCertificate(certificatePem.Value(), keyPem.Value())) {
         return CertificateRenewal::Mismatched;
     }
     if (own.certificate.effectiveDate() > now ||
@@ -81,14 +67,14 @@ OwnCertificate EnsureOwnCertificate(const QString& folder, const QString& hostNa
     return own;
 }
 
-QString RenewalNotice(const OwnCertificate& own) {
+QString RenewalNotice(CertificateRenewal renewal, const QString& certificatePath) {
     QString why;
-    switch (own.renewal) {
+    switch (renewal) {
     case CertificateRenewal::Kept:
         return {};
     case CertificateRenewal::Missing:
         return QStringLiteral("Quorlin made its own certificate for TLS with mail clients: %1")
-            .arg(own.certificatePath);
+            .arg(certificatePath);
     case CertificateRenewal::Unreadable:
         why = QStringLiteral("could not be read");
         break;
@@ -101,5 +87,5 @@ QString RenewalNotice(const OwnCertificate& own) {
     }
     return QStringLiteral("Quorlin's certificate for TLS with mail clients %1 and was made anew: "
                           "%2. Mail clients that trusted the old one must be given the new one.")
-        .arg(why, own.certificatePath);
+        .arg(why, certificatePath);
 }

@@ -37,5 +37,6 @@ struct OwnCertificate {
 OwnCertificate EnsureOwnCertificate(const QString& folder, const QString& hostName,
                                     const QDateTime& now = QDateTime::currentDateTimeUtc());
 
-// What the user is told about a pair made anew; empty when the old one was kept.
-QString RenewalNotice(const OwnCertificate& own);
+// What the user is told about a pair made anew (in English, for a terminal); empty when the old
+// one was kept.
+QString RenewalNotice(CertificateRenewal renewal, const QString& certificatePath);

@@ -60,15 +60,24 @@ bool PlainFileExists(const QString& path) {
     return QFileInfo(path).isFile();
 }
 
-Result<QStringList> ReadLines(const QString& path) {
+Result<QByteArray> ReadBytes(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return Result<QStringList>::Failure(file.errorString(), path);
+        return Result<QByteArray>::Failure(file.errorString(), path);
     }
-    const QByteArray content = file.readAll();
+    QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        return Result<QStringList>::Failure(file.errorString(), path);
+        return Result<QByteArray>::Failure(file.errorString(), path);
     }
+    return content;
+}
+
+Result<QStringList> ReadLines(const QString& path) {
+    const Result<QByteArray> read = ReadBytes(path);
+    if (!read) {
+        return Result<QStringList>::Failure(read.Error(), path);
+    }
+    const QByteArray& content = read.Value();
 
     // CR and LF never occur inside a two-byte character, so the bytes can be split before
     // they are decoded.

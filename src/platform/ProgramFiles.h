@@ -17,6 +17,9 @@ void SetSettingsDirectory(const QString& directory);
 // A plain file (not a directory) exists at path.
 bool PlainFileExists(const QString& path);
 
+// The whole file as bytes.
+Result<QByteArray> ReadBytes(const QString& path);
+
 // A line ends at CR LF, at a lone CR or at a lone LF (files edited by hand on this system end
 // their lines so); the line end is not part of the line, and the last line needs no line end.
 // A file of zero bytes has no lines.

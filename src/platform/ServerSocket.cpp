@@ -170,6 +170,10 @@ void ServerSocket::Close() {
     DropReports();
 }
 
+QHostAddress ServerSocket::PeerAddress() const {
+    return socket ? socket->peerAddress() : QHostAddress();
+}
+
 void ServerSocket::Adopt(QTcpSocket* created) {
     socket = created;
     socket->setReadBufferSize(ReadBufferLimit);

@@ -34,7 +34,7 @@ public:
 
     // Between Connect and Close, before it can carry bytes.
     bool Connecting() const;
-    bool IsEncrypted() const;
+    bool IsEncrypted() const override;
     QSslCertificate PeerCertificate() const;
     void AcceptCertificateFaults(const QList<QSslError>& errors);
     // The failure came during a TLS handshake.
@@ -48,6 +48,7 @@ public:
     qint64 BytesToWrite() const override;
     void FinishSending() override;
     void Close() override;
+    QHostAddress PeerAddress() const override;
 
 Q_SIGNALS:
     // It can carry bytes now: connected, and encrypted where TLS comes first.

@@ -45,7 +45,7 @@ StreamSocket::~StreamSocket() {
 
 QByteArray StreamSocket::TakeAll() {
     QByteArray taken = std::exchange(readBuffer, QByteArray());
-    if (!peerFinished && !closing && fd >= 0) {
+    if (!peerFinished && !closing && !readingStopped && fd >= 0) {
         readNotifier->setEnabled(true);
     }
     return taken;
@@ -69,6 +69,32 @@ quint16 StreamSocket::LocalPort() const {
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     }
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+QHostAddress StreamSocket::PeerAddress() const {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&address));
+}
+
+void StreamSocket::StopReading() {
+    readingStopped = true;
+    readBuffer.clear();
+    if (fd >= 0) {
+        readNotifier->setEnabled(false);
+    }
+}
+
+int StreamSocket::ReleaseDescriptor() {
+    if (fd >= 0) {
+        lingerTimer.stop();
+        readNotifier->setEnabled(false);
+        writeQueue.ReleaseDescriptor();
+    }
+    return std::exchange(fd, -1);
 }
 
 void StreamSocket::FinishSending() {

@@ -3,6 +3,7 @@
 #include "platform/WriteQueue.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 
@@ -28,7 +29,13 @@ public:
     bool PeerFinished() const { return peerFinished; }
     bool Broken() const { return broken; }
     quint16 LocalPort() const;
+    QHostAddress PeerAddress() const;
     int Descriptor() const { return fd; }
+
+    // Reads nothing more; what was read and not taken is dropped.
+    void StopReading();
+    // Gives the descriptor up without closing it, for another owner; the object is then done.
+    int ReleaseDescriptor();
 
     // Sends FIN once everything written so far has gone out; the connection stays readable.
     void FinishSending();
@@ -61,5 +68,6 @@ private:
     bool finishOwed = false;
     bool sendingFinished = false;
     bool closing = false;
+    bool readingStopped = false;
     QTimer lingerTimer;
 };

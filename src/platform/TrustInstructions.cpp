@@ -25,17 +25,28 @@ QString FetchmailQuoted(const QString& text) {
 
 } // namespace
 
-QStringList TrustInstructions(const QString& certificatePath, const QSslCertificate& certificate) {
+CertificateTrust TrustFor(const QString& certificatePath, const QSslCertificate& certificate) {
     const QString md5 = FormatFingerprint(certificate.digest(QCryptographicHash::Md5));
-    return {
-        QStringLiteral("Certificate: %1").arg(certificatePath),
-        QStringLiteral("SHA-256 fingerprint: %1")
-            .arg(FormatFingerprint(CertificateFingerprint(certificate))),
-        QStringLiteral("MD5 fingerprint: %1").arg(md5),
+    return {certificatePath,
+            FormatFingerprint(CertificateFingerprint(certificate)),
+            md5,
+            {QStringLiteral("sslcertfile %1").arg(FetchmailQuoted(certificatePath)),
+             QStringLiteral("sslfingerprint \"%1\"").arg(md5)},
+            QStringLiteral("set certificate_file=%1").arg(DoubleQuoted(certificatePath))};
+}
+
+QStringList TrustInstructions(const QString& certificatePath, const QSslCertificate& certificate) {
+    const CertificateTrust trust = TrustFor(certificatePath, certificate);
+    QStringList lines{
+        QStringLiteral("Certificate: %1").arg(trust.file),
+        QStringLiteral("SHA-256 fingerprint: %1").arg(trust.sha256),
+        QStringLiteral("MD5 fingerprint: %1").arg(trust.md5),
         QStringLiteral("fetchmail (in the poll entry of ~/.fetchmailrc):"),
-        QStringLiteral("  sslcertfile %1").arg(FetchmailQuoted(certificatePath)),
-        QStringLiteral("  sslfingerprint \"%1\"").arg(md5),
-        QStringLiteral("neomutt (~/.neomuttrc):"),
-        QStringLiteral("  set certificate_file=%1").arg(DoubleQuoted(certificatePath)),
     };
+    for (const QString& line : trust.fetchmailLines) {
+        lines.append(QStringLiteral("  ") + line);
+    }
+    lines.append(QStringLiteral("neomutt (~/.neomuttrc):"));
+    lines.append(QStringLiteral("  ") + trust.neomuttLine);
+    return lines;
 }

@@ -110,10 +110,25 @@ void ClientStream::Reset() {
     pending.clear();
     discarding = false;
     saslMayFollow = false;
+    sasl = SaslExchange();
+    loginSent = false;
+    awaitingTls = false;
+}
+
+void ClientStream::TlsStarted() {
+    pending.clear();
+    discarding = false;
+    saslMayFollow = false;
+    sasl = SaslExchange();
+    awaitingTls = false;
 }
 
 void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStream& replies,
                         bool serverConnected, RelayOutput& out) {
+    // Bytes sent behind STLS, before the handshake, could be anyone's (RFC 2595): dropped.
+    if (awaitingTls) {
+        return;
+    }
     const char* const data = received.constData();
     const qsizetype size = received.size();
     qsizetype at = 0;
@@ -142,16 +157,19 @@ void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStre
             } else {
                 Line(piece, login, replies, serverConnected, out);
             }
-            continue;
-        }
-        pending.append(piece);
-        if (pending.size() > LineLimit) {
-            TooLong(replies, out);
-            discarding = false;
         } else {
-            Line(pending, login, replies, serverConnected, out);
+            pending.append(piece);
+            if (pending.size() > LineLimit) {
+                TooLong(replies, out);
+                discarding = false;
+            } else {
+                Line(pending, login, replies, serverConnected, out);
+            }
+            pending.clear();
         }
-        pending.clear();
+        if (awaitingTls) {
+            return;
+        }
     }
 }
 
@@ -168,6 +186,10 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
     QByteArrayView text = line.chopped(1); // without its LF
     if (text.endsWith('\r')) {
         text.chop(1);
+    }
+    if (sasl.AwaitingResponse()) {
+        SaslStepTaken(sasl.Respond(text), login, replies, serverConnected, out);
+        return;
     }
     const qsizetype keywordEnd = KeywordEnd(text);
     const QByteArrayView keyword = text.first(keywordEnd);
@@ -188,26 +210,15 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
         Log(out, MaskedPassLine);
         // Spaces are part of the password, leading and trailing ones too.
         login.password = rest.toByteArray();
-        const LoginStep step = PassLogin(login, loginInsideTls, serverConnected);
-        if (step.toServer.isEmpty()) {
-            replies.Answer(step.localAnswer, out);
-        } else {
-            out.toServer.append(step.toServer);
-            replies.Expect(step.awaited, out);
-        }
+        SendLogin(login, replies, serverConnected, out);
     } else if (Is(keyword, "AUTH")) {
-        // Keyword and mechanism only: an initial response is a credential.
-        const QByteArrayView mechanism = Argument(rest);
-        QByteArray shown = keyword.toByteArray();
-        if (!mechanism.isEmpty()) {
-            shown.append(' ').append(mechanism);
+        if (channel.SaslAllowed()) {
+            SaslStepTaken(sasl.Start(text), login, replies, serverConnected, out);
+        } else {
+            RefuseAuth(keyword, rest, replies, out);
         }
-        Log(out, shown);
-        replies.Answer(AuthRefusedReply, out);
-        saslMayFollow = !mechanism.isEmpty();
     } else if (Is(keyword, "STLS")) {
-        Log(out, text);
-        replies.Answer(StlsRefusedReply, out);
+        Stls(text, replies, out);
     } else {
         Log(out, text);
         if (!serverConnected) {
@@ -215,6 +226,77 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
             return;
         }
         out.toServer.append(line);
-        replies.Expect(KindOfReply(keyword, rest), out);
+        const ReplyKind kind = KindOfReply(keyword, rest);
+        replies.Expect(kind, out, kind == ReplyKind::Capa ? OwnCapabilities() : QByteArray());
+        loginSent = loginSent || Is(keyword, "APOP");
     }
+}
+
+// Refused, as SASL would carry the password where it may not go.
+void ClientStream::RefuseAuth(QByteArrayView keyword, QByteArrayView rest, ReplyStream& replies,
+                              RelayOutput& out) {
+    // Keyword and mechanism only: an initial response is a credential.
+    const QByteArrayView mechanism = Argument(rest);
+    QByteArray shown = keyword.toByteArray();
+    if (!mechanism.isEmpty()) {
+        shown.append(' ').append(mechanism);
+    }
+    Log(out, shown);
+    replies.Answer(channel.canStartTls ? AuthNeedsTlsReply : AuthRefusedReply, out);
+    saslMayFollow = !mechanism.isEmpty();
+}
+
+void ClientStream::Stls(QByteArrayView text, ReplyStream& replies, RelayOutput& out) {
+    Log(out, text);
+    if (!channel.canStartTls) {
+        replies.Answer(StlsRefusedReply, out);
+    } else if (channel.encrypted) {
+        replies.Answer(StlsAgainReply, out);
+    } else if (loginSent) {
+        replies.Answer(StlsAfterLoginReply, out);
+    } else {
+        replies.AnswerBeforeTls(StlsAcceptedReply, out);
+        awaitingTls = true;
+        pending.clear();
+    }
+}
+
+// The log shows the step's own line: the mechanism and the user name, nothing of the password.
+void ClientStream::SaslStepTaken(const SaslStep& step, LoginState& login, ReplyStream& replies,
+                                 bool serverConnected, RelayOutput& out) {
+    out.clientLog.append(step.logLine).append(CrLf);
+    if (!step.credentials) {
+        replies.Answer(step.reply, out);
+        return;
+    }
+    login.user = step.credentials->user;
+    login.password = step.credentials->password;
+    SendLogin(login, replies, serverConnected, out);
+}
+
+void ClientStream::SendLogin(const LoginState& login, ReplyStream& replies, bool serverConnected,
+                             RelayOutput& out) {
+    const LoginStep step = PassLogin(login, loginInsideTls, serverConnected);
+    if (step.toServer.isEmpty()) {
+        replies.Answer(step.localAnswer, out);
+        return;
+    }
+    out.toServer.append(step.toServer);
+    replies.Expect(step.awaited, out);
+    loginSent = true;
+}
+
+// Quorlin's own lines in the reply to CAPA, for what this client may do before its login.
+QByteArray ClientStream::OwnCapabilities() const {
+    QByteArray lines;
+    if (loginSent) {
+        return lines;
+    }
+    if (channel.canStartTls && !channel.encrypted) {
+        lines.append("STLS").append(CrLf);
+    }
+    if (channel.SaslAllowed()) {
+        lines.append(SaslCapabilityLine).append(CrLf);
+    }
+    return lines;
 }

@@ -3,16 +3,32 @@
 #include "relay/LoginState.h"
 #include "relay/RelayOutput.h"
 #include "relay/ReplyStream.h"
+#include "relay/SaslLogin.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 
+// What the mail client's connection allows, as its session knows it. All off is Quorlin without
+// TLS toward clients: STLS and AUTH refused, neither offered.
+struct ClientChannel {
+    bool tlsFeatures =
+        false; // switched on: SASL taken in where it is safe, STLS with a certificate
+    bool canStartTls = false; // switched on, and a certificate to show
+    bool encrypted = false;   // the connection is inside TLS
+    bool loopback = false;    // the client is on this machine
+
+    // A password through SASL crosses nothing that USER and PASS would not.
+    bool SaslAllowed() const { return tlsFeatures && (encrypted || loopback); }
+};
+
 // The mail client's side of one conversation, without sockets: the client's bytes are read as
 // lines (ended by CR LF or a lone LF), whatever pieces they arrive in, and each line is one
-// command, handled by its keyword in any letter case. USER is answered here, PASS becomes an
-// APOP login, AUTH and STLS are refused here (the password goes nowhere in clear and the
-// conversation stays readable to Quorlin), and every other line goes to the server as it came,
-// its reply expected in the reply kind queue.
+// command, handled by its keyword in any letter case. USER is answered here and PASS becomes
+// the login at the server (APOP, or USER and PASS inside TLS); so do the name and password of
+// an AUTH PLAIN or LOGIN where the channel allows SASL. STLS is taken here where the channel
+// can start TLS, and refused as AUTH is elsewhere (the password goes nowhere in clear and the
+// conversation stays readable to Quorlin). Every other line goes to the server as it came, its
+// reply expected in the reply kind queue; CAPA's reply gets Quorlin's own STLS and SASL lines.
 class ClientStream {
 public:
     // POP3 commands have at most 255 octets; a line longer than this is refused and dropped.
@@ -20,21 +36,37 @@ public:
 
     // A new client: nothing of an earlier one is held.
     void Reset();
-    // Inside TLS the channel protects the password: PASS becomes USER and PASS, not APOP.
+    // Inside TLS toward the server the channel protects the password: PASS becomes USER and
+    // PASS, not APOP.
     void SetLoginInsideTls(bool on) { loginInsideTls = on; }
+    void SetChannel(const ClientChannel& now) { channel = now; }
     // An arrival from the client. Replies of its own go through `replies`, in their turn.
     void Feed(const QByteArray& received, LoginState& login, ReplyStream& replies,
               bool serverConnected, RelayOutput& out);
+    // The TLS that the client's STLS asked for is up: its lines are read again, from scratch.
+    void TlsStarted();
 
 private:
     void Line(QByteArrayView line, LoginState& login, ReplyStream& replies, bool serverConnected,
               RelayOutput& out);
     void TooLong(ReplyStream& replies, RelayOutput& out);
+    void RefuseAuth(QByteArrayView keyword, QByteArrayView rest, ReplyStream& replies,
+                    RelayOutput& out);
+    void Stls(QByteArrayView text, ReplyStream& replies, RelayOutput& out);
+    void SaslStepTaken(const SaslStep& step, LoginState& login, ReplyStream& replies,
+                       bool serverConnected, RelayOutput& out);
+    void SendLogin(const LoginState& login, ReplyStream& replies, bool serverConnected,
+                   RelayOutput& out);
+    QByteArray OwnCapabilities() const;
 
     QByteArray pending;         // an incomplete line, waiting for its end
     bool discarding = false;    // the rest of a line too long is dropped up to its end
     bool saslMayFollow = false; // the line before was a refused AUTH with a mechanism
     bool loginInsideTls = false;
+    ClientChannel channel;
+    SaslExchange sasl;
+    bool loginSent = false;   // a login went to the server: STLS and SASL are over
+    bool awaitingTls = false; // STLS was accepted: nothing in clear counts any more
 };
 
 // The kind of reply the server gives to a command line (without its line end) sent to it.

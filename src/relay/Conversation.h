@@ -20,6 +20,14 @@ public:
 
     // How the client's PASS logs in from now on: APOP, or USER and PASS inside TLS.
     void SetLoginInsideTls(bool on) { client.SetLoginInsideTls(on); }
+    // What the client's connection allows now: STLS, SASL.
+    void SetClientChannel(const ClientChannel& channel) { client.SetChannel(channel); }
+    // The client's STLS has brought TLS about: what it said before counts no more (RFC 2595).
+    void ClientTlsStarted() {
+        client.TlsStarted();
+        login.user.clear();
+        login.password.clear();
+    }
 
     // The server's greeting, gathered whole, goes to the client; its stamp is kept for APOP.
     // A greeting cut at the line limit is followed by the rest of its line as by a reply.

@@ -1,6 +1,7 @@
 #include "relay/Relay.h"
 
 #include "platform/ClientSocket.h"
+#include "platform/TlsClientSocket.h"
 #include "relay/RelayReplies.h"
 #include "settings/Settings.h"
 
@@ -8,7 +9,8 @@
 
 Relay::Relay(RelayView& relayView, const Settings& relaySettings, QObject* parent)
     : QObject(parent), view(relayView), settings(relaySettings) {
-    connect(&listener, &Listener::Incoming, this, &Relay::OnIncomingClient);
+    connect(&listener, &Listener::Incoming, this, [this] { OnIncomingClient(listener); });
+    connect(&tlsListener, &Listener::Incoming, this, [this] { OnIncomingClient(tlsListener); });
 }
 
 Relay::~Relay() {
@@ -21,9 +23,27 @@ Result<> Relay::StartListening() {
     return listener.Listen(settings.listen.address, settings.listen.port);
 }
 
-void Relay::OnIncomingClient() {
+Result<> Relay::StartImplicitTlsListening() {
+    if (!settings.ClientTlsReady() || settings.clientTls.implicitPort == 0) {
+        return {};
+    }
+    return tlsListener.Listen(settings.listen.address, settings.clientTls.implicitPort);
+}
+
+std::unique_ptr<Connection> Relay::Accept(Listener& from) {
+    if (&from == &listener) {
+        return from.Accept();
+    }
+    const qintptr descriptor = from.TakeDescriptor();
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    return std::make_unique<TlsClientSocket>(descriptor, settings.clientIdentity);
+}
+
+void Relay::OnIncomingClient(Listener& from) {
     if (ClientSessions() >= settings.maxClients) {
-        if (const std::unique_ptr<ClientSocket> refused = listener.Accept()) {
+        if (const std::unique_ptr<Connection> refused = Accept(from)) {
             (void)refused->Send(TooManyClientsReply(settings.maxClients));
             refused->Close();
         }
@@ -36,7 +56,7 @@ void Relay::OnIncomingClient() {
             session->End();
         }
     }
-    std::unique_ptr<ClientSocket> client = listener.Accept();
+    std::unique_ptr<Connection> client = Accept(from);
     if (!client) {
         return;
     }
@@ -109,4 +129,5 @@ void Relay::CloseAll() {
         session->End();
     }
     listener.Close();
+    tlsListener.Close();
 }

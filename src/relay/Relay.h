@@ -30,11 +30,16 @@ public:
     Relay(RelayView& view, const Settings& settings, QObject* parent = nullptr);
     ~Relay() override;
 
-    // Start-up's listening step, on the settings' address and port; on failure the caller
-    // reports the reason and stops.
+    // Start-up's listening steps, on the settings' address: the port for plain POP3 (and STLS),
+    // then the port for TLS from the first byte where one is set and client TLS is ready (a
+    // success that listens nowhere otherwise). On failure the caller reports the reason, with
+    // the port, and stops.
     Result<> StartListening();
+    Result<> StartImplicitTlsListening();
     bool Listening() const { return listener.IsListening(); }
     quint16 ListeningPort() const { return listener.Port(); }
+    bool ListeningForTls() const { return tlsListener.IsListening(); }
+    quint16 TlsListeningPort() const { return tlsListener.Port(); }
 
     // The manual console talks to the most recent client's conversation: row 0 sends to its
     // server, row 1 to the client; CR LF is added. Without any client, row 0 opens a server
@@ -58,7 +63,8 @@ Q_SIGNALS:
     void SessionsChanged(int sessions);
 
 private:
-    void OnIncomingClient();
+    void OnIncomingClient(Listener& from);
+    std::unique_ptr<Connection> Accept(Listener& from);
     RelaySession* NewSession();
     void SessionFinished(RelaySession* session);
     int ClientSessions() const;
@@ -68,5 +74,6 @@ private:
     RelayView& view;
     const Settings& settings;
     Listener listener;
+    Listener tlsListener;          // TLS from the first byte
     QList<RelaySession*> sessions; // in the order they began
 };

@@ -16,6 +16,8 @@ struct RelayOutput {
     // of a block is kept as it came, without a copy, and CompleteLinesText cuts it when logging.
     QByteArray serverLog;
     QByteArray clientLog;
+    // The client's STLS was accepted: toClient from this offset on goes inside TLS; -1 when not.
+    qsizetype clientTlsFrom = -1;
 
     // Appends part of `block` to `target`, sharing the block's bytes when it is all of it.
     static void Append(QByteArray& target, const QByteArray& block, qsizetype from,

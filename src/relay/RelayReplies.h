@@ -11,6 +11,13 @@ inline constexpr char NoTimestampReply[] =
 inline constexpr char AuthRefusedReply[] =
     "-ERR Quorlin does not pass AUTH on: log in with the plain password login (USER and PASS), "
     "which it turns into APOP.\r\n";
+// Where the channel allows neither SASL nor STLS yet: TLS first.
+inline constexpr char AuthNeedsTlsReply[] =
+    "-ERR Quorlin takes AUTH from another machine only inside TLS: send STLS first.\r\n";
+// RFC 2595's answers to STLS: the handshake follows the "+OK".
+inline constexpr char StlsAcceptedReply[] = "+OK Begin TLS negotiation now.\r\n";
+inline constexpr char StlsAgainReply[] = "-ERR TLS is on already.\r\n";
+inline constexpr char StlsAfterLoginReply[] = "-ERR STLS is taken only before the login.\r\n";
 inline constexpr char StlsRefusedReply[] =
     "-ERR Quorlin does not pass STLS on: switch STARTTLS off in the mail client and log in with "
     "the plain password login (USER and PASS).\r\n";

@@ -1,8 +1,17 @@
 #include "relay/RelaySession.h"
 
+#include "platform/ClientSocket.h"
 #include "platform/Lines.h"
+#include "platform/TlsClientSocket.h"
+#include "relay/LoopbackPeer.h"
 #include "relay/RelayReplies.h"
 #include "settings/Settings.h"
+
+namespace {
+// Before the client log's first line from a client inside TLS.
+constexpr QByteArrayView ClientTlsMark = "[TLS] ";
+constexpr QByteArrayView ClientTlsFailedNote = "Quorlin: no TLS with the mail client: ";
+} // namespace
 
 RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
                            std::function<int()> clientsServed, int clientNumber, QObject* parent)
@@ -30,7 +39,17 @@ RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
 RelaySession::~RelaySession() = default;
 
 void RelaySession::Start(std::unique_ptr<Connection> accepted) {
+    clientLoopback = IsLoopbackPeer(accepted->PeerAddress());
+    AdoptClient(std::move(accepted));
+    view.ShowWindow();
+    ConnectServer();
+}
+
+void RelaySession::AdoptClient(std::unique_ptr<Connection> accepted) {
     client = std::move(accepted);
+    if (auto* secure = qobject_cast<TlsClientSocket*>(client.get())) {
+        connect(secure, &TlsClientSocket::Encrypted, this, [this] { tlsMarkOwed = true; });
+    }
     connect(client.get(), &Connection::Arrived, this, &RelaySession::OnClientArrived);
     connect(client.get(), &Connection::PeerFinishedSending, this, &RelaySession::OnClientFinished);
     // Queued: a write to a client that has gone fails inside Send; the handler must not run there.
@@ -41,8 +60,31 @@ void RelaySession::Start(std::unique_ptr<Connection> accepted) {
         EndIfDrained();
         Touch();
     });
-    view.ShowWindow();
-    ConnectServer();
+}
+
+// The STLS reply is out in clear; the TLS connection takes the descriptor once it has gone.
+void RelaySession::StartClientTls() {
+    auto* plain = qobject_cast<ClientSocket*>(client.get());
+    if (!plain || settings.clientIdentity.IsNull()) {
+        End();
+        return;
+    }
+    clientSwitching = true;
+    connect(plain, &ClientSocket::HandedOver, this, &RelaySession::OnClientHandedOver);
+    plain->HandOver();
+}
+
+void RelaySession::OnClientHandedOver(qintptr descriptor) {
+    // Called from the plain connection's own signal: it goes once that is over.
+    client->disconnect(this);
+    client.release()->deleteLater();
+    AdoptClient(std::make_unique<TlsClientSocket>(descriptor, settings.clientIdentity));
+    clientSwitching = false;
+    conversation.ClientTlsStarted();
+    if (!heldForTls.isEmpty()) {
+        SendToClient(std::exchange(heldForTls, {}));
+    }
+    BalanceFlow();
 }
 
 // The client gets a fresh connection and a fresh greeting for its APOP stamp; whatever is left
@@ -114,6 +156,8 @@ void RelaySession::OnClientArrived() {
     const QByteArray received = client->Take();
     if (!received.isEmpty()) {
         view.ShowTrayPicture(TrayPicture::ClientData);
+        conversation.SetClientChannel({settings.clientTls.enabled, settings.ClientTlsReady(),
+                                       client->IsEncrypted(), clientLoopback});
         Apply(conversation.FromClient(received, upstream.CanSend()));
     }
     Touch();
@@ -132,6 +176,11 @@ void RelaySession::OnClientFinished() {
 // The client has gone entirely: nobody takes the replies, and the server connection goes
 // without a QUIT, so the server deletes nothing.
 void RelaySession::OnClientFailed() {
+    // Most often the mail client does not trust the certificate: the user needs to know.
+    if (client && !client->IsEncrypted() && qobject_cast<TlsClientSocket*>(client.get())) {
+        log.AddClientLines(ClientTlsFailedNote.toByteArray() + client->ErrorText().toUtf8() +
+                           "\r\n");
+    }
     End();
 }
 
@@ -182,7 +231,7 @@ bool RelaySession::ConsoleToClient(const QByteArray& line) {
     if (!ClientReachable() || client->PeerFinished()) {
         return false;
     }
-    (void)client->Send(line + "\r\n");
+    SendToClient(line + "\r\n");
     BalanceFlow();
     return true;
 }
@@ -208,7 +257,11 @@ TaggingRulesSource RelaySession::TaggingRulesNow() const {
 
 // The bytes go on first; the log follows, once the server's burst pauses.
 void RelaySession::Apply(const RelayOutput& out) {
-    if (!out.toClient.isEmpty()) {
+    if (out.clientTlsFrom >= 0) {
+        SendToClient(out.toClient.first(out.clientTlsFrom));
+        StartClientTls();
+        SendToClient(out.toClient.sliced(out.clientTlsFrom));
+    } else if (!out.toClient.isEmpty()) {
         SendToClient(out.toClient);
     }
     if (!out.toServer.isEmpty()) {
@@ -217,7 +270,12 @@ void RelaySession::Apply(const RelayOutput& out) {
     const qsizetype complete = CompleteLinesText(out.serverLog).size();
     log.AddServerLines(complete == out.serverLog.size() ? out.serverLog
                                                         : out.serverLog.first(complete));
-    log.AddClientLines(out.clientLog);
+    if (tlsMarkOwed && !out.clientLog.isEmpty()) {
+        tlsMarkOwed = false;
+        log.AddClientLines(ClientTlsMark.toByteArray() + out.clientLog);
+    } else {
+        log.AddClientLines(out.clientLog);
+    }
     log.Settle(upstream.Socket());
 }
 
@@ -233,7 +291,11 @@ void RelaySession::SendToServer(const QByteArray& bytes) {
 // A client that has gone simply misses the block; it is not kept for later. One that has only
 // finished sending still reads.
 void RelaySession::SendToClient(const QByteArray& bytes) {
-    if (!ClientReachable()) {
+    if (bytes.isEmpty() || !ClientReachable()) {
+        return;
+    }
+    if (clientSwitching) {
+        heldForTls.append(bytes);
         return;
     }
     (void)client->Send(bytes);

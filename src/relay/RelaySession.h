@@ -72,6 +72,9 @@ Q_SIGNALS:
     void Finished();
 
 private:
+    void AdoptClient(std::unique_ptr<Connection> accepted);
+    void StartClientTls();
+    void OnClientHandedOver(qintptr descriptor);
     void OnServerArrived();
     void OnGreeted(const QByteArray& greeting);
     void OnServerBlock(const QByteArray& block);
@@ -102,6 +105,12 @@ private:
     Conversation conversation;
     UpstreamLink upstream;
     std::unique_ptr<Connection> client;
+    bool clientLoopback = false;
+    // After an accepted STLS, until the TLS connection has taken the client's descriptor: what
+    // goes to the client waits here, as nothing more may go in clear.
+    bool clientSwitching = false;
+    QByteArray heldForTls;
+    bool tlsMarkOwed = false; // the client's next log line shows that it came in over TLS
     QElapsedTimer lastActivity;
     QTimer idleTimer;
 };

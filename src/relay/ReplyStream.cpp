@@ -9,8 +9,8 @@
 namespace {
 constexpr QByteArrayView Terminator = "\r\n.\r\n";
 constexpr QByteArrayView TerminatorLine = ".\r\n";
-// Capabilities a client must not see: Quorlin refuses AUTH and STLS itself, so a client that
-// saw them would try them and could end up without a login.
+// Capabilities of the server a client must not see: Quorlin answers AUTH and STLS itself, so a
+// client that saw the server's would try them and could end up without a login.
 constexpr QByteArrayView HiddenCapabilities[] = {"SASL", "STLS"};
 
 qsizetype LineEndIn(QByteArrayView data) {
@@ -35,19 +35,31 @@ void ReplyStream::Reset() {
     ClearHead();
 }
 
-void ReplyStream::Expect(ReplyKind kind, RelayOutput& out) {
+void ReplyStream::Expect(ReplyKind kind, RelayOutput& out, const QByteArray& ownLines) {
     Settle(out);
-    queue.push_back({kind, {}});
+    queue.push_back({kind, ownLines});
 }
 
 void ReplyStream::Answer(QByteArrayView reply, RelayOutput& out) {
+    Queue(reply, false, out);
+}
+
+void ReplyStream::AnswerBeforeTls(QByteArrayView reply, RelayOutput& out) {
+    Queue(reply, true, out);
+}
+
+void ReplyStream::Queue(QByteArrayView reply, bool startsTls, RelayOutput& out) {
     Settle(out);
     if (queue.empty()) {
         out.toClient.append(reply);
-    } else if (queue.back().kind == ReplyKind::Local) {
+        if (startsTls) {
+            out.clientTlsFrom = out.toClient.size();
+        }
+    } else if (queue.back().kind == ReplyKind::Local && !queue.back().startsTls) {
         queue.back().answer.append(reply);
+        queue.back().startsTls = startsTls;
     } else {
-        queue.push_back({ReplyKind::Local, reply.toByteArray()});
+        queue.push_back({ReplyKind::Local, reply.toByteArray(), startsTls});
     }
 }
 
@@ -174,6 +186,7 @@ qsizetype ReplyStream::FeedCapa(const QByteArray& block, qsizetype from, RelayOu
                 return at;
             }
         } else if (line == TerminatorLine) {
+            out.toClient.append(queue.front().answer);
             out.toClient.append(line);
             FinishHead(out);
             return at;
@@ -356,6 +369,9 @@ void ReplyStream::FinishHead(RelayOutput& out) {
 void ReplyStream::SendAnswers(RelayOutput& out) {
     while (!queue.empty() && queue.front().kind == ReplyKind::Local) {
         out.toClient.append(queue.front().answer);
+        if (queue.front().startsTls) {
+            out.clientTlsFrom = out.toClient.size();
+        }
         queue.pop_front();
     }
 }

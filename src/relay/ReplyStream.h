@@ -27,10 +27,13 @@ public:
 
     // A new server connection: nothing held, nothing expected.
     void Reset();
-    // A command went to the server: its reply is expected after those already expected.
-    void Expect(ReplyKind kind, RelayOutput& out);
+    // A command went to the server: its reply is expected after those already expected. A CAPA
+    // reply gets `ownLines` (whole lines) before its end.
+    void Expect(ReplyKind kind, RelayOutput& out, const QByteArray& ownLines = {});
     // The relay's own reply to a client command, sent once the replies before it are through.
     void Answer(QByteArrayView reply, RelayOutput& out);
+    // The same for the reply to an accepted STLS: the client's TLS starts behind it.
+    void AnswerBeforeTls(QByteArrayView reply, RelayOutput& out);
     // A block from the server, after its greeting.
     void Feed(const QByteArray& block, const TaggingRulesSource& rules, RelayOutput& out);
     // The server has closed: what is held goes out as it is (a gathered reply start inspected),
@@ -45,7 +48,8 @@ public:
 private:
     struct Expected {
         ReplyKind kind;
-        QByteArray answer; // Local only
+        QByteArray answer;      // Local: the answer; Capa: Quorlin's own capability lines
+        bool startsTls = false; // Local: the client's TLS starts behind the answer
     };
 
     // Handles bytes of the reply at the head of the queue; returns how many it took.
@@ -70,6 +74,7 @@ private:
     void ClearHead();
     void FinishHead(RelayOutput& out);
     void SendAnswers(RelayOutput& out);
+    void Queue(QByteArrayView reply, bool startsTls, RelayOutput& out);
 
     qsizetype gatherLimit;
     std::deque<Expected> queue;

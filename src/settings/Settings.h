@@ -4,6 +4,7 @@
 #include "platform/ServerSocket.h"
 #include "platform/TlsTrust.h"
 #include "settings/ClientLimits.h"
+#include "settings/ClientTlsSetting.h"
 #include "settings/ListenSetting.h"
 
 #include <QByteArray>
@@ -52,6 +53,11 @@ struct Settings {
     bool tagUnlabelled = true;
 
     ListenSetting listen;
+    // TLS and SASL toward the mail clients, and the certificate they are shown: null when there
+    // is none, and STLS and the implicit-TLS port are then not offered.
+    ClientTlsSetting clientTls;
+    TlsIdentity clientIdentity;
+    bool ClientTlsReady() const { return clientTls.enabled && !clientIdentity.IsNull(); }
     int maxClients = DefaultMaxClients;
     int idleTimeoutMs = DefaultIdleTimeoutMs;
 };

@@ -81,7 +81,8 @@ def relay_through(checks, dovecot, quorlin_binary, config_dir, security, server_
         if plain:
             checks.fail("logins through quorlin outside TLS: %r" % plain)
         check_quorlin_log(checks, quorlin)
-        banner = quorlin.log_bytes().split(b"\n", 1)[0]
+        banner = next((line for line in quorlin.log_bytes().split(b"\n")
+                       if b": listening on " in line), b"")
         want = {"tls": b"(TLS)", "starttls": b"(STLS)"}[security]
         if want not in banner:
             checks.fail("start-up line does not name the mode: %r" % banner)

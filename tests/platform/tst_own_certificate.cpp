@@ -84,7 +84,7 @@ private Q_SLOTS:
 
         const OwnCertificate second = EnsureOwnCertificate(dir.path(), TestHost);
         QCOMPARE(second.renewal, CertificateRenewal::Kept);
-        QVERIFY(RenewalNotice(second).isEmpty());
+        QVERIFY(RenewalNotice(second.renewal, second.certificatePath).isEmpty());
         QCOMPARE(second.certificate, first.certificate);
         QVERIFY(!second.key.isNull());
         QCOMPARE(ReadFileBytes(first.certificatePath), certificateBytes);
@@ -133,7 +133,7 @@ private Q_SLOTS:
         const OwnCertificate own = EnsureOwnCertificate(dir.path(), TestHost);
         QVERIFY2(own.error.isEmpty(), qPrintable(own.error));
         QCOMPARE(own.renewal, renewal);
-        QVERIFY(!RenewalNotice(own).isEmpty());
+        QVERIFY(!RenewalNotice(own.renewal, own.certificatePath).isEmpty());
         QCOMPARE(ModeOf(keyPath), QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(QSslCertificate::fromPath(certificatePath).value(0), own.certificate);
         QCOMPARE(own.certificate.subjectInfo(QSslCertificate::CommonName),

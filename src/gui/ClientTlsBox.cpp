@@ -1,0 +1,81 @@
+#include "gui/ClientTlsBox.h"
+
+#include "gui/FileChooser.h"
+#include "platform/TrustInstructions.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+
+ClientTlsBox::ClientTlsBox(QWidget* parent)
+    : QGroupBox(QStringLiteral("メーラーとの接続"), parent) {
+    setObjectName(QStringLiteral("ClientTlsBox"));
+    enabled = new QCheckBox(QStringLiteral("STLS と SASL（PLAIN・LOGIN）を受け付ける"), this);
+    enabled->setObjectName(QStringLiteral("ClientTlsEnabled"));
+    enabled->setToolTip(QStringLiteral(
+        "外すと、STLS と AUTH を断り、CAPA にも出しません（暗号化のない POP3 だけ）。"));
+
+    port = new QSpinBox(this);
+    port->setObjectName(QStringLiteral("ClientTlsPort"));
+    port->setRange(0, 65535);
+    port->setSpecialValueText(QStringLiteral("使わない"));
+    port->setToolTip(QStringLiteral("メーラーが最初から TLS で接続するポート（pop3s）です。"));
+
+    certificate = new QLineEdit(this);
+    certificate->setObjectName(QStringLiteral("ClientCertificate"));
+    certificate->setPlaceholderText(QStringLiteral("Quorlin が作った証明書"));
+    key = new QLineEdit(this);
+    key->setObjectName(QStringLiteral("ClientKey"));
+    key->setPlaceholderText(QStringLiteral("Quorlin が作った秘密鍵"));
+
+    trust = new QPlainTextEdit(this);
+    trust->setObjectName(QStringLiteral("ClientCertificateTrust"));
+    trust->setReadOnly(true);
+    trust->setLineWrapMode(QPlainTextEdit::NoWrap);
+    trust->setToolTip(QStringLiteral("メーラーにこの証明書を信頼させるための情報です。"));
+
+    auto* form = new QFormLayout(this);
+    form->addRow(enabled);
+    form->addRow(QStringLiteral("SSL/TLS ポート"), port);
+    form->addRow(QStringLiteral("証明書"),
+                 FileChooserRow(certificate, QStringLiteral("証明書"), CertificateFileFilter));
+    form->addRow(QStringLiteral("秘密鍵"),
+                 FileChooserRow(key, QStringLiteral("秘密鍵"),
+                                QStringLiteral("秘密鍵 (*.pem *.key);;すべてのファイル (*)")));
+    form->addRow(QStringLiteral("使用中の証明書"), trust);
+}
+
+void ClientTlsBox::SetValue(const ClientTlsSetting& setting) {
+    enabled->setChecked(setting.enabled);
+    port->setValue(setting.implicitPort);
+    certificate->setText(setting.certificateFile);
+    key->setText(setting.keyFile);
+}
+
+ClientTlsSetting ClientTlsBox::Value() const {
+    return {enabled->isChecked(), static_cast<quint16>(port->value()),
+            certificate->text().trimmed(), key->text().trimmed()};
+}
+
+void ClientTlsBox::ShowCertificate(const TlsIdentity& identity) {
+    if (identity.IsNull()) {
+        trust->setPlainText(QStringLiteral("証明書がありません（TLS は使われていません）。"));
+        return;
+    }
+    const CertificateTrust shown = TrustFor(identity.certificatePath, identity.Certificate());
+    QStringList lines{
+        QStringLiteral("ファイル: %1").arg(shown.file),
+        QStringLiteral("SHA-256: %1").arg(shown.sha256),
+        QStringLiteral("MD5: %1").arg(shown.md5),
+        QStringLiteral("fetchmail（~/.fetchmailrc の poll の項に）:"),
+    };
+    for (const QString& line : shown.fetchmailLines) {
+        lines.append(QStringLiteral("  ") + line);
+    }
+    lines.append(QStringLiteral("neomutt（~/.neomuttrc に）:"));
+    lines.append(QStringLiteral("  ") + shown.neomuttLine);
+    trust->setPlainText(lines.join(QLatin1Char('\n')));
+}

@@ -1,0 +1,120 @@
+#include "platform/TlsClientSocket.h"
+
+#include <QSslSocket>
+#include <QTimer>
+
+TlsClientSocket::TlsClientSocket(qintptr descriptor, const TlsIdentity& identity, QObject* parent)
+    : Connection(parent), socket(new QSslSocket(this)) {
+    socket->setReadBufferSize(ReadBufferLimit);
+    socket->setSslConfiguration(ServerTlsConfiguration(identity));
+    connect(socket, &QSslSocket::encrypted, this, &TlsClientSocket::Encrypted);
+    connect(socket, &QSslSocket::readyRead, this, &TlsClientSocket::ReportArrival);
+    connect(socket, &QSslSocket::disconnected, this, &TlsClientSocket::OnDisconnected);
+    connect(socket, &QSslSocket::errorOccurred, this, &TlsClientSocket::OnError);
+    const auto written = [this] { Q_EMIT Written(BytesToWrite()); };
+    connect(socket, &QSslSocket::bytesWritten, this, written);
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, written);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        // Told from the event loop: nobody listens to the object while it is being made.
+        QMetaObject::invokeMethod(this, &TlsClientSocket::OnError, Qt::QueuedConnection);
+        return;
+    }
+    // Short replies must not wait for delayed ACKs, as on a plain connection.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->startServerEncryption();
+}
+
+TlsClientSocket::~TlsClientSocket() {
+    Close();
+}
+
+bool TlsClientSocket::IsOpen() const {
+    return socket && socket->state() == QAbstractSocket::ConnectedState && !HasFailed();
+}
+
+Result<> TlsClientSocket::Send(const QByteArray& bytes) {
+    if (!IsOpen()) {
+        return Result<>::Failure(tr("The mail client is not connected."));
+    }
+    if (socket->write(bytes) != bytes.size()) {
+        return Result<>::Failure(socket->errorString());
+    }
+    // Encrypted and handed to the kernel now, not on the next pass of the event loop.
+    socket->flush();
+    return {};
+}
+
+QByteArray TlsClientSocket::Take() {
+    return socket ? socket->read(socket->bytesAvailable()) : QByteArray();
+}
+
+qint64 TlsClientSocket::BytesAvailable() const {
+    return socket ? socket->bytesAvailable() : 0;
+}
+
+bool TlsClientSocket::MoreToRead() const {
+    return socket && (socket->bytesAvailable() > 0 || KernelHoldsBytes(socket->socketDescriptor()));
+}
+
+qint64 TlsClientSocket::BytesToWrite() const {
+    return socket ? socket->bytesToWrite() + socket->encryptedBytesToWrite() : 0;
+}
+
+void TlsClientSocket::FinishSending() {
+    if (socket) {
+        socket->disconnectFromHost();
+    }
+}
+
+void TlsClientSocket::Close() {
+    if (!socket) {
+        return;
+    }
+    QSslSocket* leaving = std::exchange(socket, nullptr);
+    leaving->disconnect(this);
+    leaving->setParent(nullptr);
+    DropReports();
+    if (leaving->state() != QAbstractSocket::ConnectedState) {
+        leaving->deleteLater();
+        return;
+    }
+    // What was written still goes out, after a handshake still under way; the object goes once
+    // the connection has closed, or after the linger time at the latest.
+    connect(leaving, &QSslSocket::disconnected, leaving, &QObject::deleteLater);
+    connect(leaving, &QSslSocket::errorOccurred, leaving, &QObject::deleteLater);
+    QTimer::singleShot(CloseLingerMs, leaving, [leaving] {
+        leaving->abort();
+        leaving->deleteLater();
+    });
+    if (leaving->isEncrypted()) {
+        leaving->disconnectFromHost();
+    } else {
+        connect(leaving, &QSslSocket::encrypted, leaving,
+                [leaving] { leaving->disconnectFromHost(); });
+    }
+}
+
+QHostAddress TlsClientSocket::PeerAddress() const {
+    return socket ? socket->peerAddress() : QHostAddress();
+}
+
+bool TlsClientSocket::IsEncrypted() const {
+    return socket && socket->isEncrypted();
+}
+
+void TlsClientSocket::OnDisconnected() {
+    if (socket && !HasFailed()) {
+        ReportPeerFinished();
+    }
+}
+
+void TlsClientSocket::OnError() {
+    if (!socket || HasFailed() || PeerFinished()) {
+        return;
+    }
+    // An orderly close from the client after the handshake: OnDisconnected reports it.
+    if (socket->error() == QAbstractSocket::RemoteHostClosedError && socket->isEncrypted()) {
+        return;
+    }
+    ReportFailure(socket->errorString());
+}
