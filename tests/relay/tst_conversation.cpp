@@ -94,6 +94,8 @@ QList<QByteArray> CutAt(const QByteArray& bytes, QList<qsizetype> cuts) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(ClientChannel)
+
 class tst_Conversation : public QObject {
     Q_OBJECT
 
@@ -397,6 +399,74 @@ private Q_SLOTS:
                             "Content-Type: text/plain; charset=gb2312\r\n\r\nHi.\r\n.\r\n"));
         QVERIFY(seen.list1.contains("\r\nQuorlin: the header did not end within the 262144 bytes "
                                     "gathered; the message is relayed untagged.\r\n"));
+    }
+
+    // SASL only where the password crosses nothing that USER and PASS would not: inside TLS, or
+    // from this machine; STLS offered where there is a certificate and no TLS yet.
+    void clientChannelDecidesSaslAndStls_data() {
+        QTest::addColumn<ClientChannel>("channel");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("toClient");
+        QTest::addColumn<QByteArray>("toServer");
+        const QByteArray auth = "AUTH PLAIN AGFsaWNlAHNlY3JldA==\r\n";
+        const QByteArray apop =
+            "APOP alice " +
+            QCryptographicHash::hash("<31.7.1678780013.abc+/=@mail.example>secret",
+                                     QCryptographicHash::Md5)
+                .toHex() +
+            "\r\n";
+        const ClientChannel plainRemote{true, true, false, false};
+        const ClientChannel tlsRemote{true, true, true, false};
+        const ClientChannel plainLocal{true, true, false, true};
+        const ClientChannel withoutCertificate{true, false, false, true};
+        QTest::newRow("another machine, plain: CAPA")
+            << plainRemote << QByteArray("CAPA\r\n") << QByteArray("+OK\r\nUSER\r\nSTLS\r\n.\r\n")
+            << QByteArray("CAPA\r\n");
+        QTest::newRow("another machine, plain: AUTH")
+            << plainRemote << auth
+            << QByteArray("-ERR Quorlin takes AUTH from another machine only inside TLS: send "
+                          "STLS first.\r\n")
+            << QByteArray();
+        QTest::newRow("another machine, TLS: CAPA")
+            << tlsRemote << QByteArray("CAPA\r\n")
+            << QByteArray("+OK\r\nUSER\r\nSASL PLAIN LOGIN\r\n.\r\n") << QByteArray("CAPA\r\n");
+        QTest::newRow("another machine, TLS: AUTH") << tlsRemote << auth << QByteArray() << apop;
+        QTest::newRow("this machine, plain: CAPA")
+            << plainLocal << QByteArray("CAPA\r\n")
+            << QByteArray("+OK\r\nUSER\r\nSTLS\r\nSASL PLAIN LOGIN\r\n.\r\n")
+            << QByteArray("CAPA\r\n");
+        QTest::newRow("this machine, plain: AUTH") << plainLocal << auth << QByteArray() << apop;
+        QTest::newRow("no certificate: CAPA")
+            << withoutCertificate << QByteArray("CAPA\r\n")
+            << QByteArray("+OK\r\nUSER\r\nSASL PLAIN LOGIN\r\n.\r\n") << QByteArray("CAPA\r\n");
+        QTest::newRow("no certificate: STLS")
+            << withoutCertificate << QByteArray("STLS\r\n")
+            << QByteArray("-ERR Quorlin does not pass STLS on: switch STARTTLS off in the mail "
+                          "client and log in with the plain password login (USER and PASS).\r\n")
+            << QByteArray();
+        QTest::newRow("switched off: AUTH")
+            << ClientChannel{} << auth
+            << QByteArray("-ERR Quorlin does not pass AUTH on: log in with the plain password "
+                          "login (USER and PASS), which it turns into APOP.\r\n")
+            << QByteArray();
+    }
+    void clientChannelDecidesSaslAndStls() {
+        QFETCH(ClientChannel, channel);
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, toClient);
+        QFETCH(QByteArray, toServer);
+        Conversation conversation;
+        conversation.Reset();
+        conversation.Greeted(Greeting);
+        conversation.SetClientChannel(channel);
+        Seen seen;
+        Collect(seen, conversation.FromClient(line, true));
+        if (seen.toServer == "CAPA\r\n") {
+            Collect(seen, conversation.FromServer("+OK\r\nUSER\r\nSTLS\r\nSASL PLAIN\r\n.\r\n",
+                                                  [] { return TaggingRules{}; }));
+        }
+        QCOMPARE(seen.toClient, toClient);
+        QCOMPARE(seen.toServer, toServer);
     }
 
     void greetingGivesTheSameLoginHoweverItIsCut() {
