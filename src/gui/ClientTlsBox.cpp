@@ -70,7 +70,7 @@ void ClientTlsBox::ShowCertificate(const TlsIdentity& identity) {
         QStringLiteral("ファイル: %1").arg(shown.file),
         QStringLiteral("SHA-256: %1").arg(shown.sha256),
         QStringLiteral("MD5: %1").arg(shown.md5),
-        QStringLiteral("fetchmail（~/.fetchmailrc の poll の項に）:"),
+        QStringLiteral("fetchmail（~/.fetchmailrc の poll の項に 2 行とも）:"),
     };
     for (const QString& line : shown.fetchmailLines) {
         lines.append(QStringLiteral("  ") + line);

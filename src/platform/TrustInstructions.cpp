@@ -41,7 +41,7 @@ QStringList TrustInstructions(const QString& certificatePath, const QSslCertific
         QStringLiteral("Certificate: %1").arg(trust.file),
         QStringLiteral("SHA-256 fingerprint: %1").arg(trust.sha256),
         QStringLiteral("MD5 fingerprint: %1").arg(trust.md5),
-        QStringLiteral("fetchmail (in the poll entry of ~/.fetchmailrc):"),
+        QStringLiteral("fetchmail (both lines, in the poll entry of ~/.fetchmailrc):"),
     };
     for (const QString& line : trust.fetchmailLines) {
         lines.append(QStringLiteral("  ") + line);

@@ -12,7 +12,9 @@ struct CertificateTrust {
     QString file;
     QString sha256;
     QString md5;
-    QStringList fetchmailLines; // for the poll entry of ~/.fetchmailrc
+    // For the poll entry of ~/.fetchmailrc, both: fetchmail checks the certificate against its
+    // authorities (sslcertck) whether or not a fingerprint is given.
+    QStringList fetchmailLines;
     QString neomuttLine;        // for ~/.neomuttrc
 };
 CertificateTrust TrustFor(const QString& certificatePath, const QSslCertificate& certificate);

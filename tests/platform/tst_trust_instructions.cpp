@@ -51,7 +51,7 @@ private Q_SLOTS:
             u"SHA-256 fingerprint: C8:19:7E:3A:8A:71:99:48:5B:4D:4B:17:60:07:48:8D:89:59:74:07:4C:"
             "03:19:DE:BB:56:19:81:17:FC:66:4E"_s,
             u"MD5 fingerprint: 69:45:93:B8:B3:AC:48:C6:3E:F2:C9:5D:98:4E:5F:68"_s,
-            u"fetchmail (in the poll entry of ~/.fetchmailrc):"_s,
+            u"fetchmail (both lines, in the poll entry of ~/.fetchmailrc):"_s,
             u"  sslcertfile "_s + fetchmailPath,
             u"  sslfingerprint \"69:45:93:B8:B3:AC:48:C6:3E:F2:C9:5D:98:4E:5F:68\""_s,
             u"neomutt (~/.neomuttrc):"_s,
