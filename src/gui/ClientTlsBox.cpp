@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSpinBox>
+#include <QTextDocument>
 
 ClientTlsBox::ClientTlsBox(QWidget* parent)
     : QGroupBox(QStringLiteral("メーラーとの接続"), parent) {
@@ -35,6 +36,8 @@ ClientTlsBox::ClientTlsBox(QWidget* parent)
     trust->setObjectName(QStringLiteral("ClientCertificateTrust"));
     trust->setReadOnly(true);
     trust->setLineWrapMode(QPlainTextEdit::NoWrap);
+    trust->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    trust->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     trust->setToolTip(QStringLiteral("メーラーにこの証明書を信頼させるための情報です。"));
 
     auto* form = new QFormLayout(this);
@@ -78,4 +81,13 @@ void ClientTlsBox::ShowCertificate(const TlsIdentity& identity) {
     lines.append(QStringLiteral("neomutt（~/.neomuttrc に）:"));
     lines.append(QStringLiteral("  ") + shown.neomuttLine);
     trust->setPlainText(lines.join(QLatin1Char('\n')));
+    // Every line shown whole, nothing to scroll for: the lines are there to be copied.
+    const QFontMetrics metrics = trust->fontMetrics();
+    int widest = 0;
+    for (const QString& line : std::as_const(lines)) {
+        widest = qMax(widest, metrics.horizontalAdvance(line));
+    }
+    const int margins = 2 * (trust->frameWidth() + int(trust->document()->documentMargin()));
+    trust->setMinimumSize(widest + margins + 2 * metrics.averageCharWidth(),
+                          metrics.lineSpacing() * int(lines.size() + 1) + margins);
 }

@@ -15,7 +15,7 @@ struct CertificateTrust {
     // For the poll entry of ~/.fetchmailrc, both: fetchmail checks the certificate against its
     // authorities (sslcertck) whether or not a fingerprint is given.
     QStringList fetchmailLines;
-    QString neomuttLine;        // for ~/.neomuttrc
+    QString neomuttLine; // for ~/.neomuttrc
 };
 CertificateTrust TrustFor(const QString& certificatePath, const QSslCertificate& certificate);
 

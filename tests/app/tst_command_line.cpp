@@ -126,6 +126,10 @@ private Q_SLOTS:
         QTest::newRow("host forgotten, window") << QStringList{"--server", "--listen-port", "1"};
         QTest::newRow("host missing at the end") << QStringList{"--headless", "--server"};
         QTest::newRow("folder forgotten") << QStringList{"--config-dir", "--headless"};
+        QTest::newRow("client TLS neither on nor off")
+            << QStringList{"--headless", "--client-tls", "maybe"};
+        QTest::newRow("certificate without its key")
+            << QStringList{"--headless", "--client-cert", "/etc/hostname"};
     }
     void badOptionsAreRefused() {
         QFETCH(QStringList, arguments);
@@ -241,6 +245,64 @@ private Q_SLOTS:
                  err.constData());
         quorlin.terminate();
         QVERIFY(quorlin.waitForFinished());
+    }
+
+    // [ClientTls] of the options file, and the command line over it for one run.
+    void clientTlsSettingAndItsOverride_data() {
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("shown"); // behind the port on the start-up line
+        QTest::newRow("saved off")
+            << QByteArray("Enabled=off\nPort=%1\n") << QStringList{} << QByteArray(", mail server");
+        QTest::newRow("saved on, with a TLS port")
+            << QByteArray("Enabled=true\nPort=%1\n") << QStringList{}
+            << QByteArray(" (STLS), TLS port %1, mail server");
+        QTest::newRow("command line over saved")
+            << QByteArray("Enabled=no\n")
+            << QStringList{"--client-tls", "on", "--client-tls-port", "%1"}
+            << QByteArray(" (STLS), TLS port %1, mail server");
+        QTest::newRow("command line off")
+            << QByteArray("Port=%1\n") << QStringList{"--client-tls", "off"}
+            << QByteArray(", mail server");
+    }
+    void clientTlsSettingAndItsOverride() {
+        QFETCH(QByteArray, saved);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, shown);
+        QTemporaryDir folder;
+        const QByteArray tlsPort = QByteArray::number(FreeLoopbackPort());
+        const quint16 port = FreeLoopbackPort();
+        QFile options(folder.filePath("Quorlin_Options.ini"));
+        QVERIFY(options.open(QIODevice::WriteOnly));
+        options.write("[ClientTls]\n" + saved.replace("%1", tlsPort));
+        options.close();
+        arguments.replaceInStrings(QStringLiteral("%1"), QString::fromLatin1(tlsPort));
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(), QStringList{"--headless", "--server", "127.0.0.1", "--config-dir",
+                                            folder.path(), "--listen-address", "127.0.0.1",
+                                            "--listen-port", QString::number(port)} +
+                                    arguments);
+        QByteArray err;
+        QTRY_VERIFY((err += quorlin.readAllStandardError()).contains("mail server"));
+        QVERIFY2(err.contains("listening on 127.0.0.1 port " + QByteArray::number(port) +
+                              shown.replace("%1", tlsPort)),
+                 err.constData());
+        quorlin.terminate();
+        QVERIFY(quorlin.waitForFinished());
+    }
+
+    // A certificate of the user's that cannot be used stops the start rather than run without
+    // the TLS asked for; the file and the reason are told.
+    void unusableClientCertificateStops() {
+        const Finished run =
+            Run({"--headless", "--server", "127.0.0.1", "--config-dir", configDir.path(),
+                 "--listen-port", QString::number(FreeLoopbackPort()), "--client-cert",
+                 configDir.filePath("missing.pem"), "--client-key", "/etc/hostname"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("no TLS toward the mail clients this run") &&
+                     run.err.contains(configDir.filePath("missing.pem").toUtf8()),
+                 run.err.constData());
     }
 
     // A Security value that names no mode stops the start, whatever it may have meant; the

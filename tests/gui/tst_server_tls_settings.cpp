@@ -1,8 +1,10 @@
 // How this run reaches the mail server: the options, the saved [Server] settings and trusted
-// fingerprints beside Quorlin.ini, the settings box and the trust dialog.
+// fingerprints beside Quorlin.ini, the settings box and the trust dialog; and the settings box of
+// TLS toward the mail clients.
 #include "app/CommandLine.h"
 #include "app/StartupSettings.h"
 #include "gui/CertificateTrustDialog.h"
+#include "gui/ClientTlsBox.h"
 #include "gui/ServerSecurityBox.h"
 #include "platform/ProgramFiles.h"
 #include "settings/OptionsFile.h"
@@ -11,8 +13,11 @@
 #include "support/TestCertificates.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -217,6 +222,41 @@ private Q_SLOTS:
             QTest::keyClick(target, key.toLatin1());
         }
         QCOMPARE(!LoadTrustedFingerprints(failure.host).isEmpty(), trusted);
+    }
+
+    // What the box saves is what the next start reads; the certificate in force is shown with
+    // the fingerprints openssl gives and the lines to paste.
+    void clientTlsBoxSavesAndShowsTheCertificate() {
+        ClientTlsBox box;
+        box.SetValue(LoadClientTlsSetting());
+        QVERIFY(box.EnabledBox()->isChecked());
+        box.EnabledBox()->setChecked(false);
+        box.PortBox()->setValue(1995);
+        box.CertificateBox()->setText(certificates.Path(QStringLiteral("self")));
+        box.KeyBox()->setText(certificates.KeyPath(QStringLiteral("self")));
+        QVERIFY(SaveClientTlsSetting(box.Value()).Ok());
+        const QByteArray saved = FileText(OptionsFilePath());
+        QVERIFY2(
+            saved.contains(
+                "[ClientTls]\nCertificate=" + certificates.Path(QStringLiteral("self")).toUtf8() +
+                "\nEnabled=false\nKey=" + certificates.KeyPath(QStringLiteral("self")).toUtf8() +
+                "\nPort=1995\n"),
+            saved.constData());
+        const ClientTlsSetting loaded = LoadClientTlsSetting();
+        QVERIFY(!loaded.enabled);
+        QCOMPARE(loaded.implicitPort, quint16(1995));
+
+        box.ShowCertificate({certificates.Path(QStringLiteral("self")),
+                             {certificates.Certificate(QStringLiteral("self"))},
+                             certificates.Key(QStringLiteral("self"))});
+        const QString shown = box.TrustText()->toPlainText();
+        for (const QString& expected :
+             {QStringLiteral("SHA-256: ") + certificates.Fingerprint(QStringLiteral("self")),
+              QStringLiteral("  sslcertfile \"%1\"").arg(certificates.Path(QStringLiteral("self"))),
+              QStringLiteral("  set certificate_file=\"%1\"")
+                  .arg(certificates.Path(QStringLiteral("self")))}) {
+            QVERIFY2(shown.contains(expected), qPrintable(shown));
+        }
     }
 
     void boxMovesDefaultPortWithMode() {
