@@ -31,8 +31,9 @@ void WaitListening(ChildProcess& process, std::uint16_t port, const std::string&
 } // namespace
 
 std::unique_ptr<ChildProcess> StartServer(const BenchPaths& paths, std::uint16_t port,
-                                          const std::vector<std::string>& extraArguments) {
-    const std::string stderrPath = paths.workDir + "/server.stderr";
+                                          const std::vector<std::string>& extraArguments,
+                                          const std::string& name) {
+    const std::string stderrPath = paths.workDir + "/" + SafeFileName(name) + ".stderr";
     std::vector<std::string> arguments{paths.server, "--port", std::to_string(port)};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     auto server =

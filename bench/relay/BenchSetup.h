@@ -28,8 +28,10 @@ struct Contestant {
     std::string stderrPath;
 };
 
+// name: for the file of its error output, when more than one server runs.
 std::unique_ptr<ChildProcess> StartServer(const BenchPaths& paths, std::uint16_t port,
-                                          const std::vector<std::string>& extraArguments);
+                                          const std::vector<std::string>& extraArguments,
+                                          const std::string& name = "server");
 
 Contestant StartSocat(const BenchPaths& paths, std::uint16_t serverPort);
 // concurrent: each client is relayed in a process of its own, so that many are served at once.

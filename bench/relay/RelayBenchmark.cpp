@@ -9,7 +9,8 @@
 //   bench_relay --quorlin PATH --concurrent [--clients N] [--concurrent-mb N]
 //               [--concurrent-rounds N]
 //   bench_relay --quorlin PATH --tls [--rounds N] [--big-mb N] [--messages N]
-//               (RETR and UIDL with TLS toward the server, Quorlin against a direct TLS client)
+//               (RETR and UIDL with TLS toward the server, the client or both, Quorlin
+//               against a direct TLS client)
 //
 // Common: [--server PATH] (default: pop3_bench_server beside this program), [--socat PATH],
 // [--keep] (leave the scratch folder with logs and error output).

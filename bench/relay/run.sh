@@ -5,7 +5,8 @@
 #   bench/relay/run.sh --memory        peak memory of a 500 MB RETR to a slow client (2-3 minutes)
 #   bench/relay/run.sh --all           both
 #   bench/relay/run.sh --concurrent    50 clients retrieving at once (about a minute)
-#   bench/relay/run.sh --tls           RETR and UIDL with TLS toward the server (about 1 minute)
+#   bench/relay/run.sh --tls           RETR and UIDL with TLS toward the server, the client or both
+#                                      (about 2 minutes)
 #
 # Any other option goes to bench_relay (for instance --rounds 11, --only uidl, --raw, --keep).
 # BUILD_DIR chooses the build folder (default: build-bench at the top of the tree).

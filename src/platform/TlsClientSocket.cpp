@@ -3,6 +3,14 @@
 #include <QSslSocket>
 #include <QTimer>
 
+namespace {
+// A block goes to Qt's TLS socket one TLS record's worth at a time, each encrypted and handed to
+// the kernel at once: Qt copies what it is given through three buffers of that size, which stay
+// small enough to be reused rather than mapped afresh (a megabyte at once cost a page fault for
+// every page of every copy).
+constexpr qsizetype RecordBytes = 16 * 1024;
+} // namespace
+
 TlsClientSocket::TlsClientSocket(qintptr descriptor, const TlsIdentity& identity, QObject* parent)
     : Connection(parent), socket(new QSslSocket(this)) {
     socket->setReadBufferSize(ReadBufferLimit);
@@ -36,11 +44,13 @@ Result<> TlsClientSocket::Send(const QByteArray& bytes) {
     if (!IsOpen()) {
         return Result<>::Failure(tr("The mail client is not connected."));
     }
-    if (socket->write(bytes) != bytes.size()) {
-        return Result<>::Failure(socket->errorString());
+    for (qsizetype at = 0; at < bytes.size(); at += RecordBytes) {
+        const qsizetype size = qMin(RecordBytes, bytes.size() - at);
+        if (socket->write(bytes.constData() + at, size) != size) {
+            return Result<>::Failure(socket->errorString());
+        }
+        socket->flush();
     }
-    // Encrypted and handed to the kernel now, not on the next pass of the event loop.
-    socket->flush();
     return {};
 }
 
