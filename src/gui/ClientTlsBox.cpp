@@ -1,6 +1,7 @@
 #include "gui/ClientTlsBox.h"
 
 #include "gui/FileChooser.h"
+#include "gui/PortSpinBox.h"
 #include "platform/TrustInstructions.h"
 
 #include <QCheckBox>
@@ -8,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSpinBox>
 #include <QTextDocument>
 
 ClientTlsBox::ClientTlsBox(QWidget* parent)
@@ -16,14 +16,15 @@ ClientTlsBox::ClientTlsBox(QWidget* parent)
     setObjectName(QStringLiteral("ClientTlsBox"));
     enabled = new QCheckBox(QStringLiteral("STLS と SASL（PLAIN・LOGIN）を受け付ける"), this);
     enabled->setObjectName(QStringLiteral("ClientTlsEnabled"));
-    enabled->setToolTip(QStringLiteral(
-        "外すと、STLS と AUTH を断り、CAPA にも出しません（暗号化のない POP3 だけ）。"));
+    enabled->setToolTip(
+        QStringLiteral("外すと STLS も SASL も断り、以前と同じく暗号化のない接続だけになります。"));
 
-    port = new QSpinBox(this);
+    port = new PortSpinBox(this);
     port->setObjectName(QStringLiteral("ClientTlsPort"));
-    port->setRange(0, 65535);
+    port->setMinimum(0);
     port->setSpecialValueText(QStringLiteral("使わない"));
-    port->setToolTip(QStringLiteral("メーラーが最初から TLS で接続するポート（pop3s）です。"));
+    port->setToolTip(QStringLiteral(
+        "メーラーが最初から TLS で接続するポート（SSL/TLS、ふつうは995）です。0 で使いません。"));
 
     certificate = new QLineEdit(this);
     certificate->setObjectName(QStringLiteral("ClientCertificate"));
