@@ -102,26 +102,13 @@ QString UnknownSecurityWindowMessage(const OptionsFileLine& line) {
 }
 
 QString RenewalWindowNotice(CertificateRenewal renewal, const QString& certificatePath) {
-    QString why;
-    switch (renewal) {
-    case CertificateRenewal::Kept:
-        return {};
-    case CertificateRenewal::Missing:
-        return QStringLiteral("メーラーとの TLS に使う Quorlin の証明書を作りました: %1")
-            .arg(certificatePath);
-    case CertificateRenewal::Unreadable:
-        why = QStringLiteral("読めなかった");
-        break;
-    case CertificateRenewal::Mismatched:
-        why = QStringLiteral("鍵と合わなかった");
-        break;
-    case CertificateRenewal::OutOfDate:
-        why = QStringLiteral("期限が切れた（または間もなく切れる）");
-        break;
-    }
-    return QStringLiteral("メーラーとの TLS に使う Quorlin の証明書が%1ため、作り直しました: %2\n"
-                          "古い証明書を信頼していたメーラーには、新しい証明書を設定してください。")
-        .arg(why, certificatePath);
+    return RenewalNotice(
+        renewal, certificatePath,
+        {QStringLiteral("メーラーとの TLS に使う Quorlin の証明書を作りました: %1"),
+         QStringLiteral("メーラーとの TLS に使う Quorlin の証明書が%1ため、作り直しました: %2\n"
+                        "古い証明書を信頼していたメーラーには、新しい証明書を設定してください。"),
+         QStringLiteral("読めなかった"), QStringLiteral("鍵と合わなかった"),
+         QStringLiteral("期限が切れた（または間もなく切れる）")});
 }
 
 QString ClientTlsProblemMessage(const QString& problem) {

@@ -69,23 +69,16 @@ void ClientTlsBox::ShowCertificate(const TlsIdentity& identity) {
         trust->setPlainText(QStringLiteral("証明書がありません（TLS は使われていません）。"));
         return;
     }
-    const CertificateTrust shown = TrustFor(identity.certificatePath, identity.Certificate());
-    QStringList lines{
-        QStringLiteral("ファイル: %1").arg(shown.file),
-        QStringLiteral("SHA-256: %1").arg(shown.sha256),
-        QStringLiteral("MD5: %1").arg(shown.md5),
-        QStringLiteral("fetchmail（~/.fetchmailrc の poll の項に 2 行とも）:"),
-    };
-    for (const QString& line : shown.fetchmailLines) {
-        lines.append(QStringLiteral("  ") + line);
-    }
-    lines.append(QStringLiteral("neomutt（~/.neomuttrc に）:"));
-    lines.append(QStringLiteral("  ") + shown.neomuttLine);
+    const QStringList lines = TrustInstructions(
+        identity.certificatePath, identity.Certificate(),
+        {QStringLiteral("ファイル: %1"), QStringLiteral("SHA-256: %1"), QStringLiteral("MD5: %1"),
+         QStringLiteral("fetchmail（~/.fetchmailrc の poll の項に 2 行とも）:"),
+         QStringLiteral("neomutt（~/.neomuttrc に）:")});
     trust->setPlainText(lines.join(QLatin1Char('\n')));
     // Every line shown whole, nothing to scroll for: the lines are there to be copied.
     const QFontMetrics metrics = trust->fontMetrics();
     int widest = 0;
-    for (const QString& line : std::as_const(lines)) {
+    for (const QString& line : lines) {
         widest = qMax(widest, metrics.horizontalAdvance(line));
     }
     const int margins = 2 * (trust->frameWidth() + int(trust->document()->documentMargin()));

@@ -67,25 +67,27 @@ OwnCertificate EnsureOwnCertificate(const QString& folder, const QString& hostNa
     return own;
 }
 
-QString RenewalNotice(CertificateRenewal renewal, const QString& certificatePath) {
-    QString why;
+RenewalWords EnglishRenewalWords() {
+    return {QStringLiteral("Quorlin made its own certificate for TLS with mail clients: %1"),
+            QStringLiteral("Quorlin's certificate for TLS with mail clients %1 and was made anew: "
+                           "%2. Mail clients that trusted the old one must be given the new one."),
+            QStringLiteral("could not be read"), QStringLiteral("did not match its key"),
+            QStringLiteral("had expired or was about to")};
+}
+
+QString RenewalNotice(CertificateRenewal renewal, const QString& certificatePath,
+                      const RenewalWords& words) {
     switch (renewal) {
     case CertificateRenewal::Kept:
         return {};
     case CertificateRenewal::Missing:
-        return QStringLiteral("Quorlin made its own certificate for TLS with mail clients: %1")
-            .arg(certificatePath);
+        return words.made.arg(certificatePath);
     case CertificateRenewal::Unreadable:
-        why = QStringLiteral("could not be read");
-        break;
+        return words.remade.arg(words.unreadable, certificatePath);
     case CertificateRenewal::Mismatched:
-        why = QStringLiteral("did not match its key");
-        break;
+        return words.remade.arg(words.mismatched, certificatePath);
     case CertificateRenewal::OutOfDate:
-        why = QStringLiteral("had expired or was about to");
-        break;
+        return words.remade.arg(words.outOfDate, certificatePath);
     }
-    return QStringLiteral("Quorlin's certificate for TLS with mail clients %1 and was made anew: "
-                          "%2. Mail clients that trusted the old one must be given the new one.")
-        .arg(why, certificatePath);
+    return {};
 }

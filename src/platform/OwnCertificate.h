@@ -37,6 +37,19 @@ struct OwnCertificate {
 OwnCertificate EnsureOwnCertificate(const QString& folder, const QString& hostName,
                                     const QDateTime& now = QDateTime::currentDateTimeUtc());
 
-// What the user is told about a pair made anew (in English, for a terminal); empty when the old
-// one was kept.
-QString RenewalNotice(CertificateRenewal renewal, const QString& certificatePath);
+// The words of a notice about a pair made anew, in the language of whoever reads them: `made`
+// (a pair where there was none) takes the file for %1, `remade` the reason for %1 and the file
+// for %2.
+struct RenewalWords {
+    QString made;
+    QString remade;
+    QString unreadable;
+    QString mismatched;
+    QString outOfDate;
+};
+// In English, for a terminal.
+RenewalWords EnglishRenewalWords();
+
+// What the user is told about a pair made anew; empty when the old one was kept.
+QString RenewalNotice(CertificateRenewal renewal, const QString& certificatePath,
+                      const RenewalWords& words = EnglishRenewalWords());

@@ -25,28 +25,24 @@ QString FetchmailQuoted(const QString& text) {
 
 } // namespace
 
-CertificateTrust TrustFor(const QString& certificatePath, const QSslCertificate& certificate) {
-    const QString md5 = FormatFingerprint(certificate.digest(QCryptographicHash::Md5));
-    return {certificatePath,
-            FormatFingerprint(CertificateFingerprint(certificate)),
-            md5,
-            {QStringLiteral("sslcertfile %1").arg(FetchmailQuoted(certificatePath)),
-             QStringLiteral("sslfingerprint \"%1\"").arg(md5)},
-            QStringLiteral("set certificate_file=%1").arg(DoubleQuoted(certificatePath))};
+TrustCaptions EnglishTrustCaptions() {
+    return {QStringLiteral("Certificate: %1"), QStringLiteral("SHA-256 fingerprint: %1"),
+            QStringLiteral("MD5 fingerprint: %1"),
+            QStringLiteral("fetchmail (both lines, in the poll entry of ~/.fetchmailrc):"),
+            QStringLiteral("neomutt (~/.neomuttrc):")};
 }
 
-QStringList TrustInstructions(const QString& certificatePath, const QSslCertificate& certificate) {
-    const CertificateTrust trust = TrustFor(certificatePath, certificate);
-    QStringList lines{
-        QStringLiteral("Certificate: %1").arg(trust.file),
-        QStringLiteral("SHA-256 fingerprint: %1").arg(trust.sha256),
-        QStringLiteral("MD5 fingerprint: %1").arg(trust.md5),
-        QStringLiteral("fetchmail (both lines, in the poll entry of ~/.fetchmailrc):"),
+QStringList TrustInstructions(const QString& certificatePath, const QSslCertificate& certificate,
+                              const TrustCaptions& captions) {
+    const QString md5 = FormatFingerprint(certificate.digest(QCryptographicHash::Md5));
+    return {
+        captions.file.arg(certificatePath),
+        captions.sha256.arg(FormatFingerprint(CertificateFingerprint(certificate))),
+        captions.md5.arg(md5),
+        captions.fetchmail,
+        QStringLiteral("  sslcertfile %1").arg(FetchmailQuoted(certificatePath)),
+        QStringLiteral("  sslfingerprint \"%1\"").arg(md5),
+        captions.neomutt,
+        QStringLiteral("  set certificate_file=%1").arg(DoubleQuoted(certificatePath)),
     };
-    for (const QString& line : trust.fetchmailLines) {
-        lines.append(QStringLiteral("  ") + line);
-    }
-    lines.append(QStringLiteral("neomutt (~/.neomuttrc):"));
-    lines.append(QStringLiteral("  ") + trust.neomuttLine);
-    return lines;
 }

@@ -106,13 +106,10 @@ ReplyKind KindOfReplyTo(QByteArrayView commandLine) {
                        commandLine.sliced(qMin(keywordEnd + 1, commandLine.size())));
 }
 
+// All that the start of TLS forgets, and the login as well.
 void ClientStream::Reset() {
-    pending.clear();
-    discarding = false;
-    saslMayFollow = false;
-    sasl = SaslExchange();
+    TlsStarted();
     loginSent = false;
-    awaitingTls = false;
 }
 
 void ClientStream::TlsStarted() {

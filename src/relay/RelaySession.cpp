@@ -65,6 +65,8 @@ void RelaySession::AdoptClient(std::unique_ptr<Connection> accepted) {
 // The STLS reply is out in clear; the TLS connection takes the descriptor once it has gone.
 void RelaySession::StartClientTls() {
     auto* plain = qobject_cast<ClientSocket*>(client.get());
+    // STLS is taken only on a plain connection and with a certificate; anything else would be
+    // no TLS where the client was told there would be.
     if (!plain || settings.clientIdentity.IsNull()) {
         End();
         return;
