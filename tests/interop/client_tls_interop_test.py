@@ -25,7 +25,6 @@ import json
 import os
 import re
 import shutil
-import signal
 import socket
 import ssl
 import stat
@@ -464,17 +463,8 @@ def main():
     if args.case == "remote-client":
         remote_client(args.rest[0], int(args.rest[1]), args.rest[2])
         return 0
-    started = time.monotonic()
     checks = Checks()
-
-    def stop_now(signum, _frame):
-        checks.fail("stopped by %s after %.0f s" % (signal.Signals(signum).name,
-                                                   time.monotonic() - started))
-        raise SystemExit(1)
-
-    signal.signal(signal.SIGTERM, stop_now)
-    signal.signal(signal.SIGALRM, stop_now)
-    signal.alarm(OWN_DEADLINE_SECONDS)
+    checks.stop_at_deadline(OWN_DEADLINE_SECONDS)
     scratch = tempfile.mkdtemp(prefix="qct", dir="/tmp")
     os.chmod(scratch, 0o755)
     try:
@@ -490,7 +480,7 @@ def main():
                     print(QuorlinProcess.log_tail_of(folder))
         if not os.environ.get("QUORLIN_KEEP_TMP"):
             shutil.rmtree(scratch, ignore_errors=True)
-    return checks.summary(started)
+    return checks.summary()
 
 
 if __name__ == "__main__":

@@ -53,6 +53,19 @@ class LoginFailed(Exception):
 class Checks:
     def __init__(self):
         self.failures = []
+        self.started = time.monotonic()
+
+    def stop_at_deadline(self, seconds):
+        """SIGTERM (ctest's timeout) or `seconds` from now end the run with a failure, through
+        the callers' finally blocks, which stop the servers."""
+        def stop_now(signum, _frame):
+            self.fail("stopped by %s after %.0f s (own deadline %d s)" % (
+                signal.Signals(signum).name, time.monotonic() - self.started, seconds))
+            raise SystemExit(1)
+
+        signal.signal(signal.SIGTERM, stop_now)
+        signal.signal(signal.SIGALRM, stop_now)
+        signal.alarm(seconds)
 
     def fail(self, text):
         self.failures.append(text)
@@ -67,9 +80,9 @@ class Checks:
             self.fail("%s: expected %r, got %r" % (what, expected, actual))
         return False
 
-    def summary(self, started):
-        """Prints the outcome of a run begun at `started` (time.monotonic()); the exit status."""
-        elapsed = time.monotonic() - started
+    def summary(self):
+        """Prints the outcome of the run; the exit status."""
+        elapsed = time.monotonic() - self.started
         if self.failures:
             print("\n%d check(s) failed in %.1f s" % (len(self.failures), elapsed))
             return 1
@@ -519,18 +532,8 @@ def main():
         print("FAIL: quorlin binary not found or not executable: " + args.quorlin)
         return 1
 
-    started = time.monotonic()
     checks = Checks()
-
-    def stop_now(signum, _frame):
-        # Leaves through the finally below, which stops the servers.
-        checks.fail("stopped by %s after %.0f s (own deadline %d s)" % (
-            signal.Signals(signum).name, time.monotonic() - started, OWN_DEADLINE_SECONDS))
-        raise SystemExit(1)
-
-    signal.signal(signal.SIGTERM, stop_now)
-    signal.signal(signal.SIGALRM, stop_now)
-    signal.alarm(OWN_DEADLINE_SECONDS)
+    checks.stop_at_deadline(OWN_DEADLINE_SECONDS)
     config_dir = tempfile.mkdtemp(prefix="qcf", dir="/tmp")
     dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages(),
                              [(SECOND_USER, SECOND_PASSWORD, second_account_messages()),
@@ -553,7 +556,7 @@ def main():
             if not os.environ.get("QUORLIN_KEEP_TMP"):
                 shutil.rmtree(config_dir, ignore_errors=True)
 
-    return checks.summary(started)
+    return checks.summary()
 
 
 if __name__ == "__main__":

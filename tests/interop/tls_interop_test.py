@@ -16,7 +16,6 @@ import argparse
 import os
 import re
 import shutil
-import signal
 import socket
 import sys
 import tempfile
@@ -237,17 +236,8 @@ def main():
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
-    started = time.monotonic()
     checks = Checks()
-
-    def stop_now(signum, _frame):
-        checks.fail("stopped by %s after %.0f s" % (signal.Signals(signum).name,
-                                                   time.monotonic() - started))
-        raise SystemExit(1)
-
-    signal.signal(signal.SIGTERM, stop_now)
-    signal.signal(signal.SIGALRM, stop_now)
-    signal.alarm(OWN_DEADLINE_SECONDS)
+    checks.stop_at_deadline(OWN_DEADLINE_SECONDS)
     scratch = tempfile.mkdtemp(prefix="qtl", dir="/tmp")
     os.chmod(scratch, 0o755)
     config_dir = os.path.join(scratch, "config")
@@ -262,7 +252,7 @@ def main():
             print(QuorlinProcess.log_tail_of(config_dir))
         if not os.environ.get("QUORLIN_KEEP_TMP"):
             shutil.rmtree(scratch, ignore_errors=True)
-    return checks.summary(started)
+    return checks.summary()
 
 
 if __name__ == "__main__":
