@@ -8,6 +8,8 @@ must hold neither the password nor its base64.
   fetchmail    - fetchmail 6.4 with its defaults (STLS) and sslcertfile, then with the two lines
                  `quorlin --client-certificate` prints (sslcertfile and sslfingerprint).
   curl         - curl --ssl-reqd --cacert (STLS, then AUTH PLAIN), and pop3s:// on the TLS port.
+  both-sides   - curl as above while quorlin reaches a Dovecot serving TLS with STLS: Dovecot
+                 logs every login inside TLS (USER and PASS there, as quorlin logs in).
   poplib       - Python's poplib: stls() with the certificate as the only authority.
   neomutt      - neomutt with its defaults (ssl_force_tls, STLS, SASL) and certificate_file.
   off          - --client-tls off: CAPA, STLS and AUTH answered as before TLS toward clients
@@ -50,16 +52,20 @@ CERTIFICATE = "Quorlin_Certificate.pem"
 KEY = "Quorlin_Key.pem"
 SECRETS = (PASSWORD.encode(), base64.b64encode(PASSWORD.encode()),
            base64.b64encode(b"\0" + USER.encode() + b"\0" + PASSWORD.encode()))
-LOGIN = re.compile(r"pop3-login: Info: Login: user=<%s>, method=(\w+)" % USER)
+LOGIN = re.compile(r"pop3-login: Info: Login: user=<%s>, method=(\w+)(.*)" % USER)
 
 
 class Setup:
-    """A plain Dovecot and quorlin in front of it with a TLS port, in a fresh settings folder."""
+    """A Dovecot (plain, or serving TLS with the certificate and key in dovecot_tls) and quorlin
+    in front of it with a TLS port, in a fresh settings folder."""
 
-    def __init__(self, quorlin_binary, scratch, extra_args=()):
+    def __init__(self, quorlin_binary, scratch, extra_args=(), dovecot_tls=None):
         self.scratch = scratch
         self.config_dir = tempfile.mkdtemp(prefix="cfg", dir=scratch)
-        self.dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages())
+        self.dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages(),
+                                      tls=dovecot_tls)
+        # Through quorlin a login is APOP, or USER and PASS inside TLS toward a TLS server.
+        self.login = ("PLAIN", ", TLS") if dovecot_tls else ("APOP", "")
         self.tls_port = net_util.free_port()
         self.quorlin_binary = quorlin_binary
         self.extra_args = ["--client-tls-port", str(self.tls_port)] + list(extra_args)
@@ -91,15 +97,15 @@ class Setup:
         return self.dovecot.messages
 
     def check_logins_and_output(self, checks, label, logins):
-        """Dovecot logged `logins` logins since the last check, every one APOP; quorlin's
-        output shows the client's TLS and no secret."""
+        """Dovecot logged `logins` logins since the last check, every one as quorlin logs in;
+        quorlin's output shows the client's TLS and no secret."""
         if not wait_until(lambda: len(self._logins()) >= logins):
             checks.fail("%s: Dovecot logged %d logins, not %d" % (label, len(self._logins()),
                                                                   logins))
         methods = self._logins()
         print("%s: logins through quorlin as Dovecot logged them: %s" % (label, methods))
-        checks.equal("%s: login methods through quorlin" % label, ["APOP"] * len(methods),
-                     methods)
+        checks.equal("%s: login methods through quorlin" % label,
+                     [self.login] * len(methods), methods)
         self.mark = len(self.dovecot.log_text())
         output = self.quorlin.log_bytes()
         for secret in SECRETS:
@@ -111,7 +117,9 @@ class Setup:
             checks.fail("%s: quorlin exited" % label)
 
     def _logins(self):
-        return LOGIN.findall(self.dovecot.log_text()[self.mark:])
+        """Each login's method, and whether it came inside TLS."""
+        return [(method, ", TLS" if re.search(r", TLS[,:]", rest) else "")
+                for method, rest in LOGIN.findall(self.dovecot.log_text()[self.mark:])]
 
 
 def as_stored(data):
@@ -209,6 +217,17 @@ def case_curl(checks, quorlin_binary, scratch):
                                count, trust)
         compare_stored(checks, "curl pop3s", setup.messages(), stored)
         setup.check_logins_and_output(checks, "curl pop3s", count)
+
+
+def case_both_sides(checks, quorlin_binary, scratch):
+    certs = TestCertificates(tempfile.mkdtemp(prefix="crt", dir=scratch))
+    with Setup(quorlin_binary, scratch, ["--security", "starttls", "--ca-file", certs.pem("ca")],
+               certs.pair("good")) as setup:
+        count = len(setup.messages())
+        stored = curl_messages(checks, "curl STLS", "pop3://localhost:%d" % setup.quorlin.port,
+                               count, ["--ssl-reqd", "--cacert", setup.certificate])
+        compare_stored(checks, "curl STLS, TLS to the server", setup.messages(), stored)
+        setup.check_logins_and_output(checks, "curl STLS, TLS to the server", count)
 
 
 def case_poplib(checks, quorlin_binary, scratch):
@@ -449,7 +468,8 @@ def case_certificate(checks, quorlin_binary, scratch):
                  stat.S_IMODE(os.stat(key).st_mode))
 
 
-CASES = {"fetchmail": case_fetchmail, "curl": case_curl, "poplib": case_poplib,
+CASES = {"fetchmail": case_fetchmail, "curl": case_curl, "both-sides": case_both_sides,
+         "poplib": case_poplib,
          "neomutt": case_neomutt, "off": case_off, "remote": case_remote,
          "certificate": case_certificate}
 
