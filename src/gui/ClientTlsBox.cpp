@@ -1,6 +1,7 @@
 #include "gui/ClientTlsBox.h"
 
 #include "gui/FileChooser.h"
+#include "gui/FitText.h"
 #include "gui/PortSpinBox.h"
 #include "platform/TrustInstructions.h"
 
@@ -29,9 +30,11 @@ ClientTlsBox::ClientTlsBox(QWidget* parent)
     certificate = new QLineEdit(this);
     certificate->setObjectName(QStringLiteral("ClientCertificate"));
     certificate->setPlaceholderText(QStringLiteral("Quorlin が作った証明書"));
+    FitPlaceholder(certificate);
     key = new QLineEdit(this);
     key->setObjectName(QStringLiteral("ClientKey"));
     key->setPlaceholderText(QStringLiteral("Quorlin が作った秘密鍵"));
+    FitPlaceholder(key);
 
     trust = new QPlainTextEdit(this);
     trust->setObjectName(QStringLiteral("ClientCertificateTrust"));
