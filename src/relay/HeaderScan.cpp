@@ -30,8 +30,12 @@ void HeaderScan::Line(QByteArrayView line) {
     const qsizetype index = read++;
     // Charset lines count wherever they are (MIME part headers too), up to the line by which
     // the Subject field has been read as well: the last one read by then decides.
-    if (!charsetRuleDone && IsCharsetLine(line)) {
+    const bool charsetLineHere = IsCharsetLine(line);
+    if (!charsetRuleDone && charsetLineHere) {
         charsetLine = index;
+    }
+    if (encodedWords && charsetLineHere) {
+        charsetLines.append(index);
     }
     if (inHeader) {
         HeaderLine(line, index);

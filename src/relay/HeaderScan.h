@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QList>
 
 // The names of the header fields the tagging reads.
 inline constexpr QByteArrayView SubjectField = "Subject";
@@ -47,6 +48,9 @@ public:
     // The charset line that decides: the last one read up to the line by which both a charset
     // line and the Subject field had been read; -1 when none.
     qsizetype CharsetLine() const { return charsetLine; }
+    // With encodedWords, every charset line read until the scan was decided, in order: each
+    // one counts.
+    const QList<qsizetype>& CharsetLines() const { return charsetLines; }
 
 private:
     enum class Open : quint8 { None, Subject, From, To };
@@ -61,6 +65,7 @@ private:
     bool decided = false;
     bool charsetRuleDone = false;
     qsizetype charsetLine = -1;
+    QList<qsizetype> charsetLines;
     Span firstField;
     Span subject;
     Span from;

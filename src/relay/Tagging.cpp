@@ -50,6 +50,21 @@ qsizetype ListedEntry(QByteArrayView text, const QStringList& blockedList) {
     return empty;
 }
 
+// With the encoded words, any charset line counts: the first whose entry names a charset, else
+// the first that an empty entry finds.
+qsizetype ListedCharsetLine(const QList<QByteArray>& pieces, const QList<qsizetype>& lines,
+                            const QStringList& blockedList) {
+    qsizetype found = -1;
+    for (const qsizetype line : lines) {
+        const qsizetype entry = ListedEntry(pieces[line], blockedList);
+        if (entry >= 0 && !blockedList[entry].isEmpty()) {
+            return entry;
+        }
+        found = found < 0 ? entry : found;
+    }
+    return found;
+}
+
 // The first encoded word of the Subject and From fields (in that order) whose charset is listed.
 struct WordMatch {
     bool anyWord = false; // Subject or From holds an encoded word at all
@@ -162,8 +177,12 @@ TaggingResult InspectHeader(const QByteArray& header, const TaggingRules& rules,
     }
 
     const qsizetype charsetLine = scan.CharsetLine();
-    const qsizetype lineEntry =
-        charsetLine >= 0 ? ListedEntry(pieces[charsetLine], rules.blockedCharsets) : -1;
+    qsizetype lineEntry = -1;
+    if (rules.encodedWords) {
+        lineEntry = ListedCharsetLine(pieces, scan.CharsetLines(), rules.blockedCharsets);
+    } else if (charsetLine >= 0) {
+        lineEntry = ListedEntry(pieces[charsetLine], rules.blockedCharsets);
+    }
     const WordMatch word =
         rules.encodedWords ? ListedEncodedWord(pieces, scan, rules.blockedCharsets) : WordMatch();
     // The unlabelled-mail rule catches mail that declares no charset; an encoded word declares one.

@@ -178,6 +178,11 @@ private Q_SLOTS:
                               "\r\nFrom: =?big5?Q?=A4=FD?= <w@x>\r\n",
                           body))
             << blocked << 1 << EncodedWords << limit << QByteArray("From: =?big5?Q?=A4=FD?= <w@x>");
+        QTest::newRow("every charset line of the header, with the option")
+            << Reply(Mail("Subject: Hi\r\n" + utf8Charset +
+                              "\r\nX-Original-Content-Type: text/plain; charset=big5\r\n",
+                          body))
+            << blocked << 0 << EncodedWords << limit << QByteArray();
         // The same rules with a small limit, so that every cut of a header beyond it is tried.
         QTest::newRow("header beyond the limit")
             << Reply(Mail(ReceivedChain(12) + gbHeader, body)) << blocked << 0 << 0

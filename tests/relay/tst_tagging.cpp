@@ -240,6 +240,30 @@ private Q_SLOTS:
             "=?GB2312?B?x x?=\r\n\r\n",
             EncodedWords);
 
+        // With the option, every charset line read counts, not only the one that decides.
+        Tagged("an earlier listed charset line, with the option",
+               "Return-Path: <x>\r\nX: charset=gb2312\r\nX: Charset=us-ascii\r\nSubject: a\r\n"
+               "\r\n",
+               Gb2312, 0,
+               "Return-Path: <x>\r\nX: charset=gb2312\r\nX: Charset=us-ascii\r\nSubject: "
+               "[VudOdirOro]a\r\n\r\n",
+               EncodedWords);
+        Row("a listed charset line behind an unlisted one, with the option",
+            "Return-Path: <x>\r\nSubject: a\r\nContent-Type: text/plain; charset=utf-8\r\n"
+            "X-Original-Content-Type: text/plain; charset=gb2312\r\n\r\nb\r\n",
+            {"BIG5", "", "GB2312"}, 0,
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\nX-Quorlin-Charset: GB2312\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n"
+            "X-Original-Content-Type: text/plain; charset=gb2312\r\n\r\nb\r\n",
+            "Return-Path: <x>\r\nSubject: [VudOdirOro]a\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n"
+            "X-Original-Content-Type: text/plain; charset=gb2312\r\n\r\nb\r\n",
+            EncodedWords | CharsetHeader);
+        Inspected("a listed charset line behind an unlisted one, option off",
+                  "Return-Path: <x>\r\nSubject: a\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                  "X-Original-Content-Type: text/plain; charset=gb2312\r\n\r\nb\r\n",
+                  Gb2312, 0);
+
         // The optional header names the entry that matched.
         Row("charset header behind a folded Subject",
             "Return-Path: <x>\r\nSubject: Quarterly\r\n report\r\ncharset=gb2312\r\n\r\n", Gb2312,
