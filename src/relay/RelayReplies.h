@@ -25,10 +25,10 @@ inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
 inline constexpr char ServerNotConnectedReply[] = "-ERR The mail server is not connected.\r\n";
 inline constexpr char CannotConnectReply[] = "-ERR Cannot connect to the mail server.\r\n";
 
-// Instead of a greeting, when TLS toward the mail server did not come about.
-inline QByteArray TlsRefusalReply(const QString& reason) {
-    return "-ERR No secure connection to the mail server: " + reason.toUtf8() + ".\r\n";
-}
+// Instead of a greeting, when TLS toward the mail server did not come about. The line stays
+// printable ASCII whatever the reason: a reason in the user's language (the system's, where Qt's
+// translation is loaded for the window) gives way to general words.
+QByteArray TlsRefusalReply(const QString& reason);
 
 // To a client past the limit of clients served at once, before it is let go.
 inline QByteArray TooManyClientsReply(int maxClients) {

@@ -77,13 +77,23 @@ QStringList ForeignWords(const QStringList& texts) {
         QStringLiteral(R"((/[^\s「」、。]+)|([\w-]+(\.[\w-]+)+)|(\b(CN|O|OU|C)=[^,\n]*)|)"
                        R"(([0-9A-F]{2}(:[0-9A-F]{2})+))"));
     static const QRegularExpression word(QStringLiteral("[A-Za-z][A-Za-z0-9-]*"));
-    static const QStringList allowed = {
-        QStringLiteral("Quorlin"),  QStringLiteral("TLS"),  QStringLiteral("SSL"),
-        QStringLiteral("STARTTLS"), QStringLiteral("STLS"), QStringLiteral("APOP"),
-        QStringLiteral("SHA-256"),  QStringLiteral("CA"),   QStringLiteral("CharSet"),
-        QStringLiteral("Ins"),      QStringLiteral("Del"),  QStringLiteral("OK"),
-        QStringLiteral("UTC"),      QStringLiteral("SASL"), QStringLiteral("PLAIN"),
-        QStringLiteral("LOGIN")};
+    static const QStringList allowed = {QStringLiteral("Quorlin"),
+                                        QStringLiteral("TLS"),
+                                        QStringLiteral("SSL"),
+                                        QStringLiteral("STARTTLS"),
+                                        QStringLiteral("STLS"),
+                                        QStringLiteral("APOP"),
+                                        QStringLiteral("SHA-256"),
+                                        QStringLiteral("CA"),
+                                        QStringLiteral("CharSet"),
+                                        QStringLiteral("Ins"),
+                                        QStringLiteral("Del"),
+                                        QStringLiteral("OK"),
+                                        QStringLiteral("UTC"),
+                                        QStringLiteral("SASL"),
+                                        QStringLiteral("PLAIN"),
+                                        QStringLiteral("LOGIN"),
+                                        QStringLiteral("X-Quorlin-Charset")};
     QStringList foreign;
     for (QString text : texts) {
         text.remove(names);
@@ -193,6 +203,30 @@ private Q_SLOTS:
         }
         QVERIFY2(texts.join(u'|').contains(shows), qPrintable(texts.join(u'|')));
         QCOMPARE(ForeignWords(texts), QStringList());
+    }
+
+    // Qt's translation is loaded for the window, so the system's reason for a failed handshake
+    // comes in Japanese: the window shows it, the mail client's line stays ASCII English.
+    void mailClientGetsAsciiWords() {
+        QVERIFY(LoadQtJapanese());
+        ConfigFolder folder;
+        folder.Write("Quorlin.ini", "127.0.0.1\r\n");
+        ScriptedServer plain;
+        plain.greeting = "+OK not TLS at all\r\n";
+        AppOptions options = TestOptions(plain.Port());
+        options.security = SecurityMode::Tls;
+        DesktopSession session(options, true);
+        QVERIFY(session.Form_Load());
+        InstallServerTls(session);
+        TestClient client;
+        client.ConnectTo(session.RelayCore().ListeningPort());
+        QTRY_VERIFY(client.received.endsWith("\r\n"));
+        QVERIFY2(client.received.startsWith("-ERR No secure connection to the mail server: "),
+                 client.received.constData());
+        QVERIFY2(std::all_of(client.received.cbegin(), client.received.cend() - 2,
+                             [](char c) { return c >= 0x20 && c < 0x7f; }),
+                 client.received.constData());
+        QTRY_VERIFY(!ServerNotes(session.Window()).isEmpty());
     }
 
     // A refused TLS connection: the note in the server log and the trust dialog, whatever the
