@@ -27,4 +27,7 @@ struct AppOptions {
     std::optional<QString> clientCertificateFile; // --client-cert, with --client-key
     std::optional<QString> clientKeyFile;         // --client-key
     bool printClientCertificate = false;          // --client-certificate: print, then exit
+    std::optional<bool> tagEncodedWords;          // --tag-encoded-words
+    std::optional<QString> logFile;               // --log-file, made absolute
+    bool autostart = false;                       // --autostart: started at login
 };

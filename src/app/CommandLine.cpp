@@ -2,12 +2,16 @@
 
 #include "QuorlinVersion.h"
 #include "platform/Pop3Ports.h"
+#include "settings/AutostartEntry.h"
 #include "settings/ClientLimits.h"
 #include "settings/ClientTlsSetting.h"
+#include "settings/LogSetting.h"
+#include "settings/OptionValues.h"
 #include "settings/ServerSecurity.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdlib>
@@ -152,11 +156,28 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("client-certificate"),
         QStringLiteral("Print the certificate mail clients are shown (file, fingerprints, lines "
                        "for fetchmail and neomutt) and exit."));
-    parser.addOptions({versionOption, headlessOption, serverOption, serverPortOption,
-                       listenPortOption, listenAddressOption, configDirOption, maxClientsOption,
-                       idleTimeoutOption, securityOption, caFileOption, trustFingerprintOption,
-                       clientTlsOption, clientTlsPortOption, clientCertOption, clientKeyOption,
-                       clientCertificateOption});
+    const QCommandLineOption encodedWordsOption(
+        QStringLiteral("tag-encoded-words"),
+        QStringLiteral("For this run, also tag mail whose Subject or From holds an encoded word "
+                       "in a blocked character set, or whose start declares one on any line "
+                       "(default: EncodedWords in [Tagging])."));
+    const QCommandLineOption logFileOption(
+        QStringLiteral("log-file"),
+        QStringLiteral("Also append the log to this file, each line behind its time, moved "
+                       "aside at %1 MB with %2 kept (for this run; default: File in [Log]).")
+            .arg(LogRotation{}.maxBytes / (1024 * 1024))
+            .arg(LogRotation{}.keptFiles),
+        QStringLiteral("file"));
+    const QCommandLineOption autostartOption(
+        QLatin1String(AutostartOptionName),
+        QStringLiteral("Started at login: wait in the tray without showing the window or asking "
+                       "anything (the start-at-login entry adds it)."));
+    parser.addOptions(
+        {versionOption,           headlessOption,      serverOption,     serverPortOption,
+         listenPortOption,        listenAddressOption, configDirOption,  maxClientsOption,
+         idleTimeoutOption,       securityOption,      caFileOption,     trustFingerprintOption,
+         clientTlsOption,         clientTlsPortOption, clientCertOption, clientKeyOption,
+         clientCertificateOption, encodedWordsOption,  logFileOption,    autostartOption});
 
     if (!parser.parse(arguments)) {
         QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
@@ -179,8 +200,8 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         return std::nullopt;
     }
 
-    for (const QCommandLineOption& option :
-         {serverOption, listenAddressOption, configDirOption, clientCertOption, clientKeyOption}) {
+    for (const QCommandLineOption& option : {serverOption, listenAddressOption, configDirOption,
+                                             clientCertOption, clientKeyOption, logFileOption}) {
         if (ValueIsAnOption(parser, option)) {
             return std::nullopt;
         }
@@ -212,12 +233,12 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         options.caFile = parser.value(caFileOption);
     }
     for (const QString& text : parser.values(trustFingerprintOption)) {
-        QString why;
+        FingerprintProblem why;
         const std::optional<QByteArray> fingerprint = ParseFingerprint(text, &why);
         if (!fingerprint) {
             QTextStream(stderr) << "quorlin: --trust-fingerprint needs a SHA-256 fingerprint of "
                                    "64 hex digits (colons allowed), not \""
-                                << text << "\": " << why << ".\n";
+                                << text << "\": " << EnglishWords(why) << ".\n";
             return std::nullopt;
         }
         options.trustFingerprints.append(*fingerprint);
@@ -234,6 +255,13 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(configDirOption)) {
         options.configDir = parser.value(configDirOption);
     }
+    if (parser.isSet(encodedWordsOption)) {
+        options.tagEncodedWords = true;
+    }
+    if (parser.isSet(logFileOption)) {
+        options.logFile = QFileInfo(parser.value(logFileOption)).absoluteFilePath();
+    }
+    options.autostart = parser.isSet(autostartOption);
     if (parser.isSet(maxClientsOption)) {
         options.maxClients = ParseCount(parser.value(maxClientsOption),
                                         QStringLiteral("max-clients"), MaxClientLimit);

@@ -120,3 +120,54 @@ QString ClientTlsProblemWindowMessage(const QString& problem) {
     return QStringLiteral("メーラーとの TLS（STLS、SSL/TLS ポート）は今回使えません: %1")
         .arg(problem);
 }
+
+QString ReloadRefusedMessage(const ReloadProblems& problems) {
+    QStringList lines{QStringLiteral("the settings were not reloaded; those in force stay:")};
+    for (const ReloadProblems::UnreadableFile& file : problems.unreadable) {
+        lines.append(QStringLiteral("  cannot read %1: %2")
+                         .arg(QDir::toNativeSeparators(file.path), file.reason));
+    }
+    if (!problems.unusable.isEmpty()) {
+        lines.append(QStringLiteral("  ") +
+                     UnusableSettingsReport(OptionsFilePath(), problems.unusable)
+                         .replace(QLatin1Char('\n'), QStringLiteral("\n  ")));
+    }
+    if (problems.caFile) {
+        lines.append(QStringLiteral("  ") + EnglishWords(*problems.caFile));
+    }
+    if (!problems.clientCertificate.isEmpty()) {
+        lines.append(QStringLiteral("  no certificate for TLS toward the mail clients: ") +
+                     problems.clientCertificate);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// `kept` is 0 where nothing listened before (a TLS port newly set): nothing listens then.
+QString ListenAgainFailureMessage(quint16 wanted, const QString& reason, quint16 kept) {
+    const QString after = kept == 0 ? QStringLiteral("nothing listens in its place")
+                                    : QStringLiteral("still listening on port %1").arg(kept);
+    return QStringLiteral("cannot listen for the mail client on port %1: %2; %3")
+        .arg(wanted)
+        .arg(reason, after);
+}
+
+QString ListenAgainFailureWindowMessage(quint16 wanted, const QString& reason, quint16 kept) {
+    const QString after =
+        kept == 0 ? QStringLiteral("このポートでは待ち受けません。")
+                  : QStringLiteral("これまでどおりポート %1 で待ち受けます。").arg(kept);
+    return QStringLiteral("ポート %1 でメーラーからの接続を待ち受けられません。\n%2\n%3")
+        .arg(wanted)
+        .arg(reason, after);
+}
+
+QString LogFileFailureMessage(const QString& path, const QString& reason) {
+    return QStringLiteral("the log file %1 cannot be written: %2. Quorlin goes on without it and "
+                          "tries again with the next lines.")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+QString LogFileFailureWindowMessage(const QString& path, const QString& reason) {
+    return QStringLiteral("ログファイル %1 に書き込めません。\n%2\n"
+                          "ログファイルなしで続け、次の行からまた書き込んでみます。")
+        .arg(QDir::toNativeSeparators(path), reason);
+}

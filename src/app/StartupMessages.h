@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SettingsReload.h"
 #include "platform/OwnCertificate.h"
 #include "settings/OptionsFile.h"
 
@@ -32,3 +33,15 @@ QString RenewalWindowNotice(CertificateRenewal renewal, const QString& certifica
 // error, and in Japanese for the window.
 QString ClientTlsProblemMessage(const QString& problem);
 QString ClientTlsProblemWindowMessage(const QString& problem);
+
+// A reload that did not take effect, for standard error: every problem found, and that the
+// settings in force stay.
+QString ReloadRefusedMessage(const ReloadProblems& problems);
+
+// A reload whose new listen address or port could not be had, where Quorlin still listens.
+QString ListenAgainFailureMessage(quint16 wanted, const QString& reason, quint16 kept);
+QString ListenAgainFailureWindowMessage(quint16 wanted, const QString& reason, quint16 kept);
+
+// The log file cannot be written; the relay goes on without it, trying again with later lines.
+QString LogFileFailureMessage(const QString& path, const QString& reason);
+QString LogFileFailureWindowMessage(const QString& path, const QString& reason);

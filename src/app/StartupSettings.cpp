@@ -6,6 +6,7 @@
 #include "settings/ListenSetting.h"
 #include "settings/OptionsFile.h"
 #include "settings/ServerSecurity.h"
+#include "settings/TaggingOptions.h"
 
 #include <QDir>
 
@@ -62,13 +63,18 @@ StartupSettings LoadStartupSettings(const AppOptions& options) {
         account.host = *options.server;
     }
     account.pinnedFingerprints = options.trustFingerprints;
-    const Result<> applied = ApplyServerSecurity(SecurityForRun(options), account);
-    if (!applied) {
-        startup.caFileProblem = applied.Error();
-    }
+    startup.caFileProblem = ApplyServerSecurity(SecurityForRun(options), account);
     settings.trustedCertificates = LoadTrustedCertificates();
 
     settings.clientTls = ClientTlsForRun(options);
+
+    startup.newFolder = SettingsFolderIsNew();
+    const TaggingOptions tagging = LoadTaggingOptions(startup.newFolder);
+    settings.encodedWords = options.tagEncodedWords.value_or(tagging.encodedWords);
+    settings.charsetHeader = tagging.charsetHeader;
+
+    settings.log = LoadLogSetting();
+    settings.log.file = options.logFile.value_or(settings.log.file);
     return startup;
 }
 

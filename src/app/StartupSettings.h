@@ -1,25 +1,30 @@
 #pragma once
 
 #include "app/AppOptions.h"
+#include "settings/ServerSecurity.h"
 #include "settings/Settings.h"
 
 #include <QString>
 
 // This run's settings before anyone is asked anything: the listen setting, the limits on
-// clients, how to reach the mail server ([Server]: mode, port, CA file) and the certificates
-// trusted per host, from the settings folder (--config-dir, or the program's), with the
-// command line put over them for this run only. The server host and the blocked list come
-// later, from the runner, which may have to ask for the host.
+// clients, how to reach the mail server ([Server]: mode, port, CA file), the certificates
+// trusted per host, the tagging's options and the log file, from the settings folder
+// (--config-dir, or the program's), with the command line put over them for this run only.
+// The server host and the blocked list come later, from the runner, which may have to ask for
+// the host.
 struct StartupSettings {
     Settings settings;
-    // Why the CA file could not be read; the server is then checked against the system's
-    // authorities and the pinned certificates alone.
-    QString caFileProblem;
     // Why mail clients are offered no TLS this run although it is switched on: no certificate
     // could be had. SASL is still taken in from this machine.
     QString clientTlsProblem;
     // Whether Quorlin's own certificate was kept, or why it was made anew.
     CertificateRenewal clientCertificateRenewal = CertificateRenewal::Kept;
+    // Why the CA file could not be read; the server is then checked against the system's
+    // authorities and the pinned certificates alone.
+    std::optional<CaFileProblem> caFileProblem;
+    // No settings file was there: EncodedWords starts on, and is written down once the relay
+    // runs (KeepNewFolderTagging), so that a start that stops before leaves no file.
+    bool newFolder = false;
 };
 
 // Without --security the saved port (or the saved mode's default) holds; with it, the saved

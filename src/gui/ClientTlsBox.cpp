@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -46,10 +47,13 @@ ClientTlsBox::ClientTlsBox(QWidget* parent)
 
     auto* form = new QFormLayout(this);
     form->addRow(enabled);
-    form->addRow(QStringLiteral("SSL/TLS ポート"), port);
-    form->addRow(QStringLiteral("証明書"),
+    portCaption = new QLabel(QStringLiteral("SSL/TLS ポート"), this);
+    certificateCaption = new QLabel(QStringLiteral("証明書"), this);
+    keyCaption = new QLabel(QStringLiteral("秘密鍵"), this);
+    form->addRow(portCaption, port);
+    form->addRow(certificateCaption,
                  FileChooserRow(certificate, QStringLiteral("証明書"), CertificateFileFilter));
-    form->addRow(QStringLiteral("秘密鍵"),
+    form->addRow(keyCaption,
                  FileChooserRow(key, QStringLiteral("秘密鍵"),
                                 QStringLiteral("秘密鍵 (*.pem *.key);;すべてのファイル (*)")));
     form->addRow(QStringLiteral("使用中の証明書"), trust);
@@ -65,6 +69,20 @@ void ClientTlsBox::SetValue(const ClientTlsSetting& setting) {
 ClientTlsSetting ClientTlsBox::Value() const {
     return {enabled->isChecked(), static_cast<quint16>(port->value()),
             certificate->text().trimmed(), key->text().trimmed()};
+}
+
+void ClientTlsBox::MarkFromCommandLine(bool enabledGiven, bool portGiven, bool filesGiven,
+                                       const QString& mark) {
+    if (enabledGiven) {
+        enabled->setText(enabled->text() + mark);
+    }
+    for (QLabel* caption :
+         {portGiven ? portCaption : nullptr, filesGiven ? certificateCaption : nullptr,
+          filesGiven ? keyCaption : nullptr}) {
+        if (caption) {
+            caption->setText(caption->text() + mark);
+        }
+    }
 }
 
 void ClientTlsBox::ShowCertificate(const TlsIdentity& identity) {

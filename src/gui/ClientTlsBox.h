@@ -5,6 +5,7 @@
 #include <QGroupBox>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
@@ -22,6 +23,9 @@ public:
     ClientTlsSetting Value() const;
     // The certificate in force this run; a null one when there is none.
     void ShowCertificate(const TlsIdentity& identity);
+    // Puts `mark` behind the captions of what this run's command line gave.
+    void MarkFromCommandLine(bool enabledGiven, bool portGiven, bool filesGiven,
+                             const QString& mark);
 
     QCheckBox* EnabledBox() const { return enabled; }
     QSpinBox* PortBox() const { return port; }
@@ -35,4 +39,7 @@ private:
     QLineEdit* certificate = nullptr;
     QLineEdit* key = nullptr;
     QPlainTextEdit* trust = nullptr;
+    QLabel* portCaption = nullptr;
+    QLabel* certificateCaption = nullptr;
+    QLabel* keyCaption = nullptr;
 };

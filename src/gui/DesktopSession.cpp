@@ -1,9 +1,15 @@
 #include "gui/DesktopSession.h"
 
+#include "app/SettingsReload.h"
 #include "app/StartupMessages.h"
+#include "gui/ServerSecurityBox.h"
+#include "gui/SettingsProblemText.h"
+#include "relay/SettingsChange.h"
 #include "settings/BlockedList.h"
+#include "settings/OptionsCheck.h"
 #include "settings/ServerSecurity.h"
 #include "settings/ServerSetting.h"
+#include "settings/TaggingOptions.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -11,13 +17,22 @@
 DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvailable,
                                QObject* parent)
     : QObject(parent), options(appOptions), startup(LoadStartupSettings(appOptions)),
-      notify(systemTrayAvailable), display(startup.settings, notify),
-      relay(display, startup.settings) {
-    display.UseRelay(relay);
+      notify(systemTrayAvailable), display(startup.settings, notify), transcript(display),
+      relay(transcript, startup.settings) {
+    display.UseRelay(relay, options);
+    transcript.UseFile(startup.settings.log.file, startup.settings.log.rotation);
     connect(&notify, &TrayIcon::ShowRequested, &display, &Shell::Display::ShowFromUser);
     connect(&display, &Shell::Display::EndRequested, this, &DesktopSession::EndProgram);
+    connect(&display, &Shell::Display::SettingsSaved, this, &DesktopSession::Reload);
 
     connect(&relay, &Relay::ServerConnectFailed, this, &DesktopSession::ReportServerFailure);
+    connect(&transcript, &TranscriptView::Failed, this,
+            [this](const QString& path, const QString& reason) {
+                QTextStream(stderr) << "quorlin: " << LogFileFailureMessage(path, reason) << "\n";
+                const QString message = LogFileFailureWindowMessage(path, reason);
+                display.LogNote(message);
+                notify.ShowMessage(Shell::Display::BaseCaption, message);
+            });
 
     // The end of the user's session quits without the tray menu: the sockets and the icon go
     // all the same.
@@ -32,11 +47,13 @@ DesktopSession::~DesktopSession() = default;
 bool DesktopSession::Form_Load() {
     Settings& settings = startup.settings;
     // --server names the host for this run only: the saved one is neither read nor asked for.
-    if (!options.server) {
+    // Started at login, nothing is asked either: the tray says where the server goes.
+    const bool quietly = options.autostart && notify.SystemTrayAvailable();
+    if (!options.server && (!quietly || ServerSettingExists())) {
         LoadServerSetting(settings, display);
     }
     LoadBlockedList(settings, display);
-    ReportUnusableTrustedFingerprints(display);
+    ReportUnusableOptions(display);
     display.ShowSettings();
     display.PlaceAtStart();
     display.AddVersionToCaption();
@@ -58,38 +75,82 @@ bool DesktopSession::Form_Load() {
             return false;
         }
     }
+    if (startup.newFolder) {
+        (void)KeepNewFolderTagging();
+    }
     notify.Add(&display, &display.SysTray());
     TellClientTlsState();
-    display.AskForServerIfNone();
+    TellCaFileProblem();
+    display.AskForServerIfNone(quietly);
     return true;
 }
 
 // The certificate for the mail clients made anew, or none to be had: the user must know, since
 // mail clients that trusted the old one refuse the new one.
 void DesktopSession::TellClientTlsState() {
-    QString message;
     if (!startup.clientTlsProblem.isEmpty()) {
-        QTextStream(stderr) << "quorlin: " << ClientTlsProblemMessage(startup.clientTlsProblem)
-                            << "\n";
-        message = ClientTlsProblemWindowMessage(startup.clientTlsProblem);
+        Tell(ClientTlsProblemWindowMessage(startup.clientTlsProblem),
+             ClientTlsProblemMessage(startup.clientTlsProblem));
     } else if (startup.clientCertificateRenewal != CertificateRenewal::Kept) {
         const QString& path = startup.settings.clientIdentity.certificatePath;
-        QTextStream(stderr) << "quorlin: " << RenewalNotice(startup.clientCertificateRenewal, path)
-                            << "\n";
-        message = RenewalWindowNotice(startup.clientCertificateRenewal, path);
-    }
-    if (!message.isEmpty()) {
-        display.LogNote(message);
-        notify.ShowMessage(Shell::Display::BaseCaption, message);
+        Tell(RenewalWindowNotice(startup.clientCertificateRenewal, path),
+             RenewalNotice(startup.clientCertificateRenewal, path));
     }
 }
 
-void DesktopSession::ReportServerFailure(const QString& host, quint16 port, const QString& reason) {
-    const QString message = ServerConnectFailureMessage(host, port, reason);
-    QTextStream(stderr) << "quorlin: " << ServerConnectFailureReport(host, port, reason) << "\n";
+// The checks then go on with the system's authorities alone, and a server certified by the
+// user's own authority is refused until the file is mended.
+void DesktopSession::TellCaFileProblem() {
+    if (!startup.caFileProblem) {
+        return;
+    }
+    const QString report = EnglishWords(*startup.caFileProblem);
+    QTextStream(stderr) << "quorlin: " << report << "\n";
+    transcript.AddNote(report);
+    const QString message = CaFileWindowMessage(*startup.caFileProblem);
     display.LogNote(message);
+    display.ReportFileError(message);
+}
+
+void DesktopSession::Reload() {
+    Settings& settings = startup.settings;
+    ReloadedSettings next = ReadSettingsAgain(options, settings, HostOnReload::InForce);
+    if (next.problems.Any()) {
+        QTextStream(stderr) << "quorlin: " << ReloadRefusedMessage(next.problems) << "\n";
+        display.ReportFileError(ReloadRefusedWindowMessage(next.problems));
+        return;
+    }
+    const QString oldSuffix = SecurityCaptionSuffix(settings.DefaultAccount().security);
+    for (const Relay::ListenFailure& failure :
+         PutSettingsInForce(relay, settings, std::move(next.settings))) {
+        QTextStream(stderr) << "quorlin: "
+                            << ListenAgainFailureMessage(failure.wanted, failure.reason,
+                                                         failure.kept)
+                            << "\n";
+        display.ReportFileError(
+            ListenAgainFailureWindowMessage(failure.wanted, failure.reason, failure.kept));
+    }
+    if (next.clientCertificateRenewal != CertificateRenewal::Kept) {
+        const QString& path = settings.clientIdentity.certificatePath;
+        Tell(RenewalWindowNotice(next.clientCertificateRenewal, path),
+             RenewalNotice(next.clientCertificateRenewal, path));
+    }
+    transcript.UseFile(settings.log.file, settings.log.rotation);
+    display.ShowSettings();
+    display.ShowSecurityInCaption(oldSuffix);
+}
+
+void DesktopSession::ReportServerFailure(const QString& host, quint16 port, const QString& reason) {
+    Tell(ServerConnectFailureMessage(host, port, reason),
+         ServerConnectFailureReport(host, port, reason));
+}
+
+void DesktopSession::Tell(const QString& windowText, const QString& report) {
+    QTextStream(stderr) << "quorlin: " << report << "\n";
+    transcript.AddNote(report);
+    display.LogNote(windowText);
     // The window hides again once the mail client has been let go: the tray says it too.
-    notify.ShowMessage(Shell::Display::BaseCaption, message);
+    notify.ShowMessage(Shell::Display::BaseCaption, windowText);
 }
 
 void DesktopSession::EndProgram(int status) {

@@ -5,6 +5,7 @@
 #include "gui/Display.h"
 #include "gui/TrayIcon.h"
 #include "relay/Relay.h"
+#include "relay/TranscriptView.h"
 
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -28,10 +29,16 @@ public:
     bool Form_Load();
     bool RetryWanted() const { return retryWanted; }
     int FailureStatus() const { return failureStatus; }
+    // This run's command line, less what the user has changed in the settings dialog since.
+    const AppOptions& RunOptions() const { return options; }
+
+    // The settings files read again after the settings dialog's OK: the window's own settings
+    // (the server box, the box for mail without a character set) stay as they are, the
+    // conversations going on finish with what they started with, a new listen port is listened
+    // on at once. A file that cannot be used keeps the settings in force, and the user is told.
+    void Reload();
 
     Settings& CurrentSettings() { return startup.settings; }
-    // Why the CA file of this run could not be read; empty when it could.
-    const QString& CaFileProblem() const { return startup.caFileProblem; }
     Shell::Display& Window() { return display; }
     Relay& RelayCore() { return relay; }
     TrayIcon& Tray() { return notify; }
@@ -41,17 +48,22 @@ Q_SIGNALS:
     void ProgramEnded(int status);
 
 private:
+    void TellCaFileProblem();
     void ReportServerFailure(const QString& host, quint16 port, const QString& reason);
     void TellClientTlsState();
+    // A note in the server log and at the tray icon, and in English on standard error.
+    void Tell(const QString& windowText, const QString& report);
     void EndProgram(int status);
     void ReleaseSessionResources();
 
-    const AppOptions options;
+    AppOptions options;
     // Before the window and the relay, which hold on to it.
     StartupSettings startup;
     // Before the window, which shows the tray picture through it.
     TrayIcon notify;
     Shell::Display display;
+    // Between the window and the relay: the log file.
+    TranscriptView transcript;
     Relay relay;
     bool retryWanted = false;
     int failureStatus = 1;

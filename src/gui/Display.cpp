@@ -8,6 +8,7 @@
 #include "gui/ServerSecurityBox.h"
 #include "gui/SettingsDialog.h"
 #include "gui/SettingsKeys.h"
+#include "gui/SettingsProblemText.h"
 #include "gui/TrayPictureIcons.h"
 #include "gui/Twips.h"
 #include "gui/models/LogListModel.h"
@@ -93,8 +94,9 @@ Display::Display(Settings& shownSettings, TrayIcon& tray, QWidget* parent)
 
 Display::~Display() = default;
 
-void Display::UseRelay(Relay& relayCore) {
+void Display::UseRelay(Relay& relayCore, AppOptions& options) {
     relay = &relayCore;
+    commandLine = &options;
 }
 
 void Display::BuildControls() {
@@ -265,12 +267,17 @@ void Display::AddVersionToCaption() {
 }
 
 // Rather than hiding until the first mail check fails.
-void Display::AskForServerIfNone() {
-    if (Text1().trimmed().isEmpty()) {
-        LogNote(NoServerSetMessage());
-        ShowFromUser();
-        text1->setFocus();
+void Display::AskForServerIfNone(bool quietly) {
+    if (!Text1().trimmed().isEmpty()) {
+        return;
     }
+    LogNote(NoServerSetMessage());
+    if (quietly && notify.SystemTrayAvailable()) {
+        notify.ShowMessage(BaseCaption, NoServerSetMessage());
+        return;
+    }
+    ShowFromUser();
+    text1->setFocus();
 }
 
 // Right and bottom edges on those of the desktop's work area, so no panel covers the window.
@@ -315,32 +322,14 @@ bool Display::OpenSettings() {
     return EditSettings(false);
 }
 
-bool Display::EditSettings(bool listenAtOnce) {
-    SettingsDialog dialog(this);
-    if (listenAtOnce) {
-        dialog.ListenChangeAppliesAtOnce();
-    }
-    auto* security = new ServerSecurityBox(&dialog);
-    security->SetValue(LoadServerSecurity());
-    dialog.Form()->addRow(security);
-    auto* clientTls = new ClientTlsBox(&dialog);
-    clientTls->SetValue(LoadClientTlsSetting());
-    clientTls->ShowCertificate(settings.clientIdentity);
-    dialog.Form()->addRow(clientTls);
+bool Display::EditSettings(bool forRestart) {
+    SettingsDialog dialog(settings, *commandLine, this);
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    const Result<> clientTlsSaved = SaveClientTlsSetting(clientTls->Value());
-    if (!clientTlsSaved) {
-        ReportFileError(WriteFailureMessage(clientTlsSaved.Where(), clientTlsSaved.Error()));
+    if (!forRestart) {
+        Q_EMIT SettingsSaved();
     }
-    const QString oldSuffix = SecurityCaptionSuffix(settings.DefaultAccount().security);
-    const Result<> applied = security->SaveAndApply(settings.DefaultAccount());
-    if (!applied) {
-        ReportFileError(applied.Error());
-        return true;
-    }
-    ShowSecurityInCaption(oldSuffix);
     return true;
 }
 
@@ -504,6 +493,10 @@ std::optional<QString> Display::InputBox(const QString& prompt, const QString& t
 
 void Display::ReportFileError(const QString& message) {
     QMessageBox::warning(this, BaseCaption, message);
+}
+
+void Display::ReportUnusableSettings(const QString& path, const QList<UnusableSetting>& unusable) {
+    ReportFileError(UnusableSettingsWindowMessage(path, unusable));
 }
 
 void Display::ShowMessage(const QString& text) {

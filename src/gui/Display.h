@@ -19,6 +19,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class Relay;
+struct AppOptions;
 struct Settings;
 
 namespace Shell {
@@ -44,9 +45,9 @@ public:
     Display(Settings& settings, TrayIcon& tray, QWidget* parent = nullptr);
     ~Display() override;
 
-    // The relay whose console and server security the window's controls work; set once, before
-    // the window is loaded.
-    void UseRelay(Relay& relay);
+    // The relay whose console the window's controls work, and this run's command line, which
+    // the settings dialog shows and may override; set once, before the window is loaded.
+    void UseRelay(Relay& relay, AppOptions& commandLine);
 
     // The controls show the settings as they are now.
     void ShowSettings();
@@ -58,8 +59,9 @@ public:
     // and may open the settings. True when they saved there, to start again with them.
     bool ReportStartFailure(const QString& message);
     // Once listening: with no server set (first-run question cancelled, or an empty saved
-    // host) the window stays up and says where the server goes.
-    void AskForServerIfNone();
+    // host) the window says where the server goes, and stays up unless `quietly` (started at
+    // login), where the tray says it.
+    void AskForServerIfNone(bool quietly = false);
 
     // The controls as the user sees them.
     QString Text1() const;
@@ -77,6 +79,8 @@ public:
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
     void ReportFileError(const QString& message) override;
+    void ReportUnusableSettings(const QString& path,
+                                const QList<UnusableSetting>& settings) override;
 
     void Command1_Click(int index);
     void Text2_KeyDown(int index, VirtualKey key);
@@ -87,8 +91,10 @@ public:
     void FShow_Click();
     void FEnd_Click();
     // The settings dialog, from the window's button, its context menu or the tray menu. True
-    // when the user saved.
+    // when the user saved (SettingsSaved then follows).
     bool OpenSettings();
+    // The caption's note of the mode, after the mode in force has changed from `before`.
+    void ShowSecurityInCaption(const QString& oldSuffix);
     // The window brought back by the user (tray double-click, 表示): restored from minimised,
     // raised and given the keyboard, unlike ShowWindow for a mail check.
     void ShowFromUser();
@@ -104,6 +110,8 @@ public:
 Q_SIGNALS:
     // The user ended the program (終了, or the close box where there is no tray).
     void EndRequested(int status);
+    // OK in the settings dialog: what the user changed is saved, to be read again.
+    void SettingsSaved();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -114,20 +122,20 @@ private:
     void SetTabOrder();
     void ConnectEvents();
     void PlaceBottomRight();
-    // The settings dialog; listenAtOnce when a new listen setting is used without a restart.
-    bool EditSettings(bool listenAtOnce);
+    // The settings dialog; forRestart when start-up failed and begins again with what is saved.
+    bool EditSettings(bool forRestart);
     void PlaceWithFrame();
     void Reveal();
     void ShowWithoutActivating(bool on);
     int List3FirstSelected() const;
     void ShowBlockedList();
-    void ShowSecurityInCaption(const QString& oldSuffix);
     // Out of view (where a tray can bring it back), whoever had it shown.
     void Withdraw();
 
     Settings& settings;
     TrayIcon& notify;
     Relay* relay = nullptr;
+    AppOptions* commandLine = nullptr;
 
     // Closes are no longer refused: the program or the session is ending.
     bool ending = false;

@@ -13,9 +13,6 @@
 void InstallServerTls(DesktopSession& session) {
     Shell::Display& display = session.Window();
     Settings& settings = session.CurrentSettings();
-    if (!session.CaFileProblem().isEmpty()) {
-        QTextStream(stderr) << "quorlin: " << session.CaFileProblem() << "\n";
-    }
     display.setWindowTitle(display.windowTitle() +
                            SecurityCaptionSuffix(settings.DefaultAccount().security));
 

@@ -2,7 +2,7 @@
 
 class DesktopSession;
 
-// Tells of a CA file that could not be read, notes the mode in the caption, and answers a
-// refused certificate with the log report and the trust dialog. Called once the window has
-// loaded and before the event loop runs, so no client has been served yet.
+// Notes the mode in the caption, and answers a refused certificate with the log report and the
+// trust dialog. Called once the window has loaded and before the event loop runs, so no client
+// has been served yet.
 void InstallServerTls(DesktopSession& session);

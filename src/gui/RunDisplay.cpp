@@ -41,9 +41,7 @@ int RunDisplay(const AppOptions& commandLine) {
         if (!session.RetryWanted()) {
             return session.FailureStatus();
         }
-        // The user has just chosen where to listen: that choice wins over the command line.
-        options.listenPort.reset();
-        options.listenAddress.reset();
-        options.clientTlsPort.reset();
+        // What the user has just changed there wins over the command line.
+        options = session.RunOptions();
     }
 }

@@ -3,11 +3,11 @@
 #include "gui/FileChooser.h"
 #include "gui/FitText.h"
 #include "gui/PortSpinBox.h"
-#include "settings/Settings.h"
 
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 ServerSecurityBox::ServerSecurityBox(QWidget* parent)
@@ -29,10 +29,13 @@ ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     caFile->setPlaceholderText(QStringLiteral("システムの認証局だけを使う"));
     FitPlaceholder(caFile);
 
+    modeCaption = new QLabel(QStringLiteral("暗号化"), this);
+    portCaption = new QLabel(QStringLiteral("ポート"), this);
+    caFileCaption = new QLabel(QStringLiteral("CAファイル"), this);
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("暗号化"), mode);
-    form->addRow(QStringLiteral("ポート"), port);
-    form->addRow(QStringLiteral("CAファイル"),
+    form->addRow(modeCaption, mode);
+    form->addRow(portCaption, port);
+    form->addRow(caFileCaption,
                  FileChooserRow(caFile, QStringLiteral("CAファイル"), CertificateFileFilter));
     connect(mode, &QComboBox::currentIndexChanged, this, &ServerSecurityBox::ModeChanged);
     ModeChanged();
@@ -57,13 +60,15 @@ ServerSecurity ServerSecurityBox::Value() const {
     return security;
 }
 
-Result<> ServerSecurityBox::SaveAndApply(Account& account) {
-    const ServerSecurity security = Value();
-    const Result<> saved = SaveServerSecurity(security);
-    if (!saved) {
-        return saved;
+void ServerSecurityBox::MarkFromCommandLine(bool modeGiven, bool portGiven, bool caFileGiven,
+                                            const QString& mark) {
+    for (const auto& [caption, given] :
+         {std::pair{modeCaption, modeGiven}, std::pair{portCaption, portGiven},
+          std::pair{caFileCaption, caFileGiven}}) {
+        if (given) {
+            caption->setText(caption->text() + mark);
+        }
     }
-    return ApplyServerSecurity(security, account);
 }
 
 void ServerSecurityBox::ModeChanged() {

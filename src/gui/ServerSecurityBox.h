@@ -5,9 +5,9 @@
 #include <QGroupBox>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
-struct Account;
 
 // The mail server's connection settings for a settings dialog: how to reach it (plain with
 // APOP, SSL/TLS, STARTTLS), the port, and a CA file. Changing the mode moves a port still at
@@ -21,9 +21,8 @@ public:
     void SetValue(const ServerSecurity& security);
     ServerSecurity Value() const;
 
-    // Saves to the options file and puts the choice into the account, for its next connection;
-    // fingerprints given on the command line stay trusted.
-    Result<> SaveAndApply(Account& account);
+    // The captions of the values this run's command line gave get `mark` behind them.
+    void MarkFromCommandLine(bool mode, bool port, bool caFile, const QString& mark);
 
     QComboBox* ModeBox() const { return mode; }
     QSpinBox* PortBox() const { return port; }
@@ -33,6 +32,9 @@ private:
     void ModeChanged();
 
     QComboBox* mode = nullptr;
+    QLabel* modeCaption = nullptr;
+    QLabel* portCaption = nullptr;
+    QLabel* caFileCaption = nullptr;
     QSpinBox* port = nullptr;
     QLineEdit* caFile = nullptr;
     SecurityMode shownMode = SecurityMode::None;

@@ -1,12 +1,7 @@
 #include "headless/HeadlessView.h"
 
-#include "platform/Cp932.h"
-#include "platform/Lines.h"
-#include "platform/ShownControls.h"
-
 #include <QTextStream>
 
-#include <cstring>
 #include <unistd.h>
 
 HeadlessView::HeadlessView(int logDescriptor) : output(logDescriptor) {}
@@ -19,61 +14,8 @@ void HeadlessView::AddClientLines(QByteArrayView lines) {
     WriteLogLines("C: ", lines);
 }
 
-namespace {
-
-// Eight bytes at a time: this runs over every logged line, and most of them are printable
-// ASCII, which goes out as it is. For each word, three tests that are exact as a whole: a byte
-// from 0x80 up, a byte below 0x20 (tab among them), a byte 0x7F.
-bool IsPrintableAscii(QByteArrayView bytes) {
-    constexpr quint64 Ones = 0x0101010101010101ULL;
-    constexpr quint64 Highs = 0x8080808080808080ULL;
-    const char* scan = bytes.data();
-    qsizetype left = bytes.size();
-    quint64 seen = 0;
-    for (; left >= 8; scan += 8, left -= 8) {
-        quint64 word;
-        std::memcpy(&word, scan, sizeof word);
-        const quint64 deletes = word ^ (0x7F * Ones);
-        seen |= word | ((word - 0x20 * Ones) & ~word) | ((deletes - Ones) & ~deletes);
-    }
-    for (; left > 0; ++scan, --left) {
-        const auto byte = static_cast<unsigned char>(*scan);
-        if (byte < 0x20 || byte >= 0x7F) {
-            seen |= Highs;
-        }
-    }
-    return (seen & Highs) == 0;
-}
-
-} // namespace
-
-// A block's lines go out together: a huge UIDL or TOP reply must not cost a system call per
-// line, nor more than a copy per byte.
 void HeadlessView::WriteLogLines(QByteArrayView prefix, QByteArrayView lines) {
-    // Each line of at least two bytes ("\r\n") grows by the prefix less one byte at most; a line
-    // shown with escapes makes room for itself. The buffer stays from block to block: a large
-    // block then needs no fresh memory.
-    shown.resize(lines.size() + (lines.size() / 2 + 1) * prefix.size());
-    qsizetype used = 0;
-    const auto put = [this, &used](QByteArrayView bytes) {
-        if (used + bytes.size() > shown.size()) {
-            shown.resize(qMax(2 * shown.size(), used + bytes.size()));
-        }
-        std::memcpy(shown.data() + used, bytes.data(), static_cast<size_t>(bytes.size()));
-        used += bytes.size();
-    };
-    ForEachLine(lines, [&put, prefix](QByteArrayView line) {
-        put(prefix);
-        if (IsPrintableAscii(line)) {
-            put(line);
-        } else {
-            // Shown to a person: the wire's code page becomes the terminal's encoding, and no
-            // control byte reaches the terminal as it is.
-            put(EscapedControls(Cp932ToText(line)).toLocal8Bit());
-        }
-        put("\n");
-    });
-    output.Append(QByteArrayView(shown).first(used));
+    output.Append(text.Lines({}, prefix, lines));
 }
 
 bool HeadlessView::CanAsk() {
@@ -99,4 +41,9 @@ std::optional<QString> HeadlessView::InputBox(const QString& prompt, const QStri
 
 void HeadlessView::ReportFileError(const QString& message) {
     QTextStream(stderr) << "quorlin: " << message << "\n";
+}
+
+void HeadlessView::ReportUnusableSettings(const QString& path,
+                                          const QList<UnusableSetting>& settings) {
+    QTextStream(stderr) << "quorlin: " << UnusableSettingsReport(path, settings) << "\n";
 }

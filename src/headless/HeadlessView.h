@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LogLineText.h"
 #include "platform/LogOutput.h"
 #include "relay/RelayView.h"
 #include "settings/SettingsUser.h"
@@ -25,6 +26,8 @@ public:
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
     void ReportFileError(const QString& message) override;
+    void ReportUnusableSettings(const QString& path,
+                                const QList<UnusableSetting>& settings) override;
 
     // Questions can be asked only when standard input is a terminal.
     static bool CanAsk();
@@ -33,5 +36,5 @@ private:
     void WriteLogLines(QByteArrayView prefix, QByteArrayView lines);
 
     LogOutput output;
-    QByteArray shown; // kept between blocks, so that a large one needs no fresh memory
+    LogLineText text;
 };

@@ -1,6 +1,7 @@
 #include "headless/RunHeadless.h"
 
 #include "QuorlinVersion.h"
+#include "app/SettingsReload.h"
 #include "app/StartupMessages.h"
 #include "app/StartupSettings.h"
 #include "headless/HeadlessView.h"
@@ -8,9 +9,13 @@
 #include "platform/OwnCertificate.h"
 #include "platform/UnixSignals.h"
 #include "relay/Relay.h"
+#include "relay/SettingsChange.h"
+#include "relay/TranscriptView.h"
 #include "settings/BlockedList.h"
+#include "settings/OptionsCheck.h"
 #include "settings/ServerSecurity.h"
 #include "settings/ServerSetting.h"
+#include "settings/TaggingOptions.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,14 +27,36 @@
 namespace {
 
 // Without a terminal nobody can answer the first-run question, and a file holding an empty
-// answer would only hide the problem: say how to set the server instead.
+// answer would only hide the problem: say how to set the server instead. Under systemd (which
+// names each run of a service in INVOCATION_ID) the way is the file and a restart, since the
+// service gives up after a few failed starts.
 QString NoServerMessage() {
+    const QString file = QDir::toNativeSeparators(ServerSettingPath());
+    if (!qEnvironmentVariableIsEmpty("INVOCATION_ID")) {
+        return QStringLiteral("quorlin: no mail server is set. Write the mail server's host name "
+                              "as the first line of\n"
+                              "  %1\n"
+                              "then start the service again:\n"
+                              "  systemctl --user restart quorlin")
+            .arg(file);
+    }
     return QStringLiteral("quorlin: no mail server is set. Either run\n"
                           "  quorlin --headless --server mail.example.com\n"
                           "or write the host name as the first line of\n"
                           "  %1\n"
                           "or start quorlin once from a terminal, where it asks for the server.")
-        .arg(QDir::toNativeSeparators(ServerSettingPath()));
+        .arg(file);
+}
+
+// "listening on all addresses port 110 (STLS), mail server pop.example.com:995 (TLS)".
+QString ListeningDescription(const Settings& settings, const Relay& relay) {
+    return QStringLiteral("listening on %1 %2, mail server %3")
+        .arg(settings.listen.address == QHostAddress(QHostAddress::Any)
+                 ? QStringLiteral("all addresses")
+                 : settings.listen.address.toString(),
+             ListenDescription(settings, relay.ListeningPort(),
+                               relay.ListeningForTls() ? relay.TlsListeningPort() : 0),
+             ServerDescription(settings.DefaultAccount()));
 }
 
 } // namespace
@@ -51,13 +78,12 @@ int RunHeadless(const AppOptions& options) {
         return 1;
     }
     LoadBlockedList(settings, view);
-    ReportUnusableTrustedFingerprints(view);
+    ReportUnusableOptions(view);
 
-    if (!startup.caFileProblem.isEmpty()) {
-        QTextStream(stderr) << "quorlin: " << startup.caFileProblem << "\n";
-        if (options.caFile) {
-            return 1;
-        }
+    // The server's certificate would be checked without the authorities the user named.
+    if (startup.caFileProblem) {
+        QTextStream(stderr) << "quorlin: " << EnglishWords(*startup.caFileProblem) << "\n";
+        return 2;
     }
     LoadClientCertificate(startup);
     if (!startup.clientTlsProblem.isEmpty()) {
@@ -72,7 +98,9 @@ int RunHeadless(const AppOptions& options) {
     if (!notice.isEmpty()) {
         QTextStream(stderr) << "quorlin: " << notice << "\n";
     }
-    Relay relay(view, settings);
+    TranscriptView transcript(view);
+    transcript.UseFile(settings.log.file, settings.log.rotation);
+    Relay relay(transcript, settings);
     for (const auto& [listen, port] :
          {std::pair{&Relay::StartListening, settings.listen.port},
           std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
@@ -83,39 +111,66 @@ int RunHeadless(const AppOptions& options) {
             return 1;
         }
     }
+    if (startup.newFolder) {
+        (void)KeepNewFolderTagging();
+    }
     // Once the relay runs, problems are told the way the log is written: a standard error
-    // that nobody reads must not stop it either.
+    // that nobody reads must not stop it either. The log file has them too.
     LogOutput problems(STDERR_FILENO);
-    const auto tell = [&problems](const QString& message) {
+    const auto tell = [&problems, &transcript](const QString& message) {
         problems.Append((QStringLiteral("quorlin: ") + message + QLatin1Char('\n')).toLocal8Bit());
+        transcript.AddNote(message);
     };
+    QObject::connect(
+        &transcript, &TranscriptView::Failed,
+        [&problems](const QString& path, const QString& reason) {
+            // Not into the file that cannot be written.
+            problems.Append(
+                ("quorlin: " + LogFileFailureMessage(path, reason) + '\n').toLocal8Bit());
+        });
     QObject::connect(&relay, &Relay::ServerConnectFailed,
                      [tell](const QString& host, quint16 port, const QString& why) {
                          tell(ServerConnectFailureReport(host, port, why));
                      });
-    QObject::connect(
-        &relay, &Relay::ServerTlsFailed, [&problems, &settings](const TlsFailure& failure) {
-            problems.Append((TlsFailureReport(failure) + QLatin1Char('\n')).toLocal8Bit());
-            // A fingerprint added to the options file by hand after this refusal counts from
-            // the next connection on.
-            settings.trustedCertificates = LoadTrustedCertificates();
-        });
+    QObject::connect(&relay, &Relay::ServerTlsFailed,
+                     [&problems, &transcript, &settings](const TlsFailure& failure) {
+                         const QString report = TlsFailureReport(failure);
+                         problems.Append((report + QLatin1Char('\n')).toLocal8Bit());
+                         transcript.AddNote(report);
+                         // A fingerprint added to the options file by hand after this refusal
+                         // counts from the next connection on.
+                         settings.trustedCertificates = LoadTrustedCertificates();
+                     });
     // The usual ways to stop a service end it cleanly: the clients are let go and their server
     // connections closed without QUIT, so no server deletes anything.
     const auto endCleanly = [&relay] {
         relay.CloseAll();
         QCoreApplication::exit(0);
     };
+    // As daemons do, SIGHUP reads the settings again; the conversations going on finish with
+    // those they started with.
+    const auto reload = [&] {
+        ReloadedSettings next = ReadSettingsAgain(options, settings, HostOnReload::FromFile);
+        if (next.problems.Any()) {
+            tell(ReloadRefusedMessage(next.problems));
+            return;
+        }
+        for (const Relay::ListenFailure& failure :
+             PutSettingsInForce(relay, settings, std::move(next.settings))) {
+            tell(ListenAgainFailureMessage(failure.wanted, failure.reason, failure.kept));
+        }
+        const QString renewed =
+            RenewalNotice(next.clientCertificateRenewal, settings.clientIdentity.certificatePath);
+        if (!renewed.isEmpty()) {
+            tell(renewed);
+        }
+        transcript.UseFile(settings.log.file, settings.log.rotation);
+        tell(QStringLiteral("settings reloaded: ") + ListeningDescription(settings, relay));
+    };
     UnixSignals unixSignals;
     unixSignals.On({SIGTERM, SIGINT}, endCleanly);
-    unixSignals.On({SIGHUP}, endCleanly); // the terminal has gone, or a service manager asks
-    QTextStream(stderr) << "Quorlin " << QUORLIN_VERSION_TEXT << ": listening on "
-                        << (settings.listen.address == QHostAddress(QHostAddress::Any)
-                                ? QStringLiteral("all addresses")
-                                : settings.listen.address.toString())
-                        << " "
-                        << ListenDescription(settings, relay.ListeningPort(),
-                                             relay.ListeningForTls() ? relay.TlsListeningPort() : 0)
-                        << ", mail server " << ServerDescription(settings.DefaultAccount()) << "\n";
+    unixSignals.On({SIGHUP}, reload);
+    QTextStream(stderr) << "Quorlin " << QUORLIN_VERSION_TEXT << ": "
+                        << ListeningDescription(settings, relay) << "\n";
     return QCoreApplication::exec();
 }

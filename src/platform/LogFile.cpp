@@ -157,8 +157,6 @@ void LogFile::Drop(QByteArrayView lines, const QString& reason) {
     lost += CountLines(lines);
     if (!failing) {
         failing = true;
-        Q_EMIT Failed(QStringLiteral("The log file %1 cannot be written: %2. Quorlin goes on "
-                                     "without it and tries again with the next lines.")
-                          .arg(file.fileName(), reason));
+        Q_EMIT Failed(file.fileName(), reason);
     }
 }

@@ -37,7 +37,7 @@ public:
 
 Q_SIGNALS:
     // Writing stopped working: the path and the system's reason, once until it works again.
-    void Failed(const QString& message);
+    void Failed(const QString& path, const QString& reason);
 
 private:
     // Each gives the system's reason when it fails, and nothing when it works.

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr qsizetype FingerprintBytes = 32;
-
 // The fullwidth forms (U+FF01 to U+FF5E) lie this far above their ASCII selves.
 constexpr char32_t FullwidthOffset = 0xFEE0;
 
@@ -61,10 +59,19 @@ QString DistinguishedName(const QSslCertificate& certificate, bool issuer) {
 
 } // namespace
 
-std::optional<QByteArray> ParseFingerprint(const QString& text, QString* why) {
-    const auto refuse = [why](const QString& reason) {
+QString EnglishWords(const FingerprintProblem& problem) {
+    if (!problem.notHexDigit.isEmpty()) {
+        return QStringLiteral("\"%1\" is not a hex digit (0-9, A-F)").arg(problem.notHexDigit);
+    }
+    return QStringLiteral("%1 hex digits where a SHA-256 fingerprint has %2")
+        .arg(problem.digits)
+        .arg(FingerprintProblem::DigitsWanted);
+}
+
+std::optional<QByteArray> ParseFingerprint(const QString& text, FingerprintProblem* why) {
+    const auto refuse = [why](const FingerprintProblem& problem) {
         if (why) {
-            *why = reason;
+            *why = problem;
         }
         return std::nullopt;
     };
@@ -75,15 +82,12 @@ std::optional<QByteArray> ParseFingerprint(const QString& text, QString* why) {
             continue;
         }
         if (!IsAsciiHexDigit(c)) {
-            return refuse(QStringLiteral("\"%1\" is not a hex digit (0-9, A-F)")
-                              .arg(QString::fromUcs4(&given, 1)));
+            return refuse({QString::fromUcs4(&given, 1), 0});
         }
         hex.append(char(c));
     }
-    if (hex.size() != 2 * FingerprintBytes) {
-        return refuse(QStringLiteral("%1 hex digits where a SHA-256 fingerprint has %2")
-                          .arg(hex.size())
-                          .arg(2 * FingerprintBytes));
+    if (hex.size() != FingerprintProblem::DigitsWanted) {
+        return refuse({QString(), hex.size()});
     }
     return QByteArray::fromHex(hex);
 }

@@ -20,11 +20,21 @@ struct TlsPolicy {
     QList<QByteArray> pinnedFingerprints;
 };
 
+// Why a text is no SHA-256 fingerprint: a character that is no hex digit, or else the wrong
+// count of digits. Each caller words it in its user's language.
+struct FingerprintProblem {
+    QString notHexDigit; // the first such character; empty when the count is wrong
+    qsizetype digits = 0;
+    static constexpr qsizetype DigitsWanted = 64;
+};
+// In English, for standard error and the command line.
+QString EnglishWords(const FingerprintProblem& problem);
+
 // A SHA-256 fingerprint as a person writes it: 64 ASCII hex digits, in either case, with or
 // without colons or spaces between the bytes; the fullwidth digits, letters A to F and colon a
 // Japanese input method types are taken as their ASCII selves. Gives the 32 bytes, or nullopt
-// with the reason (a character that is no hex digit, or the wrong count) for anything else.
-std::optional<QByteArray> ParseFingerprint(const QString& text, QString* why = nullptr);
+// with the problem for anything else.
+std::optional<QByteArray> ParseFingerprint(const QString& text, FingerprintProblem* why = nullptr);
 
 // The 32 bytes as upper-case hex pairs joined by colons, the way openssl prints them.
 QString FormatFingerprint(const QByteArray& fingerprint);

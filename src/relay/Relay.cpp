@@ -8,10 +8,8 @@
 #include <algorithm>
 
 Relay::Relay(RelayView& relayView, const Settings& relaySettings, QObject* parent)
-    : QObject(parent), view(relayView), settings(relaySettings) {
-    connect(&listener, &Listener::Incoming, this, [this] { OnIncomingClient(listener); });
-    connect(&tlsListener, &Listener::Incoming, this, [this] { OnIncomingClient(tlsListener); });
-}
+    : QObject(parent), view(relayView), settings(relaySettings), listener(NewListener()),
+      tlsListener(NewListener()) {}
 
 Relay::~Relay() {
     for (RelaySession* session : std::as_const(sessions)) {
@@ -19,19 +17,94 @@ Relay::~Relay() {
     }
 }
 
+std::unique_ptr<Listener> Relay::NewListener() {
+    auto created = std::make_unique<Listener>();
+    connect(created.get(), &Listener::Incoming, this,
+            [this, from = created.get()] { OnIncomingClient(*from); });
+    return created;
+}
+
+namespace {
+
+// Where a settings' listener for TLS from the first byte listens; none without one.
+std::optional<ListenSetting> ImplicitTlsPlace(const Settings& settings) {
+    if (!settings.ClientTlsReady() || settings.clientTls.implicitPort == 0) {
+        return std::nullopt;
+    }
+    return ListenSetting{settings.clientTls.implicitPort, settings.listen.address};
+}
+
+bool SamePlace(const std::optional<ListenSetting>& a, const std::optional<ListenSetting>& b) {
+    return a.has_value() == b.has_value() &&
+           (!a || (a->address == b->address && a->port == b->port));
+}
+
+} // namespace
+
 Result<> Relay::StartListening() {
-    return listener.Listen(settings.listen.address, settings.listen.port);
+    return listener->Listen(settings.listen.address, settings.listen.port);
 }
 
 Result<> Relay::StartImplicitTlsListening() {
-    if (!settings.ClientTlsReady() || settings.clientTls.implicitPort == 0) {
+    const std::optional<ListenSetting> place = ImplicitTlsPlace(settings);
+    return place ? tlsListener->Listen(place->address, place->port) : Result<>();
+}
+
+QList<Relay::ListenFailure> Relay::ListenAgain(const Settings& next) {
+    QList<ListenFailure> failures;
+    const std::pair<std::unique_ptr<Listener>*,
+                    std::pair<std::optional<ListenSetting>, std::optional<ListenSetting>>>
+        moves[] = {{&listener, {settings.listen, next.listen}},
+                   {&tlsListener, {ImplicitTlsPlace(settings), ImplicitTlsPlace(next)}}};
+    for (const auto& [slot, places] : moves) {
+        const Result<> moved = Move(*slot, places.first, places.second);
+        if (!moved) {
+            failures.append(
+                {slot == &tlsListener, places.second->port, (*slot)->Port(), moved.Error()});
+        }
+    }
+    return failures;
+}
+
+Result<> Relay::Move(std::unique_ptr<Listener>& slot, const std::optional<ListenSetting>& now,
+                     const std::optional<ListenSetting>& wanted) {
+    if (SamePlace(now, wanted)) {
         return {};
     }
-    return tlsListener.Listen(settings.listen.address, settings.clientTls.implicitPort);
+    if (!wanted) {
+        slot->Close();
+        return {};
+    }
+    std::unique_ptr<Listener> fresh = NewListener();
+    Result<> listening = fresh->Listen(wanted->address, wanted->port);
+    if (!listening && now && wanted->port == slot->Port() && slot->IsListening()) {
+        // All addresses and one of them on the same port: the system lets only one hold it.
+        slot->Close();
+        listening = fresh->Listen(wanted->address, wanted->port);
+        if (!listening) {
+            (void)slot->Listen(now->address, slot->Port());
+        }
+    }
+    if (!listening) {
+        return listening;
+    }
+    slot->Close();
+    slot = std::move(fresh);
+    return {};
+}
+
+void Relay::KeepSettingsForSessions() {
+    if (sessions.isEmpty()) {
+        return;
+    }
+    const auto inForce = std::make_shared<const Settings>(settings);
+    for (RelaySession* session : std::as_const(sessions)) {
+        session->KeepSettings(inForce);
+    }
 }
 
 std::unique_ptr<Connection> Relay::Accept(Listener& from) {
-    if (&from == &listener) {
+    if (&from == listener.get()) {
         return from.Accept();
     }
     const qintptr descriptor = from.TakeDescriptor();
@@ -128,6 +201,6 @@ void Relay::CloseAll() {
     for (RelaySession* session : QList<RelaySession*>(sessions)) {
         session->End();
     }
-    listener.Close();
-    tlsListener.Close();
+    listener->Close();
+    tlsListener->Close();
 }

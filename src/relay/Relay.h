@@ -4,9 +4,13 @@
 #include "platform/Result.h"
 #include "relay/RelaySession.h"
 #include "relay/RelayView.h"
+#include "settings/ListenSetting.h"
 
 #include <QList>
 #include <QObject>
+
+#include <memory>
+#include <optional>
 
 struct Settings;
 
@@ -36,10 +40,25 @@ public:
     // the port, and stops.
     Result<> StartListening();
     Result<> StartImplicitTlsListening();
-    bool Listening() const { return listener.IsListening(); }
-    quint16 ListeningPort() const { return listener.Port(); }
-    bool ListeningForTls() const { return tlsListener.IsListening(); }
-    quint16 TlsListeningPort() const { return tlsListener.Port(); }
+    bool Listening() const { return listener->IsListening(); }
+    quint16 ListeningPort() const { return listener->Port(); }
+    bool ListeningForTls() const { return tlsListener->IsListening(); }
+    quint16 TlsListeningPort() const { return tlsListener->Port(); }
+
+    // The settings are about to change to `next`: where to listen from now on, for plain POP3
+    // and for TLS from the first byte. Each new address and port is held before the old one is
+    // let go (where both are one port, the old one has to go first, and comes back when the new
+    // one cannot be had); a listener that cannot move listens where it did, and tells why.
+    struct ListenFailure {
+        bool implicitTls = false;
+        quint16 wanted = 0;
+        quint16 kept = 0;
+        QString reason;
+    };
+    QList<ListenFailure> ListenAgain(const Settings& next);
+    // The settings are about to change: every conversation going on finishes with those it
+    // started with, the next clients get the new ones.
+    void KeepSettingsForSessions();
 
     // The manual console talks to the most recent client's conversation: row 0 sends to its
     // server, row 1 to the client; CR LF is added. Without any client, row 0 opens a server
@@ -65,6 +84,9 @@ Q_SIGNALS:
 private:
     void OnIncomingClient(Listener& from);
     std::unique_ptr<Connection> Accept(Listener& from);
+    std::unique_ptr<Listener> NewListener();
+    Result<> Move(std::unique_ptr<Listener>& slot, const std::optional<ListenSetting>& now,
+                  const std::optional<ListenSetting>& wanted);
     RelaySession* NewSession();
     void SessionFinished(RelaySession* session);
     int ClientSessions() const;
@@ -73,7 +95,7 @@ private:
 
     RelayView& view;
     const Settings& settings;
-    Listener listener;
-    Listener tlsListener;          // TLS from the first byte
-    QList<RelaySession*> sessions; // in the order they began
+    std::unique_ptr<Listener> listener;
+    std::unique_ptr<Listener> tlsListener; // TLS from the first byte
+    QList<RelaySession*> sessions;         // in the order they began
 };

@@ -16,7 +16,7 @@ constexpr QByteArrayView ClientTlsFailedNote = "Quorlin: no TLS with the mail cl
 RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
                            std::function<int()> clientsServed, int clientNumber, QObject* parent)
     : QObject(parent), view(window, std::move(clientsServed), clientNumber), log(view),
-      settings(relaySettings), number(clientNumber) {
+      settings(&relaySettings), number(clientNumber) {
     connect(&upstream, &UpstreamLink::Arrived, this, &RelaySession::OnServerArrived);
     connect(&upstream, &UpstreamLink::Logged, this, [this](const QByteArray& lines) {
         log.AddServerLines(lines);
@@ -33,7 +33,7 @@ RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
     idleTimer.setSingleShot(true);
     connect(&idleTimer, &QTimer::timeout, this, &RelaySession::CheckIdle);
     Touch();
-    idleTimer.start(settings.idleTimeoutMs);
+    idleTimer.start(settings->idleTimeoutMs);
 }
 
 RelaySession::~RelaySession() = default;
@@ -67,7 +67,7 @@ void RelaySession::StartClientTls() {
     auto* plain = qobject_cast<ClientSocket*>(client.get());
     // STLS is taken only on a plain connection and with a certificate; anything else would be
     // no TLS where the client was told there would be.
-    if (!plain || settings.clientIdentity.IsNull()) {
+    if (!plain || settings->clientIdentity.IsNull()) {
         End();
         return;
     }
@@ -80,7 +80,7 @@ void RelaySession::OnClientHandedOver(qintptr descriptor) {
     // Called from the plain connection's own signal: it goes once that is over.
     client->disconnect(this);
     client.release()->deleteLater();
-    AdoptClient(std::make_unique<TlsClientSocket>(descriptor, settings.clientIdentity));
+    AdoptClient(std::make_unique<TlsClientSocket>(descriptor, settings->clientIdentity));
     clientSwitching = false;
     conversation.ClientTlsStarted();
     if (!heldForTls.isEmpty()) {
@@ -96,11 +96,11 @@ void RelaySession::ConnectServer() {
     view.ClearServerLog();
     view.ClearClientLog();
     conversation.Reset();
-    const Account& account = settings.DefaultAccount();
+    const Account& account = settings->DefaultAccount();
     TlsPolicy policy;
     policy.mode = account.security;
     policy.extraAuthorities = account.caCertificates;
-    policy.pinnedFingerprints = account.pinnedFingerprints + settings.TrustedFor(account.host);
+    policy.pinnedFingerprints = account.pinnedFingerprints + settings->TrustedFor(account.host);
     upstream.Connect({account.host, account.port, policy});
     conversation.SetLoginInsideTls(upstream.LoginInsideTls());
     if (state == State::Relaying) {
@@ -158,7 +158,7 @@ void RelaySession::OnClientArrived() {
     const QByteArray received = client->Take();
     if (!received.isEmpty()) {
         view.ShowTrayPicture(TrayPicture::ClientData);
-        conversation.SetClientChannel({settings.clientTls.enabled, settings.ClientTlsReady(),
+        conversation.SetClientChannel({settings->clientTls.enabled, settings->ClientTlsReady(),
                                        client->IsEncrypted(), clientLoopback});
         Apply(conversation.FromClient(received, upstream.CanSend()));
     }
@@ -246,15 +246,26 @@ void RelaySession::Touch() {
 // client and server connection alike.
 void RelaySession::CheckIdle() {
     const qint64 idleFor = lastActivity.elapsed();
-    if (idleFor < settings.idleTimeoutMs) {
-        idleTimer.start(int(settings.idleTimeoutMs - idleFor));
+    if (idleFor < settings->idleTimeoutMs) {
+        idleTimer.start(int(settings->idleTimeoutMs - idleFor));
         return;
     }
     End();
 }
 
+void RelaySession::KeepSettings(std::shared_ptr<const Settings> inForce) {
+    if (kept) {
+        return; // kept since an earlier change
+    }
+    kept = std::move(inForce);
+    settings = kept.get();
+}
+
 TaggingRulesSource RelaySession::TaggingRulesNow() const {
-    return [this] { return TaggingRules{settings.blockedCharsets, settings.tagUnlabelled}; };
+    return [this] {
+        return TaggingRules{settings->blockedCharsets, settings->tagUnlabelled,
+                            settings->encodedWords, settings->charsetHeader};
+    };
 }
 
 // The bytes go on first; the log follows, once the server's burst pauses.

@@ -39,7 +39,8 @@ public:
     static constexpr qint64 FlowLowWater = 256 * 1024;
 
     // The settings are read where they are needed: the server at every connection, the
-    // tagging's rules at every inspection.
+    // tagging's rules at every inspection. They are the runner's, so that the window's edits
+    // reach a conversation going on, until KeepSettings.
     RelaySession(RelayView& window, const Settings& settings, std::function<int()> clientsServed,
                  int number, QObject* parent = nullptr);
     ~RelaySession() override;
@@ -53,6 +54,10 @@ public:
     // added. False when that side is not connected (nothing sent).
     bool ConsoleToServer(const QByteArray& line);
     bool ConsoleToClient(const QByteArray& line);
+
+    // The settings are about to change for the next clients: this conversation finishes with
+    // these (a copy of those it read so far).
+    void KeepSettings(std::shared_ptr<const Settings> inForce);
 
     int Number() const { return number; }
     bool HasClient() const { return client != nullptr; }
@@ -99,7 +104,8 @@ private:
 
     SessionView view;
     DeferredLog log;
-    const Settings& settings;
+    const Settings* settings;
+    std::shared_ptr<const Settings> kept; // after KeepSettings
     int number;
     State state = State::AwaitingServer;
     Conversation conversation;

@@ -9,12 +9,16 @@ QString BlockedListPath() {
     return SettingsDirectory() + QStringLiteral("/Quorlin_BatList.ini");
 }
 
-bool LoadBlockedList(Settings& settings, SettingsUser& user) {
+Result<QStringList> ReadBlockedList() {
     const QString path = BlockedListPath();
     if (!PlainFileExists(path)) {
-        return true;
+        return QStringList();
     }
-    const Result<QStringList> read = ReadLines(path);
+    return ReadLines(path);
+}
+
+bool LoadBlockedList(Settings& settings, SettingsUser& user) {
+    const Result<QStringList> read = ReadBlockedList();
     if (!read) {
         user.ReportFileError(ReadFailureMessage(read.Where(), read.Error()));
         return false;

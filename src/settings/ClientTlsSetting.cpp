@@ -1,63 +1,48 @@
 #include "settings/ClientTlsSetting.h"
 
 #include "platform/ProgramFiles.h"
+#include "settings/OptionKeys.h"
+#include "settings/OptionValues.h"
 #include "settings/OptionsFile.h"
 
 #include <QSysInfo>
 
-namespace {
-
-const QString EnabledKey = QStringLiteral("ClientTls/Enabled");
-const QString PortKey = QStringLiteral("ClientTls/Port");
-const QString CertificateKey = QStringLiteral("ClientTls/Certificate");
-const QString KeyKey = QStringLiteral("ClientTls/Key");
-
-} // namespace
-
-std::optional<bool> ParseSwitch(const QString& text) {
-    const QString word = text.trimmed().toLower();
-    for (const char* on : {"on", "true", "yes", "1"}) {
-        if (word == QLatin1String(on)) {
-            return true;
-        }
-    }
-    for (const char* off : {"off", "false", "no", "0"}) {
-        if (word == QLatin1String(off)) {
-            return false;
-        }
-    }
-    return std::nullopt;
-}
-
 ClientTlsSetting LoadClientTlsSetting() {
     const auto file = OpenOptionsFile();
     ClientTlsSetting setting;
-    setting.enabled = ParseSwitch(file->value(EnabledKey).toString()).value_or(setting.enabled);
-    bool ok = false;
-    const uint port = file->value(PortKey).toString().trimmed().toUInt(&ok);
-    if (ok && port <= 65535) {
-        setting.implicitPort = static_cast<quint16>(port);
-    }
-    setting.certificateFile = file->value(CertificateKey).toString().trimmed();
-    setting.keyFile = file->value(KeyKey).toString().trimmed();
+    setting.enabled = ParseSwitch(OptionText(*file, OptionKeys::ClientTlsEnabled.Path()))
+                          .value_or(setting.enabled);
+    setting.implicitPort =
+        ParsePortOrNone(OptionText(*file, OptionKeys::ClientTlsPort.Path())).value_or(0);
+    setting.certificateFile = OptionText(*file, OptionKeys::ClientTlsCertificate.Path()).trimmed();
+    setting.keyFile = OptionText(*file, OptionKeys::ClientTlsKey.Path()).trimmed();
     return setting;
 }
 
-Result<> SaveClientTlsSetting(const ClientTlsSetting& setting) {
-    return EditOptionsFile([&setting](QSettings& file) {
-        file.setValue(EnabledKey,
-                      setting.enabled ? QStringLiteral("true") : QStringLiteral("false"));
-        const auto setOrRemove = [&file](const QString& key, const QString& value) {
+Result<> SaveClientTlsChanges(const ClientTlsSetting& was, const ClientTlsSetting& now) {
+    return EditOptionsFile([&was, &now](QSettings& file) {
+        if (now.enabled != was.enabled) {
+            file.setValue(OptionKeys::ClientTlsEnabled.Path(),
+                          now.enabled ? QStringLiteral("true") : QStringLiteral("false"));
+        }
+        const auto setOrRemove = [&file](const OptionKey& key, const QString& before,
+                                         const QString& value) {
+            if (value == before) {
+                return;
+            }
             if (value.isEmpty()) {
-                file.remove(key);
+                file.remove(key.Path());
             } else {
-                file.setValue(key, value);
+                file.setValue(key.Path(), value);
             }
         };
-        setOrRemove(PortKey,
-                    setting.implicitPort == 0 ? QString() : QString::number(setting.implicitPort));
-        setOrRemove(CertificateKey, setting.certificateFile);
-        setOrRemove(KeyKey, setting.keyFile);
+        const auto portText = [](quint16 port) {
+            return port == 0 ? QString() : QString::number(port);
+        };
+        setOrRemove(OptionKeys::ClientTlsPort, portText(was.implicitPort),
+                    portText(now.implicitPort));
+        setOrRemove(OptionKeys::ClientTlsCertificate, was.certificateFile, now.certificateFile);
+        setOrRemove(OptionKeys::ClientTlsKey, was.keyFile, now.keyFile);
     });
 }
 

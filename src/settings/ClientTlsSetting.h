@@ -18,13 +18,14 @@ struct ClientTlsSetting {
     quint16 implicitPort = 0;
     QString certificateFile;
     QString keyFile;
+
+    bool operator==(const ClientTlsSetting&) const = default;
 };
 
 ClientTlsSetting LoadClientTlsSetting();
-Result<> SaveClientTlsSetting(const ClientTlsSetting& setting);
-
-// on/off, true/false, yes/no, 1/0 in any letter case; nullopt for anything else.
-std::optional<bool> ParseSwitch(const QString& text);
+// Writes the fields of `now` that differ from `was`, and only those: the others may hold what
+// the user wrote there in words of their own, or be this run's command line, not to be saved.
+Result<> SaveClientTlsChanges(const ClientTlsSetting& was, const ClientTlsSetting& now);
 
 // The certificate mail clients are shown this run: the user's pair, or Quorlin's own (kept, or
 // made anew with the reason in `renewal`). A null identity and the reason when there is none.

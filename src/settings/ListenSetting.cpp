@@ -1,34 +1,48 @@
 #include "settings/ListenSetting.h"
 
+#include "settings/OptionKeys.h"
+#include "settings/OptionValues.h"
 #include "settings/OptionsFile.h"
 
 namespace {
 
-const QString PortKey = QStringLiteral("Listen/Port");
-const QString AddressKey = QStringLiteral("Listen/Address");
+const QString PortKey = OptionKeys::ListenPort.Path();
+const QString AddressKey = OptionKeys::ListenAddress.Path();
 
 } // namespace
 
 ListenSetting LoadListenSetting() {
     ListenSetting setting;
     const std::unique_ptr<QSettings> file = OpenOptionsFile();
-    bool ok = false;
-    const uint port = file->value(PortKey).toString().trimmed().toUInt(&ok);
-    if (ok && port >= 1 && port <= 65535) {
-        setting.port = static_cast<quint16>(port);
-    }
-    const QHostAddress address(file->value(AddressKey).toString().trimmed());
-    if (!address.isNull()) {
-        setting.address = address;
-    }
+    setting.port = ParsePortValue(OptionText(*file, PortKey)).value_or(setting.port);
+    setting.address = ParseAddressValue(OptionText(*file, AddressKey)).value_or(setting.address);
     return setting;
 }
 
+namespace {
+
+void SetPort(QSettings& file, quint16 port) {
+    file.setValue(PortKey, port);
+}
+
+void SetAddress(QSettings& file, const QHostAddress& address) {
+    file.setValue(AddressKey,
+                  address == QHostAddress(QHostAddress::Any) ? QString() : address.toString());
+}
+
+} // namespace
+
 Result<> SaveListenSetting(const ListenSetting& setting) {
     return EditOptionsFile([&setting](QSettings& file) {
-        file.setValue(PortKey, setting.port);
-        file.setValue(AddressKey, setting.address == QHostAddress(QHostAddress::Any)
-                                      ? QString()
-                                      : setting.address.toString());
+        SetPort(file, setting.port);
+        SetAddress(file, setting.address);
     });
+}
+
+Result<> SaveListenPort(quint16 port) {
+    return EditOptionsFile([port](QSettings& file) { SetPort(file, port); });
+}
+
+Result<> SaveListenAddress(const QHostAddress& address) {
+    return EditOptionsFile([&address](QSettings& file) { SetAddress(file, address); });
 }

@@ -16,5 +16,7 @@ struct ListenSetting {
 
 // A missing file or key, or a value that is no port or no address, gives the default.
 ListenSetting LoadListenSetting();
-// Writes both keys; the result carries the reason and the file's path when it failed.
+// Writes both keys, or one; the result carries the reason and the file's path when it failed.
 Result<> SaveListenSetting(const ListenSetting& setting);
+Result<> SaveListenPort(quint16 port);
+Result<> SaveListenAddress(const QHostAddress& address);

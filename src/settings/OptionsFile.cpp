@@ -76,3 +76,20 @@ OptionsFileLine FindOptionsFileLine(const QString& group, const QString& key) {
     }
     return found;
 }
+
+QList<OptionsFileLine> MalformedOptionsFileLines() {
+    QList<OptionsFileLine> malformed;
+    QFile file(OptionsFilePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return malformed;
+    }
+    for (int number = 1; !file.atEnd(); ++number) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        const bool section = line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'));
+        const bool comment = line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'));
+        if (!line.isEmpty() && !section && !comment && line.indexOf(QLatin1Char('=')) <= 0) {
+            malformed.append({number, line});
+        }
+    }
+    return malformed;
+}

@@ -27,3 +27,7 @@ struct OptionsFileLine {
     QString text;
 };
 OptionsFileLine FindOptionsFileLine(const QString& group, const QString& key);
+
+// The lines that are neither blank, a comment (; or #), a [Section] nor Key=Value: where
+// QSettings reports a format error.
+QList<OptionsFileLine> MalformedOptionsFileLines();

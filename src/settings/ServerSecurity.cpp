@@ -2,20 +2,20 @@
 
 #include "platform/Pop3Ports.h"
 #include "platform/ServerSocket.h"
-#include "settings/FileErrorMessages.h"
+#include "settings/OptionKeys.h"
+#include "settings/OptionValues.h"
 #include "settings/OptionsFile.h"
 #include "settings/Settings.h"
-#include "settings/SettingsUser.h"
 
 #include <QFile>
 
 namespace {
 
-const QString ServerGroup = QStringLiteral("Server");
-const QString SecurityKey = QStringLiteral("Security");
-const QString PortKey = QStringLiteral("Port");
-const QString CaFileKey = QStringLiteral("CaFile");
-const QString TrustedGroup = QStringLiteral("TrustedCertificates");
+const QString& ServerGroup = OptionKeys::ServerSecurity.group;
+const QString& SecurityKey = OptionKeys::ServerSecurity.name;
+const QString& PortKey = OptionKeys::ServerPort.name;
+const QString& CaFileKey = OptionKeys::ServerCaFile.name;
+const QString& TrustedGroup = OptionKeys::TrustedCertificates;
 
 // "[::1]" and "::1" are one host, as for the connection.
 QString HostKey(const QString& host) {
@@ -109,26 +109,21 @@ ServerSecurity LoadServerSecurity() {
     const auto file = OpenOptionsFile();
     file->beginGroup(ServerGroup);
     ServerSecurity security;
-    security.mode =
-        ParseSecurityMode(file->value(SecurityKey).toString()).value_or(SecurityMode::None);
-    bool ok = false;
-    const uint port = file->value(PortKey).toUInt(&ok);
-    if (ok && port > 0 && port <= 65535) {
-        security.port = static_cast<quint16>(port);
-    }
-    security.caFile = file->value(CaFileKey).toString();
+    security.mode = ParseSecurityMode(OptionText(*file, SecurityKey)).value_or(SecurityMode::None);
+    security.port = ParsePortValue(OptionText(*file, PortKey));
+    security.caFile = OptionText(*file, CaFileKey).trimmed();
     return security;
 }
 
 std::optional<OptionsFileLine> UnknownSavedSecurity() {
     const auto file = OpenOptionsFile();
     file->beginGroup(ServerGroup);
-    if (!file->contains(SecurityKey) || ParseSecurityMode(file->value(SecurityKey).toString())) {
+    if (!file->contains(SecurityKey) || ParseSecurityMode(OptionText(*file, SecurityKey))) {
         return std::nullopt;
     }
     OptionsFileLine line = FindOptionsFileLine(ServerGroup, SecurityKey);
     if (line.number == 0) {
-        line.text = SecurityKey + QLatin1Char('=') + file->value(SecurityKey).toString();
+        line.text = SecurityKey + QLatin1Char('=') + OptionText(*file, SecurityKey);
     }
     return line;
 }
@@ -167,25 +162,6 @@ QHash<QString, QList<QByteArray>> LoadTrustedCertificates() {
     return trusted;
 }
 
-void ReportUnusableTrustedFingerprints(SettingsUser& user) {
-    const auto file = OpenOptionsFile();
-    file->beginGroup(TrustedGroup);
-    QStringList problems;
-    for (const QString& host : file->childKeys()) {
-        for (const QString& text : file->value(host).toStringList()) {
-            QString why;
-            if (!ParseFingerprint(text, &why)) {
-                const OptionsFileLine line = FindOptionsFileLine(TrustedGroup, host);
-                problems.append(
-                    UnusableSettingText(line.number, host + QLatin1Char('=') + text, why));
-            }
-        }
-    }
-    if (!problems.isEmpty()) {
-        user.ReportFileError(UnusableSettingsMessage(OptionsFilePath(), problems));
-    }
-}
-
 Result<> AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint) {
     return Edited([&host, &fingerprint](QSettings& file) {
         file.beginGroup(TrustedGroup);
@@ -199,12 +175,17 @@ Result<> AddTrustedFingerprint(const QString& host, const QByteArray& fingerprin
     });
 }
 
-Result<QList<QSslCertificate>> LoadCaFile(const QString& path) {
-    using Certificates = Result<QList<QSslCertificate>>;
+QString EnglishWords(const CaFileProblem& problem) {
+    if (problem.systemReason.isEmpty()) {
+        return QStringLiteral("the CA file %1 holds no certificate").arg(problem.path);
+    }
+    return QStringLiteral("cannot read the CA file %1: %2").arg(problem.path, problem.systemReason);
+}
+
+CaFileRead ReadCaFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return Certificates::Failure(
-            QStringLiteral("cannot read the CA file %1: %2").arg(path, file.errorString()), path);
+        return {{}, CaFileProblem{path, file.errorString()}};
     }
     const QByteArray data = file.readAll();
     QList<QSslCertificate> certificates = QSslCertificate::fromData(data, QSsl::Pem);
@@ -212,24 +193,21 @@ Result<QList<QSslCertificate>> LoadCaFile(const QString& path) {
         certificates = QSslCertificate::fromData(data, QSsl::Der);
     }
     if (certificates.isEmpty()) {
-        return Certificates::Failure(
-            QStringLiteral("the CA file %1 holds no certificate").arg(path), path);
+        return {{}, CaFileProblem{path, QString()}};
     }
-    return certificates;
+    return {certificates, std::nullopt};
 }
 
-Result<> ApplyServerSecurity(const ServerSecurity& security, Account& account) {
+std::optional<CaFileProblem> ApplyServerSecurity(const ServerSecurity& security, Account& account) {
     account.security = security.mode;
     account.port = security.EffectivePort();
     account.caFile = security.caFile;
     account.caCertificates.clear();
-    if (security.caFile.isEmpty()) {
-        return {};
+    // Plain text checks no certificate: a CA file left over from a TLS mode is not read.
+    if (security.caFile.isEmpty() || security.mode == SecurityMode::None) {
+        return std::nullopt;
     }
-    const Result<QList<QSslCertificate>> authorities = LoadCaFile(security.caFile);
-    if (!authorities) {
-        return Result<>::FailureOf(authorities);
-    }
-    account.caCertificates = authorities.Value();
-    return {};
+    CaFileRead authorities = ReadCaFile(security.caFile);
+    account.caCertificates = std::move(authorities.certificates);
+    return authorities.problem;
 }

@@ -3,7 +3,6 @@
 #include "platform/Result.h"
 #include "platform/TlsTrust.h"
 #include "settings/OptionsFile.h"
-#include "settings/SettingsUser.h"
 
 #include <QHash>
 
@@ -55,15 +54,26 @@ Result<> SaveServerSecurity(const ServerSecurity& security);
 QList<QByteArray> LoadTrustedFingerprints(const QString& host);
 // Every host's, by Settings::TrustedCertificatesKey.
 QHash<QString, QList<QByteArray>> LoadTrustedCertificates();
-// Tells the user, as of a settings file that cannot be read, of every [TrustedCertificates]
-// entry that is no SHA-256 fingerprint: its line and why.
-void ReportUnusableTrustedFingerprints(SettingsUser& user);
 Result<> AddTrustedFingerprint(const QString& host, const QByteArray& fingerprint);
 
-// The certificates of a PEM (or DER) file.
-Result<QList<QSslCertificate>> LoadCaFile(const QString& path);
+// A CA file that cannot be used: the system's reason it cannot be read, or none when it holds
+// no certificate.
+struct CaFileProblem {
+    QString path;
+    QString systemReason;
+};
+// In English, for standard error.
+QString EnglishWords(const CaFileProblem& problem);
+
+// The certificates of a PEM (or DER) file, or why there are none.
+struct CaFileRead {
+    QList<QSslCertificate> certificates;
+    std::optional<CaFileProblem> problem;
+};
+CaFileRead ReadCaFile(const QString& path);
 
 // Puts the mode, the port (the mode's default when none is set) and the CA file with its
-// certificates into the account; the run's pinned fingerprints stay. A CA file that cannot be
-// read leaves the account with the system's authorities alone, and the reason comes back.
-Result<> ApplyServerSecurity(const ServerSecurity& security, Account& account);
+// certificates (read in the TLS modes only) into the account; the run's pinned fingerprints
+// stay. A CA file that cannot be read leaves the account with the system's authorities alone,
+// and the problem comes back.
+std::optional<CaFileProblem> ApplyServerSecurity(const ServerSecurity& security, Account& account);

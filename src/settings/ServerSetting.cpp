@@ -25,15 +25,23 @@ bool ServerSettingExists() {
     return PlainFileExists(ServerSettingPath());
 }
 
+Result<QString> ReadServerSetting() {
+    const Result<QStringList> read = ReadLines(ServerSettingPath());
+    if (!read) {
+        return Result<QString>::Failure(read.Error(), read.Where());
+    }
+    return read.Value().value(0);
+}
+
 bool LoadServerSetting(Settings& settings, SettingsUser& user) {
     QString& host = settings.DefaultAccount().host;
     if (ServerSettingExists()) {
-        const Result<QStringList> read = ReadLines(ServerSettingPath());
+        const Result<QString> read = ReadServerSetting();
         if (!read) {
             user.ReportFileError(ReadFailureMessage(read.Where(), read.Error()));
             return false;
         }
-        host = read.Value().value(0);
+        host = read.Value();
         return true;
     }
 

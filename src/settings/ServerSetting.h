@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QString>
 
 struct Settings;
@@ -11,6 +13,9 @@ class SettingsUser;
 QString ServerSettingPath();
 // Whether the file is there, so a caller that cannot ask the user can decide not to load.
 bool ServerSettingExists();
+// The host the file holds (a file of zero bytes gives an empty host), for a caller that tells
+// of a failure itself.
+Result<QString> ReadServerSetting();
 
 // Start-up: sets the host to the first line of the file (a file of zero bytes gives an empty
 // host). When the file is missing, asks for the server, sets the host to the answer and writes

@@ -6,6 +6,7 @@
 #include "settings/ClientLimits.h"
 #include "settings/ClientTlsSetting.h"
 #include "settings/ListenSetting.h"
+#include "settings/LogSetting.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -51,6 +52,12 @@ struct Settings {
     QStringList blockedCharsets;
     // Mail declaring no character set gets the tag too (the window's box, ticked from the start).
     bool tagUnlabelled = true;
+    // [Tagging]: the charsets of encoded words in Subject and From, and every charset line of
+    // the message's start, count; tagged mail gets "X-Quorlin-Charset:".
+    bool encodedWords = false;
+    bool charsetHeader = false;
+
+    LogSetting log;
 
     ListenSetting listen;
     // TLS and SASL toward the mail clients, and the certificate they are shown: null when there

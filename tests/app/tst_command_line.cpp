@@ -100,8 +100,9 @@ private Q_SLOTS:
 
         const Finished help = Run({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
-        for (const char* option : {"--headless", "--server", "--server-port", "--listen-port",
-                                   "--listen-address", "--config-dir"}) {
+        for (const char* option :
+             {"--headless", "--server", "--server-port", "--listen-port", "--listen-address",
+              "--config-dir", "--tag-encoded-words", "--log-file", "--autostart"}) {
             QVERIFY2(help.out.contains(option), option);
         }
         // What the program does by default, and every file the folder holds.
@@ -130,6 +131,11 @@ private Q_SLOTS:
             << QStringList{"--headless", "--client-tls", "maybe"};
         QTest::newRow("certificate without its key")
             << QStringList{"--headless", "--client-cert", "/etc/hostname"};
+        QTest::newRow("log file forgotten") << QStringList{"--log-file", "--headless"};
+        // The server would be checked without the authorities the user named.
+        QTest::newRow("CA file missing")
+            << QStringList{"--headless", "--server",  "127.0.0.1",          "--security",
+                           "tls",        "--ca-file", "/nonexistent/ca.pem"};
     }
     void badOptionsAreRefused() {
         QFETCH(QStringList, arguments);
@@ -504,8 +510,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("window");
         QTest::newRow("SIGTERM") << SIGTERM << false;
         QTest::newRow("SIGINT") << SIGINT << false;
-        QTest::newRow("SIGHUP") << SIGHUP << false;
         QTest::newRow("SIGTERM, window") << SIGTERM << true;
+        // Without a window SIGHUP reads the settings again; the window's terminal has gone.
+        QTest::newRow("SIGHUP, window") << SIGHUP << true;
     }
     void stopSignalEndsCleanlyMidRetr() {
         QFETCH(int, signal);

@@ -40,44 +40,6 @@ QString Log(Shell::Display& display) {
     return lines.join(QLatin1Char('\n'));
 }
 
-// Plays the user through a chain of modal dialogs: each step gets the next dialog that comes up.
-// Steps act through the event queue, since a click may open the next dialog inside it. A dialog
-// beyond the steps is closed, so a surprise fails the test instead of hanging it.
-class ModalSteps {
-public:
-    explicit ModalSteps(QList<std::function<void(QWidget*)>> stepList) : steps(stepList) {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || modal == last) {
-                return;
-            }
-            last = modal;
-            ++seen;
-            if (steps.isEmpty()) {
-                QMetaObject::invokeMethod(modal, &QWidget::close, Qt::QueuedConnection);
-                return;
-            }
-            steps.takeFirst()(modal);
-        });
-        timer.start();
-    }
-    int seen = 0;
-
-private:
-    QList<std::function<void(QWidget*)>> steps;
-    QPointer<QWidget> last;
-    QTimer timer;
-};
-
-void ClickLater(QAbstractButton* button) {
-    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
-}
-
-QAbstractButton* OkButton(QWidget* dialog) {
-    return dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-}
-
 } // namespace
 
 class tst_DisplayDesktop : public QObject {
@@ -192,7 +154,7 @@ private Q_SLOTS:
     }
 
     // The settings dialog, from the window's button, saves the listen setting; from the tray
-    // and the window's context menu it opens with the saved values.
+    // and the window's context menu it opens with the values in force.
     void settingsDialogKeepsTheListenSetting() {
         ConfigFolder folder;
         folder.Write("Quorlin.ini", "pop.example.jp\r\n");
@@ -203,8 +165,6 @@ private Q_SLOTS:
 
         {
             ModalSteps save({[](QWidget* dialog) {
-                QVERIFY(
-                    dialog->findChild<QLabel*>(QStringLiteral("ListenNote"))->isVisibleTo(dialog));
                 dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(1110);
                 dialog->findChild<QLineEdit*>(QStringLiteral("ListenAddress"))
                     ->setText(QStringLiteral("127.0.0.1"));
@@ -213,8 +173,9 @@ private Q_SLOTS:
             Control<QPushButton>(display, "Command3")->click();
             QCOMPARE(save.seen, 1);
         }
+        // The address, this run's from the command line and left as it was, is not saved.
         const QByteArray saved = folder.Read("Quorlin_Options.ini");
-        QVERIFY2(saved.contains("[Listen]\nAddress=127.0.0.1\nPort=1110\n"), saved.constData());
+        QCOMPARE(saved, QByteArray("[Listen]\nPort=1110\n"));
 
         int shownPort = 0;
         ModalSteps reopen({[&shownPort](QWidget* dialog) {
@@ -234,11 +195,15 @@ private Q_SLOTS:
         SetSettingsDirectory(UnwritableFolder(folder.Path(QString())));
         QString told;
         {
-            ModalSteps steps({[](QWidget* dialog) { ClickLater(OkButton(dialog)); },
-                              [&told](QWidget* box) {
-                                  told = qobject_cast<QMessageBox*>(box)->text();
-                                  qobject_cast<QMessageBox*>(box)->accept();
-                              }});
+            ModalSteps steps(
+                {[](QWidget* dialog) {
+                     dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(1110);
+                     ClickLater(OkButton(dialog));
+                 },
+                 [&told](QWidget* box) {
+                     told = qobject_cast<QMessageBox*>(box)->text();
+                     qobject_cast<QMessageBox*>(box)->accept();
+                 }});
             QVERIFY(!display.OpenSettings());
             QCOMPARE(steps.seen, 3); // the dialog, the message, the dialog again (closed)
             QVERIFY2(told.contains(QStringLiteral("書き込めませんでした")), qPrintable(told));
@@ -274,9 +239,6 @@ private Q_SLOTS:
                  }
              },
              [freePort](QWidget* dialog) {
-                 // The new port is used at once: no word of the next start.
-                 QVERIFY(!dialog->findChild<QLabel*>(QStringLiteral("ListenNote"))
-                              ->isVisibleTo(dialog));
                  dialog->findChild<QSpinBox*>(QStringLiteral("ListenPort"))->setValue(freePort);
                  ClickLater(OkButton(dialog));
              }});

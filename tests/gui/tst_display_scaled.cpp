@@ -70,9 +70,10 @@ private Q_SLOTS:
     // margin of two on either side.
     void caFileHintWhole() {
         ConfigFolder folder;
-        SettingsDialog dialog;
-        auto* box = new ServerSecurityBox(&dialog);
-        dialog.Form()->addRow(box);
+        Settings settings;
+        AppOptions options;
+        SettingsDialog dialog(settings, options);
+        auto* box = dialog.findChild<ServerSecurityBox*>();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         const QLineEdit* caFile = box->CaFileBox();

@@ -1,8 +1,10 @@
 // The port boxes of the settings dialog: 1 to 65535, and a word for whatever they refuse.
+#include "app/AppOptions.h"
 #include "gui/PortSpinBox.h"
 #include "gui/ServerSecurityBox.h"
 #include "gui/SettingsDialog.h"
 #include "platform/ProgramFiles.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -48,7 +50,9 @@ private Q_SLOTS:
     void bothDialogPortsAreSuchBoxes() {
         QTemporaryDir folder;
         SetSettingsDirectory(folder.path());
-        SettingsDialog dialog;
+        Settings settings;
+        AppOptions options;
+        SettingsDialog dialog(settings, options);
         ServerSecurityBox security;
         QVERIFY(dialog.findChild<PortSpinBox*>(QStringLiteral("ListenPort")));
         QVERIFY(qobject_cast<PortSpinBox*>(security.PortBox()));

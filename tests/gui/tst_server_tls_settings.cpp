@@ -6,7 +6,9 @@
 #include "gui/CertificateTrustDialog.h"
 #include "gui/ClientTlsBox.h"
 #include "gui/ServerSecurityBox.h"
+#include "gui/SettingsProblemText.h"
 #include "platform/ProgramFiles.h"
+#include "settings/OptionsCheck.h"
 #include "settings/OptionsFile.h"
 #include "settings/ServerSecurity.h"
 #include "support/FakeSettingsUser.h"
@@ -135,8 +137,8 @@ private Q_SLOTS:
         QVERIFY(!loaded.port);
     }
 
-    // A saved entry that is no fingerprint is told with its line and left out; the fullwidth
-    // form of a good one is taken.
+    // A saved entry that is no fingerprint is told with its line and left out, the window's
+    // words all Japanese; the fullwidth form of a good one is taken.
     void unusableSavedFingerprintsAreReported() {
         const QString self = certificates.Fingerprint(QStringLiteral("self"));
         QString fullwidth;
@@ -150,15 +152,21 @@ private Q_SLOTS:
                        .toUtf8());
         file.close();
         FakeSettingsUser view;
-        ReportUnusableTrustedFingerprints(view);
-        QCOMPARE(
-            view.errors,
-            QStringList{QStringLiteral("設定ファイルに使えない値があります。使わずに続けます。\n") +
-                        OptionsFilePath() +
-                        QStringLiteral("\n2 行目 mail.example.com=０１２３: 4 hex digits where "
-                                       "a SHA-256 fingerprint has 64\n4 行目 "
-                                       "other.example.com=zz: \"z\" is not a hex digit (0-9, "
-                                       "A-F)")});
+        ReportUnusableOptions(view);
+        QCOMPARE(view.unusablePath, OptionsFilePath());
+        QCOMPARE(UnusableSettingsWindowMessage(view.unusablePath, view.unusable),
+                 QStringLiteral("設定ファイルに使えない値があります。使わずに続けます。\n") +
+                     OptionsFilePath() +
+                     QStringLiteral("\n2 行目 mail.example.com=０１２３: 16進数が 4 桁です "
+                                    "(SHA-256 の指紋は 64 桁)\n4 行目 other.example.com=zz: "
+                                    "「z」は16進数の数字 (0〜9, A〜F) ではありません"));
+        QCOMPARE(UnusableSettingsReport(view.unusablePath, view.unusable),
+                 QStringLiteral("values in ") + OptionsFilePath() +
+                     QStringLiteral(" that cannot be used:\n"
+                                    "  line 2: mail.example.com=０１２３: 4 hex digits where a "
+                                    "SHA-256 fingerprint has 64\n"
+                                    "  line 4: other.example.com=zz: \"z\" is not a hex digit "
+                                    "(0-9, A-F)"));
         QCOMPARE(LoadTrustedFingerprints(QStringLiteral("mail.example.com")),
                  QList<QByteArray>{certificates.FingerprintBytes(QStringLiteral("self"))});
     }
@@ -234,7 +242,7 @@ private Q_SLOTS:
         box.PortBox()->setValue(1995);
         box.CertificateBox()->setText(certificates.Path(QStringLiteral("self")));
         box.KeyBox()->setText(certificates.KeyPath(QStringLiteral("self")));
-        QVERIFY(SaveClientTlsSetting(box.Value()).Ok());
+        QVERIFY(SaveClientTlsChanges(LoadClientTlsSetting(), box.Value()).Ok());
         const QByteArray saved = FileText(OptionsFilePath());
         QVERIFY2(
             saved.contains(

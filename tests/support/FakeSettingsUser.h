@@ -27,6 +27,13 @@ public:
     }
 
     void ReportFileError(const QString& message) override { errors.append(message); }
+    void ReportUnusableSettings(const QString& path,
+                                const QList<UnusableSetting>& settings) override {
+        unusablePath = path;
+        unusable += settings;
+    }
+    QString unusablePath;
+    QList<UnusableSetting> unusable;
 };
 
 // The window as the settings logic sees it: the settings it shows (the host as text1, the

@@ -7,9 +7,13 @@
 #include "platform/ProgramFiles.h"
 #include "support/RelayRig.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QListView>
+#include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -42,6 +46,44 @@ public:
 private:
     QTimer timer;
 };
+
+// Plays the user through a chain of modal dialogs: each step gets the next dialog that comes up.
+// Steps act through the event queue, since a click may open the next dialog inside it. A dialog
+// beyond the steps is closed, so a surprise fails the test instead of hanging it.
+class ModalSteps {
+public:
+    explicit ModalSteps(QList<std::function<void(QWidget*)>> stepList) : steps(stepList) {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == last) {
+                return;
+            }
+            last = modal;
+            ++seen;
+            if (steps.isEmpty()) {
+                QMetaObject::invokeMethod(modal, &QWidget::close, Qt::QueuedConnection);
+                return;
+            }
+            steps.takeFirst()(modal);
+        });
+        timer.start();
+    }
+    int seen = 0;
+
+private:
+    QList<std::function<void(QWidget*)>> steps;
+    QPointer<QWidget> last;
+    QTimer timer;
+};
+
+inline void ClickLater(QAbstractButton* button) {
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+}
+
+inline QAbstractButton* OkButton(QWidget* dialog) {
+    return dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+}
 
 // A settings folder of its own for each test, optionally with the two files in it.
 class ConfigFolder {
