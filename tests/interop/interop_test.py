@@ -6,6 +6,9 @@ directly (the reference) and through `quorlin --headless`, and every reply is co
              with spaces inside and around logging in.
   tagging  - "GB2312" and "big5" blocked: the mail in those character sets and the mail without
              one arrives tagged, everything else byte for byte.
+  tagging-options - as tagging, with [Tagging] EncodedWords and CharsetHeader on: the mail
+             whose encoded words or further charset lines name a blocked set is tagged too, and
+             tagged mail carries X-Quorlin-Charset.
   curl     - curl, which prefers SASL PLAIN when a server offers it, fetches every message
              through quorlin: it must not get to send the password (nor its base64) anywhere.
   cut      - as tagging, with a relay between quorlin and Dovecot that cuts every RETR reply in
@@ -152,42 +155,60 @@ def message_numbers(checks, transcript, messages):
     return numbered
 
 
-def with_tag(reply):
+def _field_end(reply, at):
+    """Where the header field whose line starts at `at` ends, its continuation lines included."""
+    end = reply.index(b"\r\n", at) + 2
+    while reply[end:end + 1] in (b" ", b"\t"):
+        end = reply.index(b"\r\n", end) + 2
+    return end
+
+
+def with_tag(reply, header=b""):
     """A RETR reply with the tag behind the header's "Subject: ", plus one space before an
-    RFC 2047 encoded word."""
+    RFC 2047 encoded word, and `header` behind the Subject field."""
     header_end = reply.index(b"\r\n\r\n")
     at = reply.find(b"\r\nSubject: ", 0, header_end)
     if at < 0:
         raise AssertionError("test data: no Subject line to tag")
     text = at + len(b"\r\nSubject: ")
     space = b" " if reply.startswith(b"=?", text) else b""
-    return reply[:text] + sample_mail.TAG + space + reply[text:]
+    end = _field_end(reply, at + 2)
+    return reply[:text] + sample_mail.TAG + space + reply[text:end] + header + reply[end:]
 
 
-def with_inserted_subject(reply):
-    """A RETR reply with the line "Subject: [VudOdirOro]" right behind the To field, its
-    continuation lines included."""
+def with_inserted_subject(reply, header=b""):
+    """A RETR reply with the line "Subject: [VudOdirOro]" (and `header`) right behind the To
+    field, its continuation lines included."""
     header_end = reply.index(b"\r\n\r\n")
     if re.search(rb"\r\n[Ss]ubject: ", reply[:header_end]):
         raise AssertionError("test data: the message already has a Subject line")
     at = reply.find(b"\r\nTo: ", 0, header_end)
     if at < 0:
         raise AssertionError("test data: no To line")
-    line_end = reply.index(b"\r\n", at + 2) + 2
-    while reply[line_end:line_end + 1] in (b" ", b"\t"):
-        line_end = reply.index(b"\r\n", line_end) + 2
-    return reply[:line_end] + b"Subject: " + sample_mail.TAG + b"\r\n" + reply[line_end:]
+    line_end = _field_end(reply, at + 2)
+    return (reply[:line_end] + b"Subject: " + sample_mail.TAG + b"\r\n" + header +
+            reply[line_end:])
 
 
-def expected_through_proxy(direct, numbered, tagging):
+def with_change(reply, message, options=False):
+    """The reply as a client gets it with the blocked list, with EncodedWords and CharsetHeader
+    on where `options`."""
+    change = message.change(options)
+    header = b""
+    if options and message.entry is not None:
+        header = b"X-Quorlin-Charset: " + message.entry + b"\r\n"
+    if change == "tag":
+        return with_tag(reply, header)
+    if change == "insert":
+        return with_inserted_subject(reply, header)
+    return reply
+
+
+def expected_through_proxy(direct, numbered, tagging, options=False):
     expected = []
     for command, reply in direct:
         if tagging and command.startswith("RETR "):
-            change = numbered[int(command.split()[1])].when_blocked
-            if change == "tag":
-                reply = with_tag(reply)
-            elif change == "insert":
-                reply = with_inserted_subject(reply)
+            reply = with_change(reply, numbered[int(command.split()[1])], options)
         expected.append((command, reply))
     return expected
 
@@ -298,17 +319,20 @@ def run_relay_case(checks, dovecot, quorlin_binary, config_dir):
             checks.fail("quorlin exited during the test")
 
 
-def run_tagging_case(checks, dovecot, quorlin_binary, config_dir):
+def run_tagging_case(checks, dovecot, quorlin_binary, config_dir, options=False):
     messages = dovecot.messages
     _, direct = fetch_all(dovecot.port)
     numbered = message_numbers(checks, direct, messages)
 
     write_blocked_list(config_dir)
+    switch = b"true" if options else b"false"
+    with open(os.path.join(config_dir, "Quorlin_Options.ini"), "wb") as f:
+        f.write(b"[Tagging]\nEncodedWords=" + switch + b"\nCharsetHeader=" + switch + b"\n")
     with QuorlinProcess(quorlin_binary, dovecot.port, config_dir) as quorlin:
         user_reply, received = fetch_all(quorlin.port, len(messages))
         checks.equal("reply to USER through quorlin", LOCAL_USER_REPLY, user_reply)
-        compare_transcripts(checks, expected_through_proxy(direct, numbered, True), received,
-                            numbered)
+        compare_transcripts(checks, expected_through_proxy(direct, numbered, True, options),
+                            received, numbered)
         check_quorlin_log(checks, quorlin)
         # The server log shows a tagged subject line as it was forwarded.
         output = quorlin.log_bytes()
@@ -316,7 +340,7 @@ def run_tagging_case(checks, dovecot, quorlin_binary, config_dir):
         for message in numbered.values():
             subject = re.search(rb"\r\nSubject: ([ -~]*)\r\n", message.data)
             # How the log shows 8-bit text is not checked here.
-            if message.when_blocked == "tag" and subject is not None:
+            if message.change(options) == "tag" and subject is not None:
                 space = b" " if subject.group(1).startswith(b"=?") else b""
                 line = b"S: Subject: " + sample_mail.TAG + space + subject.group(1)
                 if line not in output:
@@ -337,14 +361,6 @@ def write_blocked_list(config_dir):
         f.write(b"".join(c.encode() + b"\r\n" for c in sample_mail.BLOCKED_CHARSETS))
 
 
-def expected_message(message):
-    if message.when_blocked == "tag":
-        return with_tag(message.data)
-    if message.when_blocked == "insert":
-        return with_inserted_subject(message.data)
-    return message.data
-
-
 def run_curl_case(checks, dovecot, quorlin_binary, config_dir):
     messages = dovecot.messages
     _, direct = fetch_all(dovecot.port)
@@ -363,7 +379,7 @@ def run_curl_case(checks, dovecot, quorlin_binary, config_dir):
                                                            fetched.stderr[-300:]))
                 continue
             checks.equal("message %d (%s) through curl and quorlin" % (n, message.label),
-                         expected_message(message), fetched.stdout)
+                         with_change(message.data, message), fetched.stdout)
         if not wait_until(lambda: len(login_methods(dovecot)) >= logins_before + len(numbered)):
             checks.fail("Dovecot logged fewer logins than curl made")
         methods = login_methods(dovecot)[logins_before:]
@@ -526,7 +542,8 @@ def run_clients_case(checks, dovecot, quorlin_binary, config_dir):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
-    parser.add_argument("case", choices=["relay", "tagging", "curl", "cut", "clients"])
+    parser.add_argument("case", choices=["relay", "tagging", "tagging-options", "curl", "cut",
+                                         "clients"])
     args = parser.parse_args()
     if not os.access(args.quorlin, os.X_OK):
         print("FAIL: quorlin binary not found or not executable: " + args.quorlin)
@@ -541,8 +558,9 @@ def main():
     try:
         dovecot.start()
         print("Dovecot on 127.0.0.1:%d, files in %s" % (dovecot.port, dovecot.root), flush=True)
-        case = {"relay": run_relay_case, "tagging": run_tagging_case, "curl": run_curl_case,
-                "cut": run_cut_case, "clients": run_clients_case}[args.case]
+        case = {"relay": run_relay_case, "tagging": run_tagging_case,
+                "tagging-options": lambda *a: run_tagging_case(*a, options=True),
+                "curl": run_curl_case, "cut": run_cut_case, "clients": run_clients_case}[args.case]
         case(checks, dovecot, args.quorlin, config_dir)
     except Exception as error:  # a broken connection or a server that did not start
         checks.fail("%s: %s" % (type(error).__name__, error))

@@ -5,7 +5,9 @@ Each one says what a client must receive through the proxy while "GB2312" and "b
 blocked and mail without a character set is caught (as headless always has it):
   "unchanged" - byte for byte as Dovecot serves it,
   "tag"       - the tag goes right behind "Subject: " (one space more before an encoded word),
-  "insert"    - a line "Subject: [VudOdirOro]" follows the To field (and its continuation).
+  "insert"    - a line "Subject: [VudOdirOro]" follows the To field (and its continuation);
+and, where it differs, what it must receive with [Tagging] EncodedWords on, with the blocked
+entry a tagged message matches (named by X-Quorlin-Charset where CharsetHeader is on).
 """
 
 import base64
@@ -23,6 +25,13 @@ class Message:
     filename: str  # in Maildir/new
     data: bytes
     when_blocked: str  # "unchanged", "tag" or "insert"
+    entry: bytes = None  # the blocked entry it matches; None for none or mail without a charset
+    with_encoded_words: str = None  # when_blocked with EncodedWords on; None: the same
+
+    def change(self, encoded_words):
+        if encoded_words and self.with_encoded_words is not None:
+            return self.with_encoded_words
+        return self.when_blocked
 
 
 def _message(headers, body_lines):
@@ -67,9 +76,10 @@ def build_messages():
     rng = random.Random(20230314)
     messages = []
 
-    def add(name, data, when_blocked):
+    def add(name, data, when_blocked, entry=None, with_encoded_words=None):
         n = len(messages)
-        messages.append(Message(name, "17000000%02d.M%dP1.interop" % (n, n), data, when_blocked))
+        messages.append(Message(name, "17000000%02d.M%dP1.interop" % (n, n), data, when_blocked,
+                                entry, with_encoded_words))
 
     add("ascii-dots", _message(
         _common(b"Subject: Dots at line starts",
@@ -98,17 +108,17 @@ def build_messages():
     add("gb2312-raw-subject", _message(
         _common(b"Subject: " + "季度报告".encode("gb2312"),
                 b"Content-Type: text/plain; charset=gb2312", b"gb2312a"),
-        ["这是一封简体中文邮件。".encode("gb2312"), b"Line two."]), "tag")
+        ["这是一封简体中文邮件。".encode("gb2312"), b"Line two."]), "tag", b"GB2312")
 
     # Content-Type ahead of the Subject line, the charset quoted and in capitals.
     gb_headers = _common(None, b'Content-Type: text/plain; charset="GB2312"', b"gb2312b")
     gb_headers.append(b"Subject: " + _encoded_word(b"GB2312", "会议通知", "gb2312"))
     add("gb2312-encoded-subject", _message(
-        gb_headers, ["请于周五参加会议。".encode("gb2312")]), "tag")
+        gb_headers, ["请于周五参加会议。".encode("gb2312")]), "tag", b"GB2312")
 
     add("big5-no-subject", _message(
         _common(None, b"Content-Type: text/plain; charset=big5", b"big5"),
-        ["這是一封繁體中文郵件。".encode("big5"), b"No subject line above."]), "insert")
+        ["這是一封繁體中文郵件。".encode("big5"), b"No subject line above."]), "insert", b"big5")
 
     # A header as mail that crossed a few relays has it: several KB of Received lines ahead of
     # the subject and the charset, more than one TCP segment holds.
@@ -118,7 +128,8 @@ def build_messages():
     long_headers = _common(b"Subject: " + "长途旅行".encode("gb2312"),
                            b"Content-Type: text/plain; charset=gb2312", b"gb2312c")
     add("gb2312-after-received-lines", _message(
-        long_headers[:1] + received + long_headers[1:], ["路很长。".encode("gb2312")]), "tag")
+        long_headers[:1] + received + long_headers[1:], ["路很长。".encode("gb2312")]), "tag",
+        b"GB2312")
 
     add("iso-2022-jp", _message(
         _common(b"Subject: " + _encoded_word(b"ISO-2022-JP", "会議の件", "iso-2022-jp"),
@@ -133,7 +144,8 @@ def build_messages():
     spam_headers = _common(b"Subject: " + "季度报告".encode("gb2312"),
                            b"Content-Type: text/plain; charset=gb2312", b"prevsubject")
     spam_headers.insert(5, b"X-Spam-Prev-Subject: " + "季度报告".encode("gb2312"))
-    add("spam-prev-subject", _message(spam_headers, ["报告。".encode("gb2312")]), "tag")
+    add("spam-prev-subject", _message(spam_headers, ["报告。".encode("gb2312")]), "tag",
+        b"GB2312")
 
     # No Subject: the added one goes behind the whole folded To field, and a quoted "Subject:"
     # in the body stays as it is.
@@ -141,7 +153,24 @@ def build_messages():
     folded[3:4] = [b"To: Quorlin User <quorlin@example.net>,", b"\tSecond User <second@example.net>"]
     add("folded-to-no-subject", _message(
         folded, [b"-------- Forwarded Message --------", b"Subject: an old one", b"Text."]),
-        "insert")
+        "insert", b"big5")
+
+    # Blocked character sets that only the encoded words and every charset line show: the
+    # subject or the sender as an encoded word under charset=utf-8, and a second charset line.
+    add("gb2312-word-under-utf8", _message(
+        _common(b"Subject: Re: " + _encoded_word(b"GB2312", "会议通知", "gb2312"),
+                b"Content-Type: text/plain; charset=utf-8", b"gbword"),
+        ["请于周五参加会议。".encode("utf-8")]), "unchanged", b"GB2312", "tag")
+    q_word = b"=?big5?Q?" + "".join("=%02X" % b for b in "王".encode("big5")).encode() + b"?="
+    from_headers = _common(b"Subject: Hello", b"Content-Type: text/plain; charset=utf-8",
+                           b"big5from")
+    from_headers[2] = b"From: " + q_word + b" <wang@example.tw>"
+    add("big5-encoded-from", _message(from_headers, [b"Hello."]), "unchanged", b"big5", "tag")
+    second_line = _common(b"Subject: Forwarded", b"Content-Type: text/plain; charset=utf-8",
+                          b"secondline")
+    second_line.append(b"X-Original-Content-Type: text/plain; charset=gb2312")
+    add("gb2312-second-charset-line", _message(second_line, [b"Text."]), "unchanged", b"GB2312",
+        "tag")
 
     # A header longer than the gathering's bound: it reaches the client untouched.
     many = [b"Received: from relay%d.example.net by mx.example.net; Tue, 14 Mar 2023 09:26:53"
