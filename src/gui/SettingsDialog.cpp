@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -57,20 +58,24 @@ SettingsDialog::SettingsDialog(const Settings& inForce, AppOptions& options, QWi
     anyFromCommandLine = anyFromCommandLine || options.clientTls || options.clientTlsPort ||
                          options.clientCertificateFile;
 
-    // Two columns: the mail client's side, then the server's, what Quorlin does with the mail
-    // and where it keeps its log, so that the dialog fits a small screen at 125 %.
+    // Two pages, so that the dialog fits a small screen at 125 %: the connections, the tagging
+    // and the log in two columns, and TLS toward the mail clients, whose certificate lines are
+    // as wide as a page.
     auto* connections = new QVBoxLayout;
     connections->addWidget(ListenBox(inForce));
-    connections->addWidget(clientTls);
+    connections->addWidget(security);
     connections->addStretch();
     auto* rest = new QVBoxLayout;
-    rest->addWidget(security);
     rest->addWidget(TaggingBox(inForce));
     rest->addWidget(LogAndStartBox(inForce));
     rest->addStretch();
-    auto* columns = new QHBoxLayout;
+    auto* general = new QWidget(this);
+    auto* columns = new QHBoxLayout(general);
     columns->addLayout(connections);
     columns->addLayout(rest);
+    auto* pages = new QTabWidget(this);
+    pages->addTab(general, QStringLiteral("全般"));
+    pages->addTab(clientTls, QStringLiteral("メーラーとの TLS"));
 
     auto* note = new QLabel(QStringLiteral("＊ 起動オプションで指定された、今回だけの値です。"
                                            "変更すると保存され、すぐに使われます。"),
@@ -84,7 +89,7 @@ SettingsDialog::SettingsDialog(const Settings& inForce, AppOptions& options, QWi
     connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(columns);
+    layout->addWidget(pages);
     layout->addWidget(note);
     layout->addWidget(buttons);
 
