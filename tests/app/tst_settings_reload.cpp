@@ -10,10 +10,11 @@
 namespace {
 
 // The files say plain text to port 110 of files.example.jp, listening on 1110, no tagging
-// options, no log file.
+// options, no log file, TLS toward the clients with a TLS port.
 const QByteArray Files = "[Server]\nSecurity=none\nPort=110\n"
                          "[Listen]\nPort=1110\n"
-                         "[Tagging]\nEncodedWords=false\n";
+                         "[Tagging]\nEncodedWords=false\n"
+                         "[ClientTls]\nEnabled=on\nPort=1995\n";
 
 } // namespace
 
@@ -39,6 +40,8 @@ private Q_SLOTS:
         QTest::newRow("--trust-fingerprint") << QStringList{"trust-fingerprint"};
         QTest::newRow("--tag-encoded-words") << QStringList{"tag-encoded-words"};
         QTest::newRow("--log-file") << QStringList{"log-file"};
+        QTest::newRow("--client-tls off") << QStringList{"client-tls"};
+        QTest::newRow("--client-tls-port") << QStringList{"client-tls-port"};
     }
     void commandLineStaysOverTheFiles() {
         QFETCH(QStringList, given);
@@ -57,6 +60,10 @@ private Q_SLOTS:
             options.trustFingerprints = {pin};
         } else if (option == "tag-encoded-words") {
             options.tagEncodedWords = true;
+        } else if (option == "client-tls") {
+            options.clientTls = false;
+        } else if (option == "client-tls-port") {
+            options.clientTlsPort = 2995;
         } else {
             options.logFile = QStringLiteral("/var/tmp/quorlin.log");
         }
@@ -75,6 +82,8 @@ private Q_SLOTS:
                  option == "trust-fingerprint" ? QList<QByteArray>{pin} : QList<QByteArray>());
         QCOMPARE(settings.encodedWords, option == "tag-encoded-words");
         QCOMPARE(settings.log.file, option == "log-file" ? "/var/tmp/quorlin.log" : "");
+        QCOMPARE(settings.ClientTlsReady(), option != "client-tls");
+        QCOMPARE(settings.clientTls.implicitPort, option == "client-tls-port" ? 2995 : 1995);
     }
 
     // The window's server box holds the host in force; the box for mail without a character set
@@ -93,10 +102,13 @@ private Q_SLOTS:
         WriteFileBytes(folder.filePath(QStringLiteral("Quorlin_Options.ini")),
                        "[Server]\nSecurity=tls\nCaFile=" +
                            folder.filePath(QStringLiteral("none.pem")).toUtf8() +
-                           "\n[Tagging]\nEncodedWords=maybe\n");
+                           "\n[Tagging]\nEncodedWords=maybe\n"
+                           "[ClientTls]\nCertificate=/nonexistent/cert.pem\n"
+                           "Key=/nonexistent/key.pem\n");
         const ReloadedSettings reloaded =
             ReadSettingsAgain(AppOptions(), Settings(), HostOnReload::FromFile);
         QVERIFY(reloaded.problems.caFile);
+        QVERIFY(reloaded.problems.clientCertificate.contains("/nonexistent/cert.pem"));
         QCOMPARE(reloaded.problems.unusable.size(), 1);
         QCOMPARE(reloaded.problems.unusable.first().entry, QStringLiteral("EncodedWords=maybe"));
         QCOMPARE(reloaded.problems.unusable.first().line, 5);
