@@ -2,7 +2,6 @@
 
 #include "QuorlinVersion.h"
 #include "app/StartupMessages.h"
-#include "gui/ClientTlsBox.h"
 #include "gui/FitText.h"
 #include "gui/Placement.h"
 #include "gui/ServerSecurityBox.h"
