@@ -31,11 +31,26 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The first argument: from behind the keyword's space up to the next space (a user name, a SASL
-// mechanism). Not for PASS, whose one argument runs to the end of the line (RFC 1939).
+// The first argument: from behind the keyword's space up to the next space or CR (a user name,
+// a SASL mechanism; what follows a bare CR may be a credential). Not for PASS, whose one
+// argument runs to the end of the line (RFC 1939).
 QByteArrayView Argument(QByteArrayView rest) {
-    const qsizetype space = rest.indexOf(' ');
-    return space < 0 ? rest : rest.first(space);
+    qsizetype end = 0;
+    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\r') {
+        ++end;
+    }
+    return rest.first(end);
+}
+
+// An AUTH line as the log shows it: keyword and mechanism only, as an initial response is a
+// credential.
+QByteArray ShownAuth(QByteArrayView keyword, QByteArrayView rest) {
+    const QByteArrayView mechanism = Argument(rest);
+    QByteArray shown = keyword.toByteArray();
+    if (!mechanism.isEmpty()) {
+        shown.append(' ').append(mechanism);
+    }
+    return shown;
 }
 
 bool HasArguments(QByteArrayView rest) {
@@ -199,7 +214,13 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
             return;
         }
     }
-    if (Is(keyword, "USER")) {
+    if (text.contains('\r')) {
+        // A client that ends its lines with a bare CR sends several commands as one line: the
+        // server would read them apart, a PASS among them in clear, and a name before a bare
+        // CR would go into the APOP line. Refused whole, and logged as any line is (masked).
+        Log(out, Is(keyword, "AUTH") ? ShownAuth(keyword, rest) : text.toByteArray());
+        replies.Answer(LoneCrReply, out);
+    } else if (Is(keyword, "USER")) {
         Log(out, text);
         login.user = Argument(rest).toByteArray();
         replies.Answer(UserReply, out);
@@ -232,15 +253,9 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
 // Refused, as SASL would carry the password where it may not go.
 void ClientStream::RefuseAuth(QByteArrayView keyword, QByteArrayView rest, ReplyStream& replies,
                               RelayOutput& out) {
-    // Keyword and mechanism only: an initial response is a credential.
-    const QByteArrayView mechanism = Argument(rest);
-    QByteArray shown = keyword.toByteArray();
-    if (!mechanism.isEmpty()) {
-        shown.append(' ').append(mechanism);
-    }
-    Log(out, shown);
+    Log(out, ShownAuth(keyword, rest));
     replies.Answer(channel.canStartTls ? AuthNeedsTlsReply : AuthRefusedReply, out);
-    saslMayFollow = !mechanism.isEmpty();
+    saslMayFollow = !Argument(rest).isEmpty();
 }
 
 void ClientStream::Stls(QByteArrayView text, ReplyStream& replies, RelayOutput& out) {

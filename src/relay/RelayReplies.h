@@ -22,6 +22,7 @@ inline constexpr char StlsRefusedReply[] =
     "-ERR Quorlin does not pass STLS on: switch STARTTLS off in the mail client and log in with "
     "the plain password login (USER and PASS).\r\n";
 inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
+inline constexpr char LoneCrReply[] = "-ERR Command line holds a CR that ends no line.\r\n";
 inline constexpr char ServerNotConnectedReply[] = "-ERR The mail server is not connected.\r\n";
 inline constexpr char CannotConnectReply[] = "-ERR Cannot connect to the mail server.\r\n";
 

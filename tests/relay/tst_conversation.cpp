@@ -304,6 +304,37 @@ private Q_SLOTS:
         QCOMPARE(conversation.FromClient(line, true).clientLog, logged);
     }
 
+    // A bare CR inside a line: nothing of the line goes to the server or into the login, the
+    // client is refused, and the log shows no credential.
+    void lineWithALoneCrIsRefused_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray loneCr = "-ERR Command line holds a CR that ends no line.\r\n";
+        QTest::newRow("USER, then PASS") << QByteArray("USER alice\rPASS x\r\n")
+                                         << QByteArray("USER alice\rPASS ******\r\n") << loneCr;
+        QTest::newRow("NOOP, then PASS")
+            << QByteArray("NOOP\rPASS secret\n") << QByteArray("NOOP\rPASS ******\r\n") << loneCr;
+        QTest::newRow("AUTH, then its response")
+            << QByteArray("AUTH PLAIN\rAGFsaWNlAHg=\r\n") << QByteArray("AUTH PLAIN\r\n") << loneCr;
+    }
+    void lineWithALoneCrIsRefused() {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, logged);
+        QFETCH(QByteArray, reply);
+        Conversation conversation;
+        conversation.Reset();
+        conversation.Greeted(Greeting);
+        Seen seen;
+        const RelayOutput out = conversation.FromClient(line, true);
+        Collect(seen, out);
+        QCOMPARE(out.clientLog, logged);
+        // No name was given, so a PASS now logs nobody in.
+        Collect(seen, conversation.FromClient("PASS x\r\n", true));
+        QCOMPARE(seen.toServer, QByteArray());
+        QCOMPARE(seen.toClient, reply + "-ERR Give USER with your name before PASS.\r\n");
+    }
+
     // A line too long for a command is refused and dropped up to its end, however it was cut;
     // the next command goes on.
     void commandAfterALineTooLong_data() {
