@@ -34,6 +34,13 @@ StlsNegotiation::Action StlsNegotiation::Feed(const QByteArray& block) {
         HandleLine(line, action);
     }
     pending.remove(0, start);
+    if (action.step == Step::Wait && pending.size() > LineLimit) {
+        // No POP3 line is this long: a server that never ends its line must not fill memory.
+        action.step = Step::Refused;
+        action.reason = QStringLiteral("the mail server sent a line longer than %1 bytes before "
+                                       "STLS")
+                            .arg(LineLimit);
+    }
     if (action.step == Step::StartTls && !pending.isEmpty()) {
         // Bytes behind the "+OK" were sent before TLS yet would be read as if they came
         // through it: someone in the middle may have put them there. They are logged, not used.

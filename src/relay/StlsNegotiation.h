@@ -1,5 +1,7 @@
 #pragma once
 
+#include "relay/ReplyKind.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -28,6 +30,8 @@ public:
     // The greeting line with its CR LF, once it has come.
     QByteArray Greeting() const { return greeting; }
 
+    // Most bytes held of a line not ended yet.
+    static constexpr qsizetype LineLimit = ReplyLineLimit;
     static constexpr char CapaCommand[] = "CAPA\r\n";
     static constexpr char StlsCommand[] = "STLS\r\n";
 

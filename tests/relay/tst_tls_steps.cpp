@@ -162,6 +162,11 @@ private Q_SLOTS:
             << QList<QByteArray>{greeting, "+OK\r\nSTLS\r\n.\r\n", "+OK\r\n+OK fake\r\n"}
             << QList<int>{send, send, refused} << QList<QByteArray>{capa, stls, {}}
             << "right after STLS";
+        // Bounded as the greeting is: a line that never ends is not held without end.
+        QTest::newRow("endless CAPA line")
+            << QList<QByteArray>{greeting, "+OK\r\n" + QByteArray(8192, 'c'), "c"}
+            << QList<int>{send, wait, refused} << QList<QByteArray>{capa, {}, {}}
+            << "longer than 8192 bytes";
         QTest::newRow("greeting refuses")
             << QList<QByteArray>{"-ERR busy\r\n"} << QList<int>{refused} << QList<QByteArray>{{}}
             << "refused the connection";
