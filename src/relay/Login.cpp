@@ -28,16 +28,33 @@ LoginStep PassLogin(const LoginState& login, bool insideTls, bool serverConnecte
             {}};
 }
 
-QByteArray ApopTimestamp(const QByteArray& greeting) {
+namespace {
+
+// Where the timestamp is in a greeting: its first byte and its size; size 0 when there is none.
+struct TimestampPlace {
+    qsizetype from = 0;
+    qsizetype size = 0;
+};
+
+TimestampPlace FindTimestamp(const QByteArray& greeting) {
     const qsizetype open = greeting.indexOf('<');
-    if (open < 0) {
-        return {};
-    }
-    const qsizetype close = greeting.indexOf('>', open + 1);
+    const qsizetype close = open < 0 ? -1 : greeting.indexOf('>', open + 1);
     if (close < 0) {
         return {};
     }
-    return greeting.mid(open, close - open + 1);
+    return {open, close - open + 1};
+}
+
+} // namespace
+
+QByteArray ApopTimestamp(const QByteArray& greeting) {
+    const TimestampPlace place = FindTimestamp(greeting);
+    return greeting.mid(place.from, place.size);
+}
+
+QByteArray WithoutTimestamp(const QByteArray& greeting) {
+    const TimestampPlace place = FindTimestamp(greeting);
+    return place.size == 0 ? greeting : QByteArray(greeting).remove(place.from, place.size);
 }
 
 QByteArray TlsLoginCommands(const QByteArray& user, const QByteArray& password) {

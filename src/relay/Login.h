@@ -21,6 +21,10 @@ LoginStep PassLogin(const LoginState& login, bool insideTls, bool serverConnecte
 // The RFC 1939 timestamp in a greeting: from the first "<" to the first ">" after it, both
 // included. Empty when the greeting holds no complete stamp.
 QByteArray ApopTimestamp(const QByteArray& greeting);
+// The greeting as the client sees it when Quorlin logs in with USER and PASS: without that
+// timestamp, so that the client does not try APOP itself (which many TLS-only servers refuse);
+// the rest of the line as it came.
+QByteArray WithoutTimestamp(const QByteArray& greeting);
 
 QByteArray TlsLoginCommands(const QByteArray& user, const QByteArray& password);
 

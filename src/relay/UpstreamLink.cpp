@@ -1,6 +1,7 @@
 #include "relay/UpstreamLink.h"
 
 #include "platform/Lines.h"
+#include "relay/Login.h"
 
 UpstreamLink::UpstreamLink(QObject* parent) : QObject(parent) {
     connect(&socket, &ServerSocket::Connected, this, &UpstreamLink::OnConnected);
@@ -36,8 +37,7 @@ void UpstreamLink::OnConnected() {
 // client is greeted at all. It was logged when it came.
 void UpstreamLink::OnEncrypted() {
     if (phase == Phase::Handshaking) {
-        phase = Phase::Greeted;
-        Q_EMIT Greeted(negotiation.Greeting());
+        GreetWith(negotiation.Greeting());
     }
 }
 
@@ -84,11 +84,16 @@ void UpstreamLink::TakeGreeting(const QByteArray& block) {
     if (!lines.isEmpty()) {
         Q_EMIT Logged(lines.toByteArray());
     }
-    phase = Phase::Greeted;
-    Q_EMIT Greeted(step.greeting);
+    GreetWith(step.greeting);
     if (current == connection && !step.rest.isEmpty()) {
         Q_EMIT Block(step.rest);
     }
+}
+
+// Where Quorlin logs in with USER and PASS, the client must not log in with APOP itself.
+void UpstreamLink::GreetWith(const QByteArray& greeting) {
+    phase = Phase::Greeted;
+    Q_EMIT Greeted(LoginInsideTls() ? WithoutTimestamp(greeting) : greeting);
 }
 
 void UpstreamLink::Negotiate(const QByteArray& block) {

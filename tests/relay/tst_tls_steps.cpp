@@ -199,6 +199,25 @@ private Q_SLOTS:
         }
     }
 
+    // Where Quorlin logs in with USER and PASS, the client sees no stamp to compute APOP with.
+    void greetingWithoutTimestamp_data() {
+        QTest::addColumn<QByteArray>("greeting");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("stamp at the end")
+            << QByteArray("+OK Dovecot (Debian) ready. <1.2.3+/=@host>\r\n")
+            << QByteArray("+OK Dovecot (Debian) ready. \r\n");
+        QTest::newRow("text after the stamp, only the first stamp")
+            << QByteArray("+OK <a.b@c> ready <d@e>\r\n") << QByteArray("+OK  ready <d@e>\r\n");
+        QTest::newRow("no stamp") << QByteArray("+OK ready\r\n") << QByteArray("+OK ready\r\n");
+        QTest::newRow("unclosed") << QByteArray("+OK a > b <c\r\n")
+                                  << QByteArray("+OK a > b <c\r\n");
+    }
+    void greetingWithoutTimestamp() {
+        QFETCH(QByteArray, greeting);
+        QFETCH(QByteArray, shown);
+        QCOMPARE(WithoutTimestamp(greeting), shown);
+    }
+
     void loginReplies_data() {
         QTest::addColumn<QList<QByteArray>>("blocks");
         QTest::addColumn<QByteArray>("toClient");
