@@ -1,19 +1,18 @@
 #pragma once
 
-#include "platform/Lines.h"
-
 #include <QByteArray>
 #include <QStringList>
 
 #include <functional>
 
 // What one event on either connection turns into. Each side gets its bytes in one piece, in the
-// order they were produced; the logs get whole lines, each ending with CR LF.
+// order they were produced; the client log gets whole lines, each ending with CR LF.
 struct RelayOutput {
     QByteArray toClient;
     QByteArray toServer;
-    // Lines for the server log. It may end in an incomplete line, which is not logged: the text
-    // of a block is kept as it came, without a copy, and CompleteLinesText cuts it when logging.
+    // Bytes for the server log, as they came: they may end inside a line, which the next
+    // event's bytes go on (the log shows whole lines). Kept without a copy where a block is
+    // logged whole.
     QByteArray serverLog;
     QByteArray clientLog;
     // The client's STLS was accepted: toClient from this offset on goes inside TLS; -1 when not.
@@ -27,13 +26,6 @@ struct RelayOutput {
         } else {
             target.append(QByteArrayView(block).sliced(from, size));
         }
-    }
-
-    // The server log gets more: an incomplete line at its end is dropped first, as it is never
-    // logged.
-    QByteArray& ServerLogForAppending() {
-        serverLog.truncate(CompleteLinesText(serverLog).size());
-        return serverLog;
     }
 };
 

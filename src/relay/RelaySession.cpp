@@ -1,7 +1,6 @@
 #include "relay/RelaySession.h"
 
 #include "platform/ClientSocket.h"
-#include "platform/Lines.h"
 #include "platform/TlsClientSocket.h"
 #include "relay/LoopbackPeer.h"
 #include "relay/RelayReplies.h"
@@ -19,7 +18,7 @@ RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
       settings(&relaySettings), number(clientNumber) {
     connect(&upstream, &UpstreamLink::Arrived, this, &RelaySession::OnServerArrived);
     connect(&upstream, &UpstreamLink::Logged, this, [this](const QByteArray& lines) {
-        log.AddServerLines(lines);
+        log.AddServerText(lines);
         log.Settle(upstream.Socket());
     });
     connect(&upstream, &UpstreamLink::Greeted, this, &RelaySession::OnGreeted);
@@ -280,9 +279,7 @@ void RelaySession::Apply(const RelayOutput& out) {
     if (!out.toServer.isEmpty()) {
         SendToServer(out.toServer);
     }
-    const qsizetype complete = CompleteLinesText(out.serverLog).size();
-    log.AddServerLines(complete == out.serverLog.size() ? out.serverLog
-                                                        : out.serverLog.first(complete));
+    log.AddServerText(out.serverLog);
     if (tlsMarkOwed && !out.clientLog.isEmpty()) {
         tlsMarkOwed = false;
         log.AddClientLines(ClientTlsMark.toByteArray() + out.clientLog);

@@ -70,7 +70,7 @@ void ReplyStream::Feed(const QByteArray& block, const TaggingRulesSource& rules,
             // Nothing asked for it: relayed and logged as it comes.
             const qsizetype rest = block.size() - at;
             RelayOutput::Append(out.toClient, block, at, rest);
-            RelayOutput::Append(out.ServerLogForAppending(), block, at, rest);
+            RelayOutput::Append(out.serverLog, block, at, rest);
             return;
         }
         at += FeedHead(block, at, rules, out);
@@ -84,7 +84,7 @@ void ReplyStream::ServerClosed(const TaggingRulesSource& rules, RelayOutput& out
             DecideTagging(rules, BlockEnd::Complete, out);
         } else if (kind == ReplyKind::Capa && !held.isEmpty()) {
             out.toClient.append(held);
-            out.ServerLogForAppending().append(held);
+            out.serverLog.append(held);
         }
     }
     queue.clear();
@@ -132,7 +132,7 @@ qsizetype ReplyStream::FeedLoginPair(const QByteArray& block, qsizetype from, Re
     const QByteArray data = block.sliced(from);
     const LoginReplyPair::Result replies = loginReplies.Feed(data);
     out.toClient.append(replies.toClient);
-    out.ServerLogForAppending().append(replies.consumed);
+    out.serverLog.append(replies.consumed);
     if (!loginReplies.Active()) {
         FinishHead(out);
     }
@@ -176,7 +176,7 @@ qsizetype ReplyStream::FeedCapa(const QByteArray& block, qsizetype from, RelayOu
         QByteArray line = held;
         line.append(piece);
         held.clear();
-        out.ServerLogForAppending().append(line);
+        out.serverLog.append(line);
         const bool status = seen == 0;
         Took(line);
         if (status) {
@@ -260,7 +260,7 @@ void ReplyStream::DecideTagging(const TaggingRulesSource& rules, BlockEnd end, R
     TaggingResult result = InspectBlock(held, rules(), end);
     out.toClient.append(result.forward);
     if (!result.logLines.isEmpty()) {
-        out.ServerLogForAppending().append(result.logLines);
+        out.serverLog.append(result.logLines);
     }
     held.clear();
     decided = true;
@@ -276,7 +276,7 @@ qsizetype ReplyStream::PassThrough(const QByteArray& block, qsizetype from, bool
     const qsizetype taken = end < 0 ? data.size() : end;
     RelayOutput::Append(out.toClient, block, from, taken);
     if (logged) {
-        RelayOutput::Append(out.ServerLogForAppending(), block, from, taken);
+        RelayOutput::Append(out.serverLog, block, from, taken);
     }
     Took(data.first(taken));
     if (end >= 0) {

@@ -80,10 +80,7 @@ void UpstreamLink::TakeGreeting(const QByteArray& block) {
         return;
     }
     const quint64 current = connection;
-    const QByteArrayView lines = CompleteLinesText(step.greeting);
-    if (!lines.isEmpty()) {
-        Q_EMIT Logged(lines.toByteArray());
-    }
+    Q_EMIT Logged(step.greeting);
     GreetWith(step.greeting);
     if (current == connection && !step.rest.isEmpty()) {
         Q_EMIT Block(step.rest);

@@ -63,7 +63,7 @@ public:
 Q_SIGNALS:
     // Bytes came from the server, whatever becomes of them.
     void Arrived();
-    // Complete lines the link took itself, each ending with CR LF.
+    // Bytes the link took itself, for the server log (the greeting may end inside its line).
     void Logged(const QByteArray& lines);
     void Greeted(const QByteArray& greeting);
     // The server's bytes after the greeting, as they came.

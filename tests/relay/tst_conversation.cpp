@@ -53,7 +53,7 @@ struct Seen {
 
 void Collect(Seen& seen, const RelayOutput& out) {
     seen.toClient += out.toClient;
-    seen.list1 += CompleteLinesText(out.serverLog).toByteArray();
+    seen.list1 += out.serverLog;
     seen.toServer += out.toServer;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
@@ -59,13 +60,21 @@ private Q_SLOTS:
         ConnectClient();
         server->Send("a\r\nb");
         QTRY_COMPARE(client->received, RfcGreeting + "a\r\nb");
-        server->Send("c\r\n\r\nd\re\nf\r\n");
+        server->Send("c\r");
+        QTRY_COMPARE(client->received, RfcGreeting + "a\r\nbc\r");
+        server->Send("\n\r\nd\re\nf\r\n");
         QTRY_COMPARE(client->received, RfcGreeting + "a\r\nbc\r\n\r\nd\re\nf\r\n");
-        // The continuation shows as an entry of its own; a lone CR or LF does not cut.
-        const QList<QByteArray> expected{RfcGreeting.chopped(2), "a", "c", "", "d\re\nf"};
+        // A line cut between reads, even between its CR and LF, is one entry; a lone CR or LF
+        // does not cut.
+        QList<QByteArray> expected{RfcGreeting.chopped(2), "a", "bc", "", "d\re\nf"};
         QCOMPARE(view->serverLog, expected);
         server->Send("no line end");
         QTRY_VERIFY(client->received.endsWith("no line end"));
+        QCOMPARE(view->serverLog, expected);
+        // The connection ends inside the line: it is shown as far as it came.
+        server->CloseConnection();
+        QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
+        expected.append("no line end");
         QCOMPARE(view->serverLog, expected);
     }
 
@@ -437,6 +446,44 @@ private Q_SLOTS:
         QCOMPARE(view->serverLog[30001], QByteArray("30000 uid210000"));
         QCOMPARE(view->serverLog.last(), QByteArray("."));
         QCOMPARE(view->clientLog, QList<QByteArray>{"UIDL"});
+    }
+
+    // However the network cuts a long reply, and wherever its lines hold a lone CR or LF, the
+    // log shows each of its lines whole, and the client gets the bytes unchanged.
+    void uidlCutAtRandomIsLoggedLineByLine() {
+        ConnectClient();
+        ClientSends("UIDL\r\n", "UIDL\r\n");
+        QList<QByteArray> lines{"+OK"};
+        for (int i = 1; i <= 100000; ++i) {
+            const char* inside = i % 1000 == 7 ? "\r" : (i % 1000 == 9 ? "\n" : "");
+            lines.append(QByteArray::number(i) + " uid" + inside + QByteArray::number(i * 7919));
+        }
+        lines.append(".");
+        QByteArray reply;
+        for (const QByteArray& line : lines) {
+            reply += line + "\r\n";
+        }
+        // Each piece read before the next is sent; every tenth cut falls between a CR and its LF.
+        QRandomGenerator random(18);
+        QList<qsizetype> cuts;
+        for (int i = 0; i < 300; ++i) {
+            const qsizetype at = 1 + random.bounded(reply.size() - 2);
+            cuts.append(i % 10 == 0 ? reply.indexOf("\r\n", at) + 1 : at);
+        }
+        std::sort(cuts.begin(), cuts.end());
+        cuts.append(reply.size());
+        qsizetype from = 0;
+        for (const qsizetype cut : cuts) {
+            if (cut <= from) {
+                continue;
+            }
+            server->Send(reply.sliced(from, cut - from));
+            from = cut;
+            QTRY_COMPARE(client->received.size(), RfcGreeting.size() + from);
+        }
+        QCOMPARE(client->received, RfcGreeting + reply);
+        QTRY_COMPARE(view->serverLog.size(), 1 + lines.size());
+        QCOMPARE(view->serverLog.sliced(1), lines);
     }
 
     // A scripted fetch writes all its commands and then shuts its sending side: every reply

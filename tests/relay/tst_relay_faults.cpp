@@ -206,12 +206,12 @@ private Q_SLOTS:
         LogIn(2, "dave", "pw");
     }
 
-    void endlessLineIsNeitherHeldNorLogged_data() {
+    void endlessLineIsNeverHeldWhole_data() {
         QTest::addColumn<bool>("fromClient");
         QTest::newRow("from the client") << true;
         QTest::newRow("from the server") << false;
     }
-    void endlessLineIsNeitherHeldNorLogged() {
+    void endlessLineIsNeverHeldWhole() {
         QFETCH(bool, fromClient);
         ConnectClient(1);
         QRandomGenerator random(21);
@@ -232,14 +232,19 @@ private Q_SLOTS:
             QCOMPARE(view->clientLog, QList<QByteArray>{"NOOP"});
             QCOMPARE(client->received, QByteArray(LineTooLongReply));
         } else {
+            // Relayed as it comes; the log shows it in pieces of the gathering bound, every
+            // byte of it.
             client->received.clear();
             server->Send(line);
             QTRY_COMPARE_WITH_TIMEOUT(client->received.size(), line.size(), BigTimeout);
             QCOMPARE(FirstDifference(client->received, line), -1);
-            QCOMPARE(view->serverLog, list1Before);
             server->Send("\r\n+OK\r\n");
             QTRY_VERIFY(client->received.endsWith(line.right(10) + "\r\n+OK\r\n"));
-            QCOMPARE(view->serverLog, list1Before + QList<QByteArray>({"", "+OK"}));
+            QList<QByteArray> pieces;
+            for (qsizetype at = 0; at < line.size(); at += 256 * 1024) {
+                pieces.append(line.mid(at, 256 * 1024));
+            }
+            QCOMPARE(view->serverLog, list1Before + pieces + QList<QByteArray>({"", "+OK"}));
         }
     }
 
@@ -271,6 +276,10 @@ private Q_SLOTS:
             const qsizetype size = 1 + random.bounded(i % 2 ? 600 * 1024 : 2048);
             QByteArray block =
                 RandomBytes(random, size, fromClient ? 'S' : 'R', fromClient ? 's' : 'r');
+            if (fromClient) {
+                // A client line holding a CR that ends no line is refused, not relayed.
+                std::replace(block.begin(), block.end(), '\r', 'c');
+            }
             if (fromClient && i == blocks - 1) {
                 block.append('\n'); // the client's last line complete, so that it goes on
             }
