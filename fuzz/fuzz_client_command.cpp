@@ -5,9 +5,10 @@
 // Any greeting and any series of client arrivals through the conversation's client side, the
 // result checked against a model of it written here from scratch: the client's bytes are read
 // as lines whatever the arrivals, every line that is not a login, AUTH or STLS (nor the SASL
-// data after a refused AUTH) reaches the server exactly as it came and in order, the password
-// never shows in the log nor goes out in clear, the APOP line is right to the digit, and the
-// replies awaited follow the lines sent.
+// data after a refused AUTH, nor one holding a bare CR) reaches the server exactly as it came
+// and in order, a QUIT only once nothing is awaited before it (nothing answers here), the
+// password never shows in the log nor goes out in clear, the APOP line is right to the digit,
+// and the replies awaited follow the lines sent.
 //
 // Input: the first byte is the length of the greeting line, which follows. Then arrivals,
 // each one a length byte and that many bytes; a length byte of 0 makes the rest of the input the
@@ -123,23 +124,27 @@ struct Model {
     QList<ReplyKind> awaited;
     bool saslMayFollow = false;
 
-    void Line(QByteArrayView line) {
+    // False for a QUIT that waits for the replies before it: nothing after it is read.
+    bool Line(QByteArrayView line) {
         const QByteArrayView text = Text(line);
         if (saslMayFollow) {
             saslMayFollow = false;
             if (!Known(text)) {
-                return;
+                return true;
             }
         }
         if (text.contains('\r')) {
-            return; // refused: a bare CR would let a line carry another command
+            return true; // refused: a bare CR would let a line carry another command
         }
         if (Keyword(text, "AUTH")) {
             saslMayFollow = !Argument(text).isEmpty();
-            return;
+            return true;
         }
         if (Keyword(text, "STLS")) {
-            return;
+            return true;
+        }
+        if (Keyword(text, "QUIT") && !awaited.isEmpty()) {
+            return false;
         }
         if (Keyword(text, "USER")) {
             user = Argument(text);
@@ -158,6 +163,7 @@ struct Model {
             toServer += line;
             awaited.append(KindOf(text));
         }
+        return true;
     }
 
     // The whole stream: lines up to LineLimit bytes, a longer one dropped up to its end.
@@ -171,7 +177,9 @@ struct Model {
             const QByteArrayView line = all.sliced(at, lf + 1 - at);
             at = lf + 1;
             if (line.size() <= LineLimit) {
-                Line(line);
+                if (!Line(line)) {
+                    return;
+                }
             } else {
                 saslMayFollow = false;
             }
@@ -210,7 +218,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const QByteArray arrival = input.first(taken).toByteArray();
         input = input.sliced(taken);
         all += arrival;
-        const RelayOutput out = conversation.FromClient(arrival, true);
+        RelayOutput out = conversation.FromClient(arrival, true);
+        // Nothing answers here: a QUIT goes on only when nothing was awaited before it.
+        if (conversation.QuitMayGo()) {
+            const RelayOutput released = conversation.ReleaseQuit(true);
+            out.toServer += released.toServer;
+            out.clientLog += released.clientLog;
+        }
         toServer += out.toServer;
         logged += out.clientLog;
     }

@@ -44,6 +44,10 @@ qint64 ClientSocket::BytesToWrite() const {
     return stream ? stream->BytesToWrite() : 0;
 }
 
+bool ClientSocket::Delivering() const {
+    return stream && (stream->BytesToWrite() > 0 || KernelHoldsUnsent(stream->Descriptor()));
+}
+
 void ClientSocket::FinishSending() {
     if (stream) {
         stream->FinishSending();

@@ -24,6 +24,7 @@ public:
     qint64 BytesAvailable() const override;
     bool MoreToRead() const override;
     qint64 BytesToWrite() const override;
+    bool Delivering() const override;
     void FinishSending() override;
     void Close() override;
     QHostAddress PeerAddress() const override;

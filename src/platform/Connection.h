@@ -32,6 +32,9 @@ public:
     // More bytes are on their way in: read already or waiting in the kernel.
     virtual bool MoreToRead() const = 0;
     virtual qint64 BytesToWrite() const = 0;
+    // Bytes sent have not all reached the peer: some wait to be written, or in the kernel for
+    // the peer to take them.
+    virtual bool Delivering() const { return BytesToWrite() > 0; }
     // Ends the sending side (TCP FIN) once everything written so far has gone out; what the
     // peer sends is still read.
     virtual void FinishSending() = 0;
@@ -66,6 +69,8 @@ protected:
     void ReportFailure(const QString& why);
     // Bytes the kernel holds for the descriptor, not read yet.
     static bool KernelHoldsBytes(qintptr descriptor);
+    // Bytes the kernel holds for the descriptor's peer, not taken (acknowledged) by it yet.
+    static bool KernelHoldsUnsent(qintptr descriptor);
     // A new connection in this object: nothing owed, nothing failed.
     void ResetReports();
     // Its life has ended: nothing owed is announced any more.

@@ -70,6 +70,10 @@ qint64 TlsClientSocket::BytesToWrite() const {
     return socket ? socket->bytesToWrite() + socket->encryptedBytesToWrite() : 0;
 }
 
+bool TlsClientSocket::Delivering() const {
+    return BytesToWrite() > 0 || (socket && KernelHoldsUnsent(socket->socketDescriptor()));
+}
+
 void TlsClientSocket::FinishSending() {
     if (socket) {
         socket->disconnectFromHost();

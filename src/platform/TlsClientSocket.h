@@ -27,6 +27,7 @@ public:
     qint64 BytesAvailable() const override;
     bool MoreToRead() const override;
     qint64 BytesToWrite() const override;
+    bool Delivering() const override;
     // TLS as Qt offers it has no half close: the sending side ends with the whole connection.
     void FinishSending() override;
     void Close() override;

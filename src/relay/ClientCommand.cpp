@@ -5,6 +5,7 @@
 #include "relay/RelayReplies.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -121,8 +122,10 @@ ReplyKind KindOfReplyTo(QByteArrayView commandLine) {
                        commandLine.sliced(qMin(keywordEnd + 1, commandLine.size())));
 }
 
-// All that the start of TLS forgets, and the login as well.
+// All that the start of TLS forgets, the login and a held QUIT as well.
 void ClientStream::Reset() {
+    heldFromQuit.clear();
+    quitMayGo = false;
     TlsStarted();
     loginSent = false;
 }
@@ -139,6 +142,10 @@ void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStre
                         bool serverConnected, RelayOutput& out) {
     // Bytes sent behind STLS, before the handshake, could be anyone's (RFC 2595): dropped.
     if (awaitingTls) {
+        return;
+    }
+    if (HoldsQuit()) {
+        heldFromQuit.append(received);
         return;
     }
     const char* const data = received.constData();
@@ -162,27 +169,30 @@ void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStre
             discarding = false;
             continue;
         }
-        if (pending.isEmpty()) {
-            if (piece.size() > LineLimit) {
-                TooLong(replies, out);
-                discarding = false;
-            } else {
-                Line(piece, login, replies, serverConnected, out);
-            }
-        } else {
+        if (!pending.isEmpty()) {
             pending.append(piece);
-            if (pending.size() > LineLimit) {
-                TooLong(replies, out);
-                discarding = false;
-            } else {
-                Line(pending, login, replies, serverConnected, out);
-            }
-            pending.clear();
         }
+        const QByteArrayView line = pending.isEmpty() ? piece : QByteArrayView(pending);
+        if (line.size() > LineLimit) {
+            TooLong(replies, out);
+            discarding = false;
+        } else if (!Line(line, login, replies, serverConnected, out)) {
+            heldFromQuit = line.toByteArray().append(received.sliced(at));
+            pending.clear();
+            return;
+        }
+        pending.clear();
         if (awaitingTls) {
             return;
         }
     }
+}
+
+void ClientStream::ReleaseQuit(LoginState& login, ReplyStream& replies, bool serverConnected,
+                               RelayOutput& out) {
+    quitMayGo = true;
+    Feed(std::exchange(heldFromQuit, QByteArray()), login, replies, serverConnected, out);
+    quitMayGo = false;
 }
 
 // Never forwarded, never logged: it could hold anything, a password included.
@@ -193,7 +203,7 @@ void ClientStream::TooLong(ReplyStream& replies, RelayOutput& out) {
     replies.Answer(LineTooLongReply, out);
 }
 
-void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& replies,
+bool ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& replies,
                         bool serverConnected, RelayOutput& out) {
     QByteArrayView text = line.chopped(1); // without its LF
     if (text.endsWith('\r')) {
@@ -201,7 +211,7 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
     }
     if (sasl.AwaitingResponse()) {
         SaslStepTaken(sasl.Respond(text), login, replies, serverConnected, out);
-        return;
+        return true;
     }
     const qsizetype keywordEnd = KeywordEnd(text);
     const QByteArrayView keyword = text.first(keywordEnd);
@@ -211,7 +221,7 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
         saslMayFollow = false;
         if (!IsKnown(keyword)) {
             replies.Answer(AuthRefusedReply, out);
-            return;
+            return true;
         }
     }
     if (text.contains('\r')) {
@@ -237,17 +247,20 @@ void ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
         }
     } else if (Is(keyword, "STLS")) {
         Stls(text, replies, out);
+    } else if (Is(keyword, "QUIT") && serverConnected && !std::exchange(quitMayGo, false)) {
+        return false;
     } else {
         Log(out, text);
         if (!serverConnected) {
             replies.Answer(ServerNotConnectedReply, out);
-            return;
+            return true;
         }
         out.toServer.append(line);
         const ReplyKind kind = KindOfReply(keyword, rest);
         replies.Expect(kind, out, kind == ReplyKind::Capa ? OwnCapabilities() : QByteArray());
         loginSent = loginSent || Is(keyword, "APOP");
     }
+    return true;
 }
 
 // Refused, as SASL would carry the password where it may not go.

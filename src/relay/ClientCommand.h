@@ -46,8 +46,17 @@ public:
     // The TLS that the client's STLS asked for is up: its lines are read again, from scratch.
     void TlsStarted();
 
+    // The server commits deletions at QUIT, so a QUIT waits here, with whatever came behind it,
+    // until the replies before it have reached the client: a conversation cut off before then
+    // leaves the mail on the server.
+    bool HoldsQuit() const { return !heldFromQuit.isEmpty(); }
+    // The QUIT goes to the server, and what came behind it is read on.
+    void ReleaseQuit(LoginState& login, ReplyStream& replies, bool serverConnected,
+                     RelayOutput& out);
+
 private:
-    void Line(QByteArrayView line, LoginState& login, ReplyStream& replies, bool serverConnected,
+    // False when the line is a QUIT that has to wait.
+    bool Line(QByteArrayView line, LoginState& login, ReplyStream& replies, bool serverConnected,
               RelayOutput& out);
     void TooLong(ReplyStream& replies, RelayOutput& out);
     void RefuseAuth(QByteArrayView keyword, QByteArrayView rest, ReplyStream& replies,
@@ -59,6 +68,8 @@ private:
                    RelayOutput& out);
     QByteArray OwnCapabilities() const;
 
+    QByteArray heldFromQuit;    // a QUIT line and what followed it, while the QUIT waits
+    bool quitMayGo = false;     // the held QUIT is being released
     QByteArray pending;         // an incomplete line, waiting for its end
     bool discarding = false;    // the rest of a line too long is dropped up to its end
     bool saslMayFollow = false; // the line before was a refused AUTH with a mechanism

@@ -66,6 +66,17 @@ public:
         return out;
     }
 
+    // A QUIT from the client waits (ClientStream::HoldsQuit). It may go once the server has
+    // answered everything before it; the caller also sees that the answers reached the client.
+    bool HoldsQuit() const { return client.HoldsQuit(); }
+    bool QuitMayGo() const { return HoldsQuit() && !replies.AwaitsReplies(); }
+    RelayOutput ReleaseQuit(bool serverConnected) {
+        RelayOutput out;
+        client.ReleaseQuit(login, replies, serverConnected, out);
+        return out;
+    }
+
+    qsizetype ReplyQueueEntries() const { return replies.QueueEntries(); }
     qsizetype HeldBytes() const { return replies.HeldBytes(); }
     const LoginState& Login() const { return login; }
     QList<ReplyKind> ExpectedReplies() const { return replies.ExpectedKinds(); }

@@ -56,6 +56,7 @@ void RelaySession::AdoptClient(std::unique_ptr<Connection> accepted) {
             Qt::QueuedConnection);
     connect(client.get(), &Connection::Written, this, [this] {
         BalanceFlow();
+        ReleaseQuitIfDelivered();
         EndIfDrained();
         Touch();
     });
@@ -167,6 +168,10 @@ void RelaySession::OnClientArrived() {
 // The client has said all it will say. The server is told so once what the client sent has
 // gone out; its answers still reach the client, and its close ends the session.
 void RelaySession::OnClientFinished() {
+    if (conversation.HoldsQuit()) {
+        clientFinishWaits = true;
+        return;
+    }
     if (upstream.CanSend()) {
         upstream.FinishSending();
         return;
@@ -194,6 +199,9 @@ void RelaySession::ReleaseWaitingClient(const QByteArray& reply) {
 }
 
 void RelaySession::Drain() {
+    if (state == State::Ended) {
+        return;
+    }
     state = State::Draining;
     EndIfDrained();
 }
@@ -242,8 +250,15 @@ void RelaySession::Touch() {
 }
 
 // RFC 1939's autologout: a conversation where nothing has moved for the timeout is let go,
-// client and server connection alike.
+// client and server connection alike. Replies still on their way to the client move, however
+// slowly it takes them, even where Quorlin has handed them all to the kernel and hears nothing
+// more of them: then it looks again every DeliveryCheckMs.
 void RelaySession::CheckIdle() {
+    if (client && client->Delivering()) {
+        Touch();
+        idleTimer.start(qMin(settings->idleTimeoutMs, DeliveryCheckMs));
+        return;
+    }
     const qint64 idleFor = lastActivity.elapsed();
     if (idleFor < settings->idleTimeoutMs) {
         idleTimer.start(int(settings->idleTimeoutMs - idleFor));
@@ -287,6 +302,22 @@ void RelaySession::Apply(const RelayOutput& out) {
         log.AddClientLines(out.clientLog);
     }
     log.Settle(upstream.Socket());
+    // Answers of its own held behind a reply still due count for the flow too.
+    BalanceFlow();
+    ReleaseQuitIfDelivered();
+}
+
+// The QUIT goes once every reply before it has been handed to the client's connection whole:
+// until then, a timeout, a signal or a crash leaves the mail on the server.
+void RelaySession::ReleaseQuitIfDelivered() {
+    if (!client || !conversation.QuitMayGo() || client->BytesToWrite() > 0) {
+        return;
+    }
+    Apply(conversation.ReleaseQuit(upstream.CanSend()));
+    if (clientFinishWaits && !conversation.HoldsQuit()) {
+        clientFinishWaits = false;
+        OnClientFinished();
+    }
 }
 
 void RelaySession::SendToServer(const QByteArray& bytes) {
@@ -335,8 +366,11 @@ void RelaySession::BalanceFlow() {
     // Answers held back behind a server reply still due count as written toward the client.
     balance(*client,
             qMax(server.BytesToWrite(), client->BytesToWrite() + conversation.HeldBytes()));
-    // Commands sent ahead of the greeting wait for it: the login needs its stamp.
-    if (state == State::AwaitingServer) {
+    // Nor are more commands read while the server's replies wait for the client to read them,
+    // or the reply kind queue is long. Commands sent ahead of the greeting wait for it (the
+    // login needs its stamp), and those behind a waiting QUIT for the QUIT.
+    if (server.ReadPaused() || conversation.ReplyQueueEntries() > MostQueueEntries ||
+        conversation.HoldsQuit() || state == State::AwaitingServer) {
         client->SetReadPaused(true);
     }
 }

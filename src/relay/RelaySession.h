@@ -22,7 +22,8 @@ struct Settings;
 // may also open a conversation without a client.
 //
 // It ends once both sides are done: the server closing (after the client has been given
-// everything the server sent), the client going away, or nothing moving for the idle timeout.
+// everything the server sent), the client going away, or nothing moving in either direction for
+// the idle timeout. A client that still has replies on their way to it is never idle.
 class RelaySession : public QObject {
     Q_OBJECT
 
@@ -37,6 +38,13 @@ public:
     // Above this many unsent bytes on one side, reading from the other side pauses.
     static constexpr qint64 FlowHighWater = 1024 * 1024;
     static constexpr qint64 FlowLowWater = 256 * 1024;
+    // Above this many entries in the reply kind queue, the client's commands wait to be read:
+    // each costs memory until its replies are through, and a client that pipelines without
+    // reading would otherwise fill the server's and the kernel's buffers with commands.
+    static constexpr qsizetype MostQueueEntries = 4096;
+    // While something is on its way to the client, whether it still is gets looked at this often
+    // once the idle timeout has run out.
+    static constexpr int DeliveryCheckMs = 1000;
 
     // The settings are read where they are needed: the server at every connection, the
     // tagging's rules at every inspection. They are the runner's, so that the window's edits
@@ -97,6 +105,7 @@ private:
     void EndIfDrained();
     void Apply(const RelayOutput& out);
     void BalanceFlow();
+    void ReleaseQuitIfDelivered();
 
     TaggingRulesSource TaggingRulesNow() const;
     void Touch();
@@ -117,6 +126,7 @@ private:
     bool clientSwitching = false;
     QByteArray heldForTls;
     bool tlsMarkOwed = false; // the client's next log line shows that it came in over TLS
+    bool clientFinishWaits = false; // the client's end goes to the server behind its QUIT
     QElapsedTimer lastActivity;
     QTimer idleTimer;
 };

@@ -37,7 +37,12 @@ void ReplyStream::Reset() {
 
 void ReplyStream::Expect(ReplyKind kind, RelayOutput& out, const QByteArray& ownLines) {
     Settle(out);
-    queue.push_back({kind, ownLines});
+    if (!queue.empty() && queue.back().kind == kind && kind != ReplyKind::Local &&
+        queue.back().answer == ownLines) {
+        ++queue.back().count;
+    } else {
+        queue.push_back({kind, 1, ownLines});
+    }
 }
 
 void ReplyStream::Answer(QByteArrayView reply, RelayOutput& out) {
@@ -59,7 +64,7 @@ void ReplyStream::Queue(QByteArrayView reply, bool startsTls, RelayOutput& out) 
         queue.back().answer.append(reply);
         queue.back().startsTls = startsTls;
     } else {
-        queue.push_back({ReplyKind::Local, reply.toByteArray(), startsTls});
+        queue.push_back({ReplyKind::Local, 1, reply.toByteArray(), startsTls});
     }
 }
 
@@ -94,7 +99,9 @@ void ReplyStream::ServerClosed(const TaggingRulesSource& rules, RelayOutput& out
 QList<ReplyKind> ReplyStream::ExpectedKinds() const {
     QList<ReplyKind> kinds;
     for (const Expected& expected : queue) {
-        kinds.append(expected.kind);
+        for (qsizetype i = 0; i < expected.count; ++i) {
+            kinds.append(expected.kind);
+        }
     }
     return kinds;
 }
@@ -271,7 +278,7 @@ qsizetype ReplyStream::PassThrough(const QByteArray& block, qsizetype from, bool
     const QByteArrayView data = QByteArrayView(block).sliced(from);
     // The end of a long reply is only looked for when something waits behind it; otherwise
     // its blocks go on untouched, and only its last bytes are kept.
-    const bool lookForEnd = !MultiLineHead(data) || queue.size() > 1;
+    const bool lookForEnd = !MultiLineHead(data) || queue.size() > 1 || queue.front().count > 1;
     const qsizetype end = lookForEnd ? EndIn(data) : -1;
     const qsizetype taken = end < 0 ? data.size() : end;
     RelayOutput::Append(out.toClient, block, from, taken);
@@ -361,7 +368,9 @@ void ReplyStream::ClearHead() {
 }
 
 void ReplyStream::FinishHead(RelayOutput& out) {
-    queue.pop_front();
+    if (--queue.front().count == 0) {
+        queue.pop_front();
+    }
     ClearHead();
     SendAnswers(out);
 }

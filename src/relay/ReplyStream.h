@@ -42,12 +42,18 @@ public:
 
     // Bytes held for the client: a gathered reply start and the relay's answers in the queue.
     qsizetype HeldBytes() const;
+    // Replies are still to come before the client is answered up to now.
+    bool AwaitsReplies() const { return !queue.empty() && !EndedUnseen(); }
+    // Entries of the reply kind queue, for the memory it takes: replies of one kind expected one
+    // after another share an entry, so a client that pipelines thousands of NOOPs costs one.
+    qsizetype QueueEntries() const { return qsizetype(queue.size()); }
     // The reply kind queue, first expected first.
     QList<ReplyKind> ExpectedKinds() const;
 
 private:
     struct Expected {
         ReplyKind kind;
+        qsizetype count;        // replies of this kind one after another (1 for Local)
         QByteArray answer;      // Local: the answer; Capa: Quorlin's own capability lines
         bool startsTls = false; // Local: the client's TLS starts behind the answer
     };

@@ -504,7 +504,8 @@ private Q_SLOTS:
     }
 
     // The usual ways to stop a program end it cleanly in the middle of a RETR: its client is let
-    // go, and the server connection closed without QUIT, so nothing is deleted.
+    // go, and the server connection closed without QUIT, so nothing is deleted, even where the
+    // client pipelined DELE and QUIT behind the RETR.
     void stopSignalEndsCleanlyMidRetr_data() {
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("window");
@@ -537,8 +538,8 @@ private Q_SLOTS:
         QTRY_COMPARE(server.received,
                      QByteArray("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n"));
         server.Send("+OK mrose has 1 message\r\n");
-        client.Send("RETR 1\r\n");
-        QTRY_VERIFY(server.received.endsWith("RETR 1\r\n"));
+        client.Send("RETR 1\r\nDELE 1\r\nQUIT\r\n");
+        QTRY_VERIFY(server.received.endsWith("RETR 1\r\nDELE 1\r\n"));
         server.Send("+OK 9000 octets\r\nReturn-Path: <a@example.org>\r\n\r\n" +
                     QByteArray(4000, 'x'));
         QTRY_VERIFY(client.received.endsWith(QByteArray(4000, 'x')));

@@ -335,6 +335,32 @@ private Q_SLOTS:
         QCOMPARE(seen.toClient, reply + "-ERR Give USER with your name before PASS.\r\n");
     }
 
+    // The server deletes at QUIT: a QUIT waits, with what follows it, until the replies before it
+    // are through; then it goes on, logged in its turn, and its reply is awaited behind theirs.
+    void quitWaitsForTheRepliesBeforeIt() {
+        Conversation conversation;
+        conversation.Reset();
+        conversation.Greeted(Greeting);
+        const TaggingRulesSource rules = [] { return TaggingRules{}; };
+        const RelayOutput sent =
+            conversation.FromClient("RETR 1\r\nDELE 1\r\nQUIT\r\nNOOP\r\n", true);
+        QCOMPARE(sent.toServer, QByteArray("RETR 1\r\nDELE 1\r\n"));
+        QCOMPARE(sent.clientLog, QByteArray("RETR 1\r\nDELE 1\r\n"));
+        QVERIFY(conversation.HoldsQuit());
+        // More from the client waits behind it.
+        QCOMPARE(conversation.FromClient("STAT\r\n", true).toServer, QByteArray());
+        QCOMPARE(conversation.FromServer("+OK 4 octets\r\nHi\r\n.\r\n", rules).toClient,
+                 QByteArray("+OK 4 octets\r\nHi\r\n.\r\n"));
+        QVERIFY(!conversation.QuitMayGo());
+        conversation.FromServer("+OK deleted\r\n", rules);
+        QVERIFY(conversation.QuitMayGo());
+        const RelayOutput released = conversation.ReleaseQuit(true);
+        QCOMPARE(released.toServer, QByteArray("QUIT\r\nNOOP\r\nSTAT\r\n"));
+        QCOMPARE(released.clientLog, QByteArray("QUIT\r\nNOOP\r\nSTAT\r\n"));
+        QVERIFY(!conversation.HoldsQuit());
+        QCOMPARE(conversation.ExpectedReplies(), QList<ReplyKind>(3, ReplyKind::SingleLine));
+    }
+
     // A line too long for a command is refused and dropped up to its end, however it was cut;
     // the next command goes on.
     void commandAfterALineTooLong_data() {

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <sys/socket.h>
@@ -68,8 +69,8 @@ private Q_SLOTS:
 
         QRandomGenerator random(41);
         // No "R" from the server, no "S" from the client: nothing is tagged or taken for a login.
-        QByteArray data = fromServer ? RandomBytes(random, Total, 'R', 'r')
-                                     : RandomBytes(random, Total, 'S', 's');
+        QByteArray data =
+            fromServer ? RandomBytes(random, Total, 'R', 'r') : RandomClientBytes(random, Total);
         data.back() = '\n'; // the client's last line complete, so that it goes on
         fromServer ? server->Send(data) : client->Send(data);
 
@@ -119,7 +120,7 @@ private Q_SLOTS:
         client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, Greeting);
         QRandomGenerator random(42);
-        QByteArray data = RandomBytes(random, 24 * MiB, 'S', 's');
+        QByteArray data = RandomClientBytes(random, 24 * MiB);
         data.back() = '\n';
         client->Send(data);
         client->socket.disconnectFromHost(); // Qt closes once all of it is written
@@ -150,6 +151,66 @@ private Q_SLOTS:
         QTRY_VERIFY(relay->LatestSession()->ClientSide().ReadPaused());
         QCOMPARE(client->received, Greeting);
         QVERIFY(server->received.count("NOOP") < Pairs);
+    }
+
+    // A client that reads slowly, or pauses longer than the idle timeout, with RETR, DELE and
+    // QUIT pipelined: it is not idle while the message is on its way to it, gets the whole
+    // message and the replies behind it in order, and the server hears QUIT (and deletes) only
+    // once nothing of the replies before it waits in Quorlin.
+    void slowReaderGetsEverythingBeforeTheServerHearsQuit_data() {
+        QTest::addColumn<qint64>("chunk");
+        QTest::addColumn<int>("everyMs");
+        QTest::newRow("reading 3.2 MB/s") << qint64(64 * 1024) << 20;
+        QTest::newRow("pausing 0.7 s at a time") << qint64(1024 * 1024) << 700;
+    }
+    void slowReaderGetsEverythingBeforeTheServerHearsQuit() {
+        QFETCH(qint64, chunk);
+        QFETCH(int, everyMs);
+        settings->idleTimeoutMs = 300;
+        client = std::make_unique<TestClient>();
+        // A fixed receive buffer: the kernel's buffers on the way hold a few MB, not all of it.
+        client->socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 128 * 1024);
+        client->ConnectTo(relay->ListeningPort());
+        QTRY_COMPARE(client->received, Greeting);
+        client->socket.setReadBufferSize(chunk);
+        client->SetReading(false);
+
+        const QByteArray message = "Return-Path: <a@flow.test>\r\nSubject: big\r\n\r\n" +
+                                   (QByteArray(998, 'x') + "\r\n").repeated(6000);
+        const QByteArray retrReply =
+            "+OK " + QByteArray::number(message.size()) + " octets\r\n" + message + ".\r\n";
+        // Bytes of the replies before QUIT not yet through the relay when QUIT reached the server:
+        // still with the server, or held by the relay for the client.
+        qint64 heldWhenQuitCame = -1;
+        connect(server->connection, &QTcpSocket::readyRead, this, [&] {
+            for (const char* command : {"RETR 1\r\n", "DELE 1\r\n", "QUIT\r\n"}) {
+                if (!server->received.startsWith(command)) {
+                    continue;
+                }
+                server->received.remove(0, qstrlen(command));
+                if (qstrcmp(command, "RETR 1\r\n") == 0) {
+                    server->Send(retrReply);
+                } else if (qstrcmp(command, "DELE 1\r\n") == 0) {
+                    server->Send("+OK deleted\r\n");
+                } else {
+                    heldWhenQuitCame = server->connection->bytesToWrite() +
+                                       relay->LatestSession()->ClientSide().BytesToWrite();
+                    server->Send("+OK bye\r\n");
+                    server->CloseConnection();
+                }
+            }
+        });
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, this,
+                [&] { client->received += client->socket.read(chunk); });
+        reader.start(everyMs);
+        client->Send("RETR 1\r\nDELE 1\r\nQUIT\r\n");
+
+        QTRY_VERIFY_WITH_TIMEOUT(client->received.endsWith("+OK bye\r\n"), 20000);
+        const QByteArray expected = Greeting + retrReply + "+OK deleted\r\n+OK bye\r\n";
+        QCOMPARE(client->received.size(), expected.size());
+        QCOMPARE(FirstDifference(client->received, expected), -1);
+        QCOMPARE(heldWhenQuitCame, 0);
     }
 
     // A client's end reaches the server only behind every command it sent, whether they wait

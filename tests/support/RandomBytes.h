@@ -25,6 +25,15 @@ inline QByteArray RandomBytes(QRandomGenerator& random, qsizetype size, char avo
     return bytes;
 }
 
+// Random command lines as a client might send them: no "S" (so no USER or PASS) and no CR (a
+// line holding a CR that ends no line is refused, not relayed); lines end with the LFs that
+// happen to come.
+inline QByteArray RandomClientBytes(QRandomGenerator& random, qsizetype size) {
+    QByteArray bytes = RandomBytes(random, size, 'S', 's');
+    std::replace(bytes.begin(), bytes.end(), '\r', 'c');
+    return bytes;
+}
+
 // Where two byte strings first differ, or -1 when they are equal; for failure messages that a
 // multi-megabyte comparison cannot print.
 inline qsizetype FirstDifference(const QByteArray& a, const QByteArray& b) {
