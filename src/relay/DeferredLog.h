@@ -22,7 +22,9 @@
 class DeferredLog {
 public:
     static constexpr qsizetype BurstBytes = 64 * 1024;
-    static constexpr qsizetype HoldLimit = 4 * 1024 * 1024;
+    // Per conversation: ten clients at once that never read must leave the program well under
+    // 64 MB.
+    static constexpr qsizetype HoldLimit = 1024 * 1024;
     // As much as a reply's start is gathered for the tagging.
     static constexpr qsizetype LineBound = ReplyStream::GatherLimit;
 

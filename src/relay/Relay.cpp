@@ -1,6 +1,7 @@
 #include "relay/Relay.h"
 
 #include "platform/ClientSocket.h"
+#include "platform/FreedMemory.h"
 #include "platform/TlsClientSocket.h"
 #include "relay/RelayReplies.h"
 #include "settings/Settings.h"
@@ -9,7 +10,11 @@
 
 Relay::Relay(RelayView& relayView, const Settings& relaySettings, QObject* parent)
     : QObject(parent), view(relayView), settings(relaySettings), listener(NewListener()),
-      tlsListener(NewListener()) {}
+      tlsListener(NewListener()) {
+    memoryReturn.setSingleShot(true);
+    memoryReturn.setInterval(MemoryReturnDelayMs);
+    connect(&memoryReturn, &QTimer::timeout, this, [] { ReturnFreedMemory(); });
+}
 
 Relay::~Relay() {
     for (RelaySession* session : std::as_const(sessions)) {
@@ -143,6 +148,8 @@ RelaySession* Relay::NewSession() {
     connect(session, &RelaySession::ServerConnectFailed, this, &Relay::ServerConnectFailed);
     connect(session, &RelaySession::ServerTlsFailed, this, &Relay::ServerTlsFailed);
     connect(session, &RelaySession::Finished, this, [this, session] { SessionFinished(session); });
+    // Its memory is freed once it is deleted, after Finished.
+    connect(session, &QObject::destroyed, &memoryReturn, qOverload<>(&QTimer::start));
     TellConsoleClient();
     Q_EMIT SessionsChanged(SessionCount());
     return session;

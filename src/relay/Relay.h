@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -65,6 +66,10 @@ public:
     // connection of its own.
     ConsoleResult ConsoleSend(int index, const QByteArray& line);
 
+    // After the last of conversations that ended one after another, memory they freed goes back
+    // to the system; one trim for a burst of endings rather than one each.
+    static constexpr int MemoryReturnDelayMs = 1000;
+
     // The quit command: every connection closed, nothing sent, no more listening.
     void CloseAll();
 
@@ -98,4 +103,5 @@ private:
     std::unique_ptr<Listener> listener;
     std::unique_ptr<Listener> tlsListener; // TLS from the first byte
     QList<RelaySession*> sessions;         // in the order they began
+    QTimer memoryReturn; // once conversations have ended and nothing else for a while
 };

@@ -125,7 +125,7 @@ private:
     // goes to the client waits here, as nothing more may go in clear.
     bool clientSwitching = false;
     QByteArray heldForTls;
-    bool tlsMarkOwed = false; // the client's next log line shows that it came in over TLS
+    bool tlsMarkOwed = false;       // the client's next log line shows that it came in over TLS
     bool clientFinishWaits = false; // the client's end goes to the server behind its QUIT
     QElapsedTimer lastActivity;
     QTimer idleTimer;

@@ -81,6 +81,9 @@ private:
     void Serve(Connection& connection) {
         connection.received += connection.socket->readAll();
         for (qsizetype end; (end = connection.received.indexOf("\r\n")) >= 0;) {
+            if (connection.socket->state() != QAbstractSocket::ConnectedState) {
+                return; // the relay has gone: nobody takes the answers
+            }
             const QByteArray line = connection.received.left(end);
             connection.received.remove(0, end + 2);
             connection.socket->write(Answer(connection, line));

@@ -23,9 +23,9 @@ inline int OpenFileDescriptorCount() {
     return count - 1;
 }
 
-// Resident memory in KiB (VmRSS), or -1 when it cannot be read.
-inline qint64 ResidentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
+// Resident memory of a process in KiB (VmRSS), or -1 when it cannot be read.
+inline qint64 ResidentKiBOf(const QString& process) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
     if (!status.open(QIODevice::ReadOnly)) {
         return -1;
     }
@@ -35,4 +35,9 @@ inline qint64 ResidentKiB() {
         }
     }
     return -1;
+}
+
+// This process's own.
+inline qint64 ResidentKiB() {
+    return ResidentKiBOf(QStringLiteral("self"));
 }
