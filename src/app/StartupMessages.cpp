@@ -79,6 +79,33 @@ QString ServerConnectFailureMessage(const QString& host, quint16 port, const QSt
         .arg(reason);
 }
 
+QString NoGreetingReport(const QString& host, quint16 port, const QString& reason,
+                         SecurityMode mode) {
+    QString report = QStringLiteral("the mail server %1:%2 sent no greeting: %3")
+                         .arg(host)
+                         .arg(port)
+                         .arg(reason);
+    if (mode != SecurityMode::Tls) {
+        report += QStringLiteral("\n  A port that expects TLS from the first byte stays silent "
+                                 "to plain text; for such a port, choose --security tls.");
+    }
+    return report;
+}
+
+QString NoGreetingWindowMessage(const QString& host, quint16 port, const QString& reason,
+                                SecurityMode mode) {
+    QString message = QStringLiteral("メールサーバー %1 (ポート %2) に接続しましたが、最初の応答 "
+                                     "(グリーティング) がありませんでした。\n%3")
+                          .arg(host)
+                          .arg(port)
+                          .arg(reason);
+    if (mode != SecurityMode::Tls) {
+        message += QStringLiteral("\n\n最初から TLS を使うポートかもしれません。その場合は"
+                                  "「設定」で接続方法を TLS にしてください。");
+    }
+    return message;
+}
+
 QString NoServerSetMessage() {
     return QStringLiteral("メールサーバーが設定されていません。\n"
                           "「サーバー名」の欄にメールサーバーを入力して「登録」を押してください。");

@@ -2,6 +2,7 @@
 
 #include "app/SettingsReload.h"
 #include "platform/OwnCertificate.h"
+#include "platform/TlsTrust.h"
 #include "settings/OptionsFile.h"
 
 #include <QString>
@@ -19,6 +20,13 @@ QString ServerConnectFailureReport(const QString& host, quint16 port, const QStr
 // For the window: a mail server that could not be reached, and a mail server not set at all.
 QString ServerConnectFailureMessage(const QString& host, quint16 port, const QString& reason);
 QString NoServerSetMessage();
+
+// A mail server that was reached but sent no greeting, for standard error and for the window;
+// where Quorlin spoke plain text first, a hint at a port that expects TLS from the first byte.
+QString NoGreetingReport(const QString& host, quint16 port, const QString& reason,
+                         SecurityMode mode);
+QString NoGreetingWindowMessage(const QString& host, quint16 port, const QString& reason,
+                                SecurityMode mode);
 
 // A Security value in the options file that names no mode: the file, the line and the values
 // allowed. For standard error, and in Japanese for the window.

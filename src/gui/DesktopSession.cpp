@@ -26,6 +26,7 @@ DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvai
     connect(&display, &Shell::Display::SettingsSaved, this, &DesktopSession::Reload);
 
     connect(&relay, &Relay::ServerConnectFailed, this, &DesktopSession::ReportServerFailure);
+    connect(&relay, &Relay::ServerSentNoGreeting, this, &DesktopSession::ReportNoGreeting);
     connect(&transcript, &TranscriptView::Failed, this,
             [this](const QString& path, const QString& reason) {
                 QTextStream(stderr) << "quorlin: " << LogFileFailureMessage(path, reason) << "\n";
@@ -151,6 +152,12 @@ void DesktopSession::Tell(const QString& windowText, const QString& report) {
     display.LogNote(windowText);
     // The window hides again once the mail client has been let go: the tray says it too.
     notify.ShowMessage(Shell::Display::BaseCaption, windowText);
+}
+
+void DesktopSession::ReportNoGreeting(const QString& host, quint16 port, const QString& reason) {
+    const SecurityMode mode = startup.settings.DefaultAccount().security;
+    Tell(NoGreetingWindowMessage(host, port, reason, mode),
+         NoGreetingReport(host, port, reason, mode));
 }
 
 void DesktopSession::EndProgram(int status) {

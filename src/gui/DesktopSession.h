@@ -53,6 +53,7 @@ private:
     void TellClientTlsState();
     // A note in the server log and at the tray icon, and in English on standard error.
     void Tell(const QString& windowText, const QString& report);
+    void ReportNoGreeting(const QString& host, quint16 port, const QString& reason);
     void EndProgram(int status);
     void ReleaseSessionResources();
 

@@ -132,6 +132,11 @@ int RunHeadless(const AppOptions& options) {
                      [tell](const QString& host, quint16 port, const QString& why) {
                          tell(ServerConnectFailureReport(host, port, why));
                      });
+    QObject::connect(&relay, &Relay::ServerSentNoGreeting,
+                     [tell, &settings](const QString& host, quint16 port, const QString& why) {
+                         tell(
+                             NoGreetingReport(host, port, why, settings.DefaultAccount().security));
+                     });
     QObject::connect(&relay, &Relay::ServerTlsFailed,
                      [&problems, &transcript, &settings](const TlsFailure& failure) {
                          const QString report = TlsFailureReport(failure);

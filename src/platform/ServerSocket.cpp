@@ -192,7 +192,9 @@ void ServerSocket::Adopt(QTcpSocket* created) {
 
 void ServerSocket::OnConnected() {
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (!handshaking) {
+    if (handshaking) {
+        Q_EMIT HandshakeStarted();
+    } else {
         Q_EMIT Connected();
     }
 }

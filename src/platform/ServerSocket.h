@@ -51,6 +51,8 @@ public:
     QHostAddress PeerAddress() const override;
 
 Q_SIGNALS:
+    // The TCP connection is made where TLS comes first: the handshake begins.
+    void HandshakeStarted();
     // It can carry bytes now: connected, and encrypted where TLS comes first.
     void Connected();
     // The handshake asked for by StartTls is done and the certificate trusted.

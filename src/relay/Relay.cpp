@@ -146,6 +146,7 @@ RelaySession* Relay::NewSession() {
         view, settings, [this] { return SessionCount(); }, FreeNumber(), this);
     sessions.append(session);
     connect(session, &RelaySession::ServerConnectFailed, this, &Relay::ServerConnectFailed);
+    connect(session, &RelaySession::ServerSentNoGreeting, this, &Relay::ServerSentNoGreeting);
     connect(session, &RelaySession::ServerTlsFailed, this, &Relay::ServerTlsFailed);
     connect(session, &RelaySession::Finished, this, [this, session] { SessionFinished(session); });
     // Its memory is freed once it is deleted, after Finished.

@@ -81,6 +81,8 @@ public:
 Q_SIGNALS:
     // The connection to the mail server failed; reason as the system gave it.
     void ServerConnectFailed(const QString& host, quint16 port, const QString& reason);
+    // Connected to the mail server, but its greeting did not come; the client was told.
+    void ServerSentNoGreeting(const QString& host, quint16 port, const QString& reason);
     // TLS to the mail server did not come about for a conversation; its client was told.
     void ServerTlsFailed(const TlsFailure& failure);
     // A conversation began or ended.

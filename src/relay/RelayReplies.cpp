@@ -13,7 +13,22 @@ bool IsPrintableAscii(const QString& text) {
                        [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
 }
 
+// The reason as it is, or general words in its place.
+QByteArray AsciiOr(const QString& reason, const char* general) {
+    return (reason.isEmpty() || !IsPrintableAscii(reason) ? QString::fromLatin1(general) : reason)
+        .toLatin1();
+}
+
 } // namespace
+
+QByteArray CannotConnectReply(const QString& reason) {
+    return "-ERR Cannot connect to the mail server: " + AsciiOr(reason, "the connection failed") +
+           ".\r\n";
+}
+
+QByteArray NoGreetingReply(const QString& reason) {
+    return "-ERR The mail server sent no greeting: " + AsciiOr(reason, "none came") + ".\r\n";
+}
 
 QByteArray TlsRefusalReply(const QString& reason) {
     QStringList parts = reason.split(TlsReason::Separator);

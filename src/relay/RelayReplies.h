@@ -24,11 +24,12 @@ inline constexpr char StlsRefusedReply[] =
 inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
 inline constexpr char LoneCrReply[] = "-ERR Command line holds a CR that ends no line.\r\n";
 inline constexpr char ServerNotConnectedReply[] = "-ERR The mail server is not connected.\r\n";
-inline constexpr char CannotConnectReply[] = "-ERR Cannot connect to the mail server.\r\n";
 
-// Instead of a greeting, when TLS toward the mail server did not come about. The line stays
-// printable ASCII whatever the reason: a reason in the user's language (the system's, where Qt's
-// translation is loaded for the window) gives way to general words.
+// Instead of a greeting, each in the words of the step toward the mail server that failed. The
+// line stays printable ASCII whatever the reason: a reason in the user's language (the system's,
+// where Qt's translation is loaded for the window) gives way to general words.
+QByteArray CannotConnectReply(const QString& reason);
+QByteArray NoGreetingReply(const QString& reason);
 QByteArray TlsRefusalReply(const QString& reason);
 
 // To a client past the limit of clients served at once, before it is let go.

@@ -101,7 +101,7 @@ void RelaySession::ConnectServer() {
     policy.mode = account.security;
     policy.extraAuthorities = account.caCertificates;
     policy.pinnedFingerprints = account.pinnedFingerprints + settings->TrustedFor(account.host);
-    upstream.Connect({account.host, account.port, policy});
+    upstream.Connect({account.host, account.port, policy, settings->serverStepTimeoutMs});
     conversation.SetLoginInsideTls(upstream.LoginInsideTls());
     if (state == State::Relaying) {
         state = State::AwaitingServer;
@@ -126,31 +126,34 @@ void RelaySession::OnServerBlock(const QByteArray& block) {
     Apply(conversation.FromServer(block, TaggingRulesNow()));
 }
 
-void RelaySession::OnServerClosed(bool greeted) {
+// The server has ended the conversation, so the client's connection ends too, once everything
+// the server sent has reached it.
+void RelaySession::OnServerClosed() {
     Apply(conversation.ServerClosed(TaggingRulesNow()));
-    if (!greeted) {
-        // Gone before it said anything: the client would wait for a greeting forever.
-        ReleaseWaitingClient(CannotConnectReply);
-    } else {
-        // The server has ended the conversation, so the client's connection ends too, once
-        // everything the server sent has reached it.
-        Drain();
-    }
+    Drain();
     BalanceFlow();
 }
 
+// A client waiting for the greeting is told why none comes, in the words of the step that failed.
 void RelaySession::OnServerFailed(const LinkFailure& failure) {
-    if (failure.kind == LinkFailure::Kind::Tls) {
+    switch (failure.kind) {
+    case LinkFailure::Kind::Tls:
         Q_EMIT ServerTlsFailed(failure.AsTlsFailure());
         ReleaseWaitingClient(TlsRefusalReply(failure.reason));
         return;
+    case LinkFailure::Kind::Greeting:
+        Q_EMIT ServerSentNoGreeting(failure.host, failure.port, failure.reason);
+        ReleaseWaitingClient(NoGreetingReply(failure.reason));
+        return;
+    case LinkFailure::Kind::Connect:
+        break;
     }
     Q_EMIT ServerConnectFailed(failure.host, failure.port, failure.reason);
     Apply(conversation.ServerClosed(TaggingRulesNow()));
     if (state == State::Relaying) {
         Drain();
     } else {
-        ReleaseWaitingClient(CannotConnectReply);
+        ReleaseWaitingClient(CannotConnectReply(failure.reason));
     }
 }
 

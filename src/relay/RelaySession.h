@@ -79,6 +79,8 @@ public:
 
 Q_SIGNALS:
     void ServerConnectFailed(const QString& host, quint16 port, const QString& reason);
+    // Connected, but the server's greeting did not come; the client was told and let go.
+    void ServerSentNoGreeting(const QString& host, quint16 port, const QString& reason);
     // TLS to the mail server did not come about (refused certificate, failed handshake, no
     // STLS); the client was told and let go, nothing of its login was sent.
     void ServerTlsFailed(const TlsFailure& failure);
@@ -92,7 +94,7 @@ private:
     void OnGreeted(const QByteArray& greeting);
     void OnServerBlock(const QByteArray& block);
     void OnServerFailed(const LinkFailure& failure);
-    void OnServerClosed(bool greeted);
+    void OnServerClosed();
     void OnClientArrived();
     void OnClientFinished();
     void OnClientFailed();

@@ -57,6 +57,20 @@ StlsNegotiation::Action StlsNegotiation::Feed(const QByteArray& block) {
     return action;
 }
 
+QString StlsNegotiation::Awaited() const {
+    switch (phase) {
+    case Phase::Greeting:
+        return QStringLiteral("no greeting");
+    case Phase::CapaStatus:
+    case Phase::CapaLines:
+        return QStringLiteral("no whole reply to CAPA");
+    case Phase::StlsReply:
+    case Phase::Done:
+        break;
+    }
+    return QStringLiteral("no reply to STLS");
+}
+
 void StlsNegotiation::HandleLine(const QByteArray& line, Action& action) {
     switch (phase) {
     case Phase::Greeting:

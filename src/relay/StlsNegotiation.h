@@ -29,6 +29,8 @@ public:
 
     // The greeting line with its CR LF, once it has come.
     QByteArray Greeting() const { return greeting; }
+    // What the exchange waits for from the server, in words: "no greeting", "no reply to CAPA"...
+    QString Awaited() const;
 
     // Most bytes held of a line not ended yet.
     static constexpr qsizetype LineLimit = ReplyLineLimit;

@@ -3,7 +3,19 @@
 #include "platform/Lines.h"
 #include "relay/Login.h"
 
+namespace {
+
+// "within 30 seconds", for the words of a step that took too long.
+QString Within(int milliseconds) {
+    return QStringLiteral("within %1 seconds").arg(milliseconds / 1000.0);
+}
+
+} // namespace
+
 UpstreamLink::UpstreamLink(QObject* parent) : QObject(parent) {
+    stepTimer.setSingleShot(true);
+    connect(&stepTimer, &QTimer::timeout, this, &UpstreamLink::OnStepTimedOut);
+    connect(&socket, &ServerSocket::HandshakeStarted, this, &UpstreamLink::OnHandshakeStarted);
     connect(&socket, &ServerSocket::Connected, this, &UpstreamLink::OnConnected);
     connect(&socket, &ServerSocket::Encrypted, this, &UpstreamLink::OnEncrypted);
     connect(&socket, &ServerSocket::CertificateFaults, this, &UpstreamLink::OnCertificateFaults);
@@ -15,7 +27,7 @@ UpstreamLink::UpstreamLink(QObject* parent) : QObject(parent) {
 void UpstreamLink::Connect(const Target& where) {
     Close();
     target = where;
-    phase = Phase::Connecting;
+    StartStep(Phase::Connecting);
     (void)socket.Connect(target.host, target.port, target.policy);
 }
 
@@ -23,14 +35,51 @@ void UpstreamLink::Close() {
     ++connection;
     socket.Close();
     phase = Phase::Closed;
+    stepTimer.stop();
     greeting.Reset();
     negotiation = StlsNegotiation();
     refusal.clear();
 }
 
+// Each step before the greeting has its own bound; the greeting ends them.
+void UpstreamLink::StartStep(Phase next) {
+    phase = next;
+    stepTimer.start(target.stepTimeoutMs);
+}
+
+void UpstreamLink::OnHandshakeStarted() {
+    StartStep(Phase::Handshaking);
+}
+
 void UpstreamLink::OnConnected() {
-    phase =
-        target.policy.mode == SecurityMode::StartTls ? Phase::Negotiating : Phase::AwaitingGreeting;
+    StartStep(target.policy.mode == SecurityMode::StartTls ? Phase::Negotiating
+                                                           : Phase::AwaitingGreeting);
+}
+
+// Each failure in its own words: the client's "-ERR", the log and the window say which step
+// the server did not finish.
+void UpstreamLink::OnStepTimedOut() {
+    const QString within = Within(target.stepTimeoutMs);
+    switch (phase) {
+    case Phase::Connecting:
+        Fail(LinkFailure::Kind::Connect, QStringLiteral("no answer ") + within, QSslCertificate());
+        return;
+    case Phase::AwaitingGreeting:
+        Fail(LinkFailure::Kind::Greeting, QStringLiteral("none came ") + within, QSslCertificate());
+        return;
+    case Phase::Negotiating:
+        Fail(LinkFailure::Kind::Tls,
+             QStringLiteral("the mail server sent %1 %2").arg(negotiation.Awaited(), within),
+             QSslCertificate());
+        return;
+    case Phase::Handshaking:
+        Fail(LinkFailure::Kind::Tls, QStringLiteral("the TLS handshake did not finish ") + within,
+             socket.PeerCertificate());
+        return;
+    case Phase::Closed:
+    case Phase::Greeted:
+        return;
+    }
 }
 
 // What the plain exchange told us is not trusted; only its greeting is passed on, so that the
@@ -90,6 +139,7 @@ void UpstreamLink::TakeGreeting(const QByteArray& block) {
 // Where Quorlin logs in with USER and PASS, the client must not log in with APOP itself.
 void UpstreamLink::GreetWith(const QByteArray& greeting) {
     phase = Phase::Greeted;
+    stepTimer.stop();
     Q_EMIT Greeted(LoginInsideTls() ? WithoutTimestamp(greeting) : greeting);
 }
 
@@ -103,9 +153,10 @@ void UpstreamLink::Negotiate(const QByteArray& block) {
         break;
     case StlsNegotiation::Step::SendToServer:
         (void)socket.Send(action.bytes);
+        StartStep(Phase::Negotiating);
         break;
     case StlsNegotiation::Step::StartTls:
-        phase = Phase::Handshaking;
+        StartStep(Phase::Handshaking);
         (void)socket.StartTls();
         break;
     case StlsNegotiation::Step::Refused:
@@ -115,15 +166,34 @@ void UpstreamLink::Negotiate(const QByteArray& block) {
 }
 
 void UpstreamLink::OnPeerFinished() {
-    const bool greeted = phase == Phase::Greeted;
-    ++connection;
-    socket.Close();
-    phase = Phase::Closed;
-    Q_EMIT Closed(greeted);
+    switch (phase) {
+    case Phase::Greeted:
+        ++connection;
+        socket.Close();
+        phase = Phase::Closed;
+        Q_EMIT Closed();
+        return;
+    case Phase::Handshaking:
+        Fail(LinkFailure::Kind::Tls,
+             QStringLiteral("the mail server closed the connection during the TLS handshake"),
+             socket.PeerCertificate());
+        return;
+    case Phase::Negotiating:
+        Fail(LinkFailure::Kind::Tls,
+             QStringLiteral("the mail server closed the connection before TLS"), QSslCertificate());
+        return;
+    case Phase::Closed:
+    case Phase::Connecting:
+    case Phase::AwaitingGreeting:
+        Fail(LinkFailure::Kind::Greeting, QStringLiteral("it closed the connection"),
+             QSslCertificate());
+        return;
+    }
 }
 
 void UpstreamLink::OnSocketFailed() {
-    const bool tls = !refusal.isEmpty() || socket.FailedInHandshake();
+    const bool tls =
+        !refusal.isEmpty() || socket.FailedInHandshake() || phase == Phase::Handshaking;
     if (!tls) {
         Fail(LinkFailure::Kind::Connect, socket.ErrorText(), QSslCertificate());
         return;

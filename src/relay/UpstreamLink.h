@@ -4,17 +4,20 @@
 #include "platform/TlsTrust.h"
 #include "relay/GreetingLine.h"
 #include "relay/StlsNegotiation.h"
+#include "settings/Settings.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QSslCertificate>
 #include <QString>
+#include <QTimer>
 
 // Why the connection to the mail server did not come about, or broke.
 struct LinkFailure {
     enum class Kind {
-        Connect, // no connection, or a broken one
-        Tls,     // no secure connection: a refused certificate, a failed handshake, no STLS
+        Connect,  // no connection, or a broken one
+        Greeting, // connected, but no greeting came
+        Tls,      // no secure connection: a refused certificate, a failed handshake, no STLS
     };
     Kind kind = Kind::Connect;
     QString host;
@@ -38,6 +41,7 @@ public:
         QString host;
         quint16 port = 0;
         TlsPolicy policy; // the certificates pinned for this host included
+        int stepTimeoutMs = DefaultServerStepTimeoutMs;
     };
 
     // The steps of one connection, in order; STLS adds the middle two.
@@ -70,9 +74,11 @@ Q_SIGNALS:
     void Block(const QByteArray& bytes);
     // Reported from the event loop, never from inside a call; the connection is closed already.
     void Failed(const LinkFailure& failure);
-    void Closed(bool greeted);
+    // The server has closed the connection after its greeting.
+    void Closed();
 
 private:
+    void OnHandshakeStarted();
     void OnConnected();
     void OnEncrypted();
     void OnCertificateFaults(const QList<QSslError>& errors);
@@ -80,6 +86,8 @@ private:
     void OnPeerFinished();
     void OnSocketFailed();
     void Negotiate(const QByteArray& block);
+    void StartStep(Phase next);
+    void OnStepTimedOut();
     void TakeGreeting(const QByteArray& block);
     void GreetWith(const QByteArray& greeting);
     void Fail(LinkFailure::Kind kind, const QString& reason, const QSslCertificate& certificate);
@@ -87,6 +95,7 @@ private:
     ServerSocket socket;
     Target target;
     Phase phase = Phase::Closed;
+    QTimer stepTimer;       // the step before the greeting that is going on
     quint64 connection = 0; // counts connections, so that a late report of an old one is dropped
     GreetingLine greeting;
     StlsNegotiation negotiation;

@@ -15,6 +15,11 @@
 #include <QString>
 #include <QStringList>
 
+// The most each step toward the mail server before the login may take: the connection, its
+// greeting, each reply of the STLS exchange, the TLS handshake. A server that stalls one of them
+// must not hold the mail client for longer.
+inline constexpr int DefaultServerStepTimeoutMs = 30 * 1000;
+
 // A mail server and how to reach it. Today there is one, the default account, whose host is the
 // one line of Quorlin.ini; each account will have its own server, port, security, CA file and
 // pins.
@@ -67,4 +72,5 @@ struct Settings {
     bool ClientTlsReady() const { return clientTls.enabled && !clientIdentity.IsNull(); }
     int maxClients = DefaultMaxClients;
     int idleTimeoutMs = DefaultIdleTimeoutMs;
+    int serverStepTimeoutMs = DefaultServerStepTimeoutMs;
 };

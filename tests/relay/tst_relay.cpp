@@ -383,7 +383,8 @@ private Q_SLOTS:
         QSignalSpy failed(relay.get(), &Relay::ServerConnectFailed);
         client = std::make_unique<TestClient>();
         client->ConnectTo(relay->ListeningPort());
-        ExpectClientReleased(failed);
+        ExpectClientReleased(failed,
+                             "-ERR Cannot connect to the mail server: Connection refused.\r\n");
 
         // And it still serves the next client once the server is there.
         relay.reset();

@@ -9,10 +9,15 @@
 
 #include <QCryptographicHash>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -173,7 +178,7 @@ private Q_SLOTS:
         QSignalSpy failed(relay.get(), &Relay::ServerConnectFailed);
         client = std::make_unique<TestClient>();
         client->ConnectTo(relay->ListeningPort());
-        ExpectClientReleased(failed);
+        ExpectClientReleased(failed, "-ERR Cannot connect to the mail server: Host not found.\r\n");
         QCOMPARE(server->connections, 0);
 
         settings->DefaultAccount().host = QStringLiteral("127.0.0.1");
@@ -196,7 +201,10 @@ private Q_SLOTS:
         client = std::make_unique<TestClient>();
         client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(server->connections, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray(CannotConnectReply), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            client->received,
+            QByteArray("-ERR The mail server sent no greeting: it closed the connection.\r\n"),
+            2000);
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QVERIFY(RelayIdle(*relay));
         QTRY_VERIFY(!view->visible);
@@ -204,6 +212,108 @@ private Q_SLOTS:
         disconnect(leave);
         ConnectClient(2);
         LogIn(2, "dave", "pw");
+    }
+
+    // Every wait before the login is bounded, and each stall is told in its own words: to the
+    // client, and in the report the window and the log show.
+    void preLoginStallEndsWithinItsBound_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("server");
+        QTest::addColumn<QByteArray>("reply");
+        const int none = int(SecurityMode::None), tls = int(SecurityMode::Tls),
+                  stls = int(SecurityMode::StartTls);
+        QTest::newRow("connection never accepted")
+            << none << QByteArray("no accept")
+            << QByteArray("-ERR Cannot connect to the mail server: no answer within 0.3 "
+                          "seconds.\r\n");
+        QTest::newRow("plain mode at a TLS port: no greeting")
+            << none << QByteArray("silent")
+            << QByteArray("-ERR The mail server sent no greeting: none came within 0.3 "
+                          "seconds.\r\n");
+        QTest::newRow("STLS: no greeting")
+            << stls << QByteArray("silent")
+            << QByteArray("-ERR No secure connection to the mail server: the mail server sent no "
+                          "greeting within 0.3 seconds.\r\n");
+        QTest::newRow("STLS: CAPA unanswered")
+            << stls << QByteArray("greets")
+            << QByteArray("-ERR No secure connection to the mail server: the mail server sent no "
+                          "whole reply to CAPA within 0.3 seconds.\r\n");
+        QTest::newRow("STLS: STLS unanswered")
+            << stls << QByteArray("offers STLS")
+            << QByteArray("-ERR No secure connection to the mail server: the mail server sent no "
+                          "reply to STLS within 0.3 seconds.\r\n");
+        QTest::newRow("TLS: handshake stalled")
+            << tls << QByteArray("silent")
+            << QByteArray("-ERR No secure connection to the mail server: the TLS handshake did "
+                          "not finish within 0.3 seconds.\r\n");
+        QTest::newRow("TLS: handshake dropped")
+            << tls << QByteArray("closes")
+            << QByteArray("-ERR No secure connection to the mail server: the mail server closed "
+                          "the connection during the TLS handshake.\r\n");
+    }
+    void preLoginStallEndsWithinItsBound() {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, server);
+        QFETCH(QByteArray, reply);
+        // A listening socket whose queue of connections to accept is full takes no more.
+        const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closeListening = qScopeGuard([listening] { ::close(listening); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listening, reinterpret_cast<sockaddr*>(&address), length) == 0);
+        QVERIFY(::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        QVERIFY(::listen(listening, 0) == 0);
+        std::vector<std::unique_ptr<QTcpSocket>> fillers;
+        QTcpServer stalling;
+        if (server == "no accept") {
+            for (int i = 0; i < 3; ++i) {
+                fillers.push_back(std::make_unique<QTcpSocket>());
+                fillers.back()->connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
+            }
+            QTest::qWait(100);
+        } else {
+            QVERIFY(stalling.listen(QHostAddress::LocalHost, 0));
+            connect(&stalling, &QTcpServer::newConnection, this, [&] {
+                QTcpSocket* connection = stalling.nextPendingConnection();
+                if (server != "silent" && server != "closes") {
+                    connection->write("+OK ready\r\n");
+                }
+                connect(connection, &QTcpSocket::readyRead, connection, [connection, server] {
+                    const QByteArray got = connection->readAll();
+                    if (server == "closes") {
+                        connection->abort();
+                    } else if (server == "offers STLS" && got == "CAPA\r\n") {
+                        connection->write("+OK\r\nSTLS\r\n.\r\n");
+                    }
+                });
+            });
+        }
+        relay.reset();
+        StartRelay(server == "no accept" ? ntohs(address.sin_port) : stalling.serverPort());
+        settings->DefaultAccount().security = SecurityMode(mode);
+        settings->serverStepTimeoutMs = 300;
+        QSignalSpy cannotConnect(relay.get(), &Relay::ServerConnectFailed);
+        QSignalSpy noGreeting(relay.get(), &Relay::ServerSentNoGreeting);
+        QSignalSpy noTls(relay.get(), &Relay::ServerTlsFailed);
+        client = std::make_unique<TestClient>();
+        client->ConnectTo(relay->ListeningPort());
+
+        QTRY_COMPARE_WITH_TIMEOUT(client->received, reply, 5000);
+        QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(cannotConnect.count() + noGreeting.count() + noTls.count(), 1);
+        // The report names the same step as the client's reply.
+        QString reason;
+        if (!cannotConnect.isEmpty()) {
+            reason = cannotConnect.first().at(2).toString();
+        } else if (!noGreeting.isEmpty()) {
+            reason = noGreeting.first().at(2).toString();
+        } else {
+            reason = noTls.first().first().value<TlsFailure>().reason;
+        }
+        QVERIFY2(reply.contains(": " + reason.toUtf8() + ".\r\n"), qPrintable(reason));
+        QVERIFY(RelayIdle(*relay));
     }
 
     void endlessLineIsNeverHeldWhole_data() {

@@ -64,8 +64,8 @@ protected:
 
     // A client waiting for a server that never answered: told so, let go, and the relay
     // listening again with the window hidden and the tray idle.
-    void ExpectClientReleased(const QSignalSpy& failures) {
-        QTRY_COMPARE(client->received, QByteArray(CannotConnectReply));
+    void ExpectClientReleased(const QSignalSpy& failures, const QByteArray& reply) {
+        QTRY_COMPARE(client->received, reply);
         QTRY_COMPARE(client->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(failures.count(), 1);
         QVERIFY(RelayIdle(*relay));
