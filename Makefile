@@ -55,7 +55,7 @@ format-check:
 
 # Each libFuzzer target runs FUZZ_SECONDS; the working corpus in fuzz/out carries over between runs.
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS ?= client_command tagging cp932 sasl
+FUZZ_TARGETS ?= client_command tagging cp932 sasl reply_stream stls
 fuzz: test-deps
 	for target in $(FUZZ_TARGETS); do ./fuzz/build-and-run.sh $$target $(FUZZ_SECONDS) || exit 1; done
 

@@ -35,7 +35,7 @@ binary=$out/fuzz_$name
 mkdir -p "$work/corpus" "$work/findings"
 
 # Qt's headers insist on position-independent code.
-read -r -a qt_flags <<<"$(pkg-config --cflags --libs Qt6Core)"
+read -r -a qt_flags <<<"$(pkg-config --cflags --libs Qt6Core Qt6Network)"
 echo "Building $binary"
 "${CXX:-clang++}" -std=c++20 -g -O1 -fPIC \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
