@@ -2,16 +2,21 @@
 // reading from the other side instead of buffering the difference, and pick up again without
 // losing, doubling or reordering a byte once the slow side reads.
 #include "relay/Relay.h"
+#include "relay/RelayReplies.h"
 #include "support/RandomBytes.h"
 #include "support/RelayRig.h"
+#include "support/TestCertificates.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QSslConfiguration>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
 #include <sys/socket.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 constexpr qsizetype MiB = 1024 * 1024;
@@ -160,18 +165,38 @@ private Q_SLOTS:
     void slowReaderGetsEverythingBeforeTheServerHearsQuit_data() {
         QTest::addColumn<qint64>("chunk");
         QTest::addColumn<int>("everyMs");
-        QTest::newRow("reading 3.2 MB/s") << qint64(64 * 1024) << 20;
-        QTest::newRow("pausing 0.7 s at a time") << qint64(1024 * 1024) << 700;
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("reading 3.2 MB/s") << qint64(64 * 1024) << 20 << false;
+        QTest::newRow("pausing 0.7 s at a time") << qint64(1024 * 1024) << 700 << false;
+        QTest::newRow("inside STLS, reading 3.2 MB/s") << qint64(64 * 1024) << 20 << true;
     }
     void slowReaderGetsEverythingBeforeTheServerHearsQuit() {
         QFETCH(qint64, chunk);
         QFETCH(int, everyMs);
+        QFETCH(bool, tls);
         settings->idleTimeoutMs = 300;
+        TestCertificates certificates;
+        if (tls) {
+            QVERIFY2(certificates.Make(), certificates.log.constData());
+            settings->clientIdentity = {certificates.Path(u"good"_s),
+                                        {certificates.Certificate(u"good"_s)},
+                                        certificates.Key(u"good"_s)};
+        }
         client = std::make_unique<TestClient>();
         // A fixed receive buffer: the kernel's buffers on the way hold a few MB, not all of it.
         client->socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 128 * 1024);
         client->ConnectTo(relay->ListeningPort());
         QTRY_COMPARE(client->received, Greeting);
+        if (tls) {
+            client->Send("STLS\r\n");
+            QTRY_COMPARE(client->received, Greeting + StlsAcceptedReply);
+            client->received = Greeting;
+            QSslConfiguration configuration = client->socket.sslConfiguration();
+            configuration.setCaCertificates({certificates.Certificate(u"ca"_s)});
+            client->socket.setSslConfiguration(configuration);
+            client->socket.startClientEncryption();
+            QTRY_VERIFY(client->socket.isEncrypted());
+        }
         client->socket.setReadBufferSize(chunk);
         client->SetReading(false);
 

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -107,7 +108,7 @@ public:
         }
     }
 
-    QTcpSocket socket;
+    QSslSocket socket; // plain unless a test starts TLS toward Quorlin
     QByteArray received;
     bool reading = true;
 };
