@@ -71,6 +71,8 @@ bool DesktopSession::Form_Load() {
           std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
         const Result<> listening = (relay.*listen)();
         if (!listening) {
+            QTextStream(stderr) << "quorlin: " << ListenFailureMessage(port, listening.Error())
+                                << "\n";
             retryWanted =
                 display.ReportStartFailure(ListenFailureWindowMessage(port, listening.Error()));
             return false;

@@ -552,6 +552,30 @@ private Q_SLOTS:
         QVERIFY(!server.received.contains("QUIT"));
         QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
     }
+
+    // In the window, a signal while the start-up's message box is open ends the program cleanly
+    // too, not by the signal's default action.
+    void stopSignalDuringTheStartUpBoxEndsCleanly() {
+        QTemporaryDir folder;
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+        QProcess quorlin;
+        quorlin.setStandardInputFile(QProcess::nullDevice());
+        quorlin.start(Binary(),
+                      {"--server", "127.0.0.1", "--config-dir", folder.path(), "--listen-address",
+                       "127.0.0.1", "--listen-port", QString::number(holder.serverPort())});
+        QByteArray err;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return (err += quorlin.readAllStandardError())
+                    .contains(QByteArray::number(holder.serverPort()));
+            },
+            20000));
+        QCOMPARE(::kill(pid_t(quorlin.processId()), SIGTERM), 0);
+        QVERIFY(quorlin.waitForFinished(10000));
+        QCOMPARE(quorlin.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(quorlin.exitCode(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)
