@@ -16,6 +16,10 @@ directly (the reference) and through `quorlin --headless`, and every reply is co
   clients  - two accounts fetched at once through one quorlin, each byte for byte; a scripted
              fetch that half-closes after its commands gets its message; a client that leaves
              before its retrieval was delivered leaves the mailbox as it was.
+  slow     - a client that reads an 8 MB message slowly and pauses, with DELE and QUIT sent
+             behind its RETR and an idle timeout of one second, gets all of it, and Dovecot
+             deletes the message only after that; SIGTERM to quorlin in the pause leaves the
+             message on the server.
 """
 
 import argparse
@@ -477,6 +481,95 @@ def scripted_fetch(port, commands, half_close, read=True, timeout=15.0):
         connection.close()
 
 
+SLOW_USER = "slow"
+SLOW_PASSWORD = "Sl0w-Reader.5"
+
+
+def slow_account_messages():
+    """One message of about 8 MB: more than the kernel's buffers on the way hold, so that a
+    client that pauses leaves part of it with quorlin or the server."""
+    lines = [b"Line %06d of a long message read slowly, padded to a full line: %s" % (i, b"x" * 20)
+             for i in range(90000)]
+    data = (b"Return-Path: <big@example.org>\r\nFrom: big@example.org\r\n"
+            b"To: slow@example.org\r\nSubject: Big\r\n"
+            b"Content-Type: text/plain; charset=us-ascii\r\n\r\n" + b"\r\n".join(lines) + b"\r\n")
+    return [sample_mail.Message("slow-0", "1720000000.M1P3.interop", data, "unchanged")]
+
+
+class SlowReader:
+    """Logs in and sends RETR 1, DELE 1 and QUIT at once, through a small receive buffer."""
+
+    def __init__(self, port):
+        self.connection = socket.socket()
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32 * 1024)
+        self.connection.settimeout(15.0)
+        self.connection.connect(("127.0.0.1", port))
+        self.received = self.connection.recv(4096)
+        self.connection.sendall(("USER %s\r\nPASS %s\r\nRETR 1\r\nDELE 1\r\nQUIT\r\n"
+                                 % (SLOW_USER, SLOW_PASSWORD)).encode())
+
+    def read(self, until_size=None, per_second=None):
+        """Reads up to the end of the stream, or until `until_size` bytes came; about
+        `per_second` bytes a second when given."""
+        while until_size is None or len(self.received) < until_size:
+            chunk = self.connection.recv(per_second // 10 if per_second else 65536)
+            if not chunk:
+                return
+            self.received += chunk
+            if per_second:
+                time.sleep(0.1)
+
+    def close(self):
+        self.connection.close()
+
+
+def start_slow_fetch(checks, dovecot, quorlin):
+    """100 KB a second for half a megabyte, then a pause three times the idle timeout: the
+    server must not have heard QUIT, and the client is not let go."""
+    reader = SlowReader(quorlin.port)
+    reader.read(until_size=512 * 1024, per_second=100 * 1024)
+    time.sleep(3.0)
+    checks.equal("messages on the server while the slow reader pauses", 1,
+                 message_count(dovecot.port, SLOW_USER, SLOW_PASSWORD))
+    return reader
+
+
+def run_slow_case(checks, dovecot, quorlin_binary, config_dir):
+    open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb").close()
+    direct = dict(fetch_all(dovecot.port, None, SLOW_USER, SLOW_PASSWORD)[1])["RETR 1"]
+    with QuorlinProcess(quorlin_binary, dovecot.port, config_dir,
+                        ["--idle-timeout", "1"]) as quorlin:
+        reader = start_slow_fetch(checks, dovecot, quorlin)
+        try:
+            reader.read()
+        finally:
+            reader.close()
+        if direct not in reader.received:
+            checks.fail("the slow reader did not get the whole message (%d bytes arrived)"
+                        % len(reader.received))
+        if not re.search(rb"\r\n\.\r\n\+OK[^\r]*\r\n\+OK[^\r]*\r\n$", reader.received):
+            checks.fail("the replies to DELE and QUIT did not follow the message: %r"
+                        % reader.received[-120:])
+        checks.equal("messages on the server after the slow fetch", 0,
+                     message_count(dovecot.port, SLOW_USER, SLOW_PASSWORD))
+
+    # The same mailbox again, and SIGTERM while the reader pauses.
+    dovecot.stop()
+    dovecot.start()
+    with QuorlinProcess(quorlin_binary, dovecot.port, config_dir,
+                        ["--idle-timeout", "1"]) as quorlin:
+        reader = start_slow_fetch(checks, dovecot, quorlin)
+        try:
+            quorlin.process.send_signal(signal.SIGTERM)
+            checks.equal("quorlin's status after SIGTERM", 0, quorlin.process.wait(10))
+            reader.read()
+        finally:
+            reader.close()
+        print("SIGTERM mid-RETR: %d of %d bytes delivered" % (len(reader.received), len(direct)))
+        checks.equal("messages on the server after SIGTERM mid-RETR", 1,
+                     message_count(dovecot.port, SLOW_USER, SLOW_PASSWORD))
+
+
 def run_clients_case(checks, dovecot, quorlin_binary, config_dir):
     open(os.path.join(config_dir, "Quorlin_BatList.ini"), "wb").close()
     accounts = [(USER, PASSWORD), (SECOND_USER, SECOND_PASSWORD)]
@@ -543,7 +636,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
     parser.add_argument("case", choices=["relay", "tagging", "tagging-options", "curl", "cut",
-                                         "clients"])
+                                         "clients", "slow"])
     args = parser.parse_args()
     if not os.access(args.quorlin, os.X_OK):
         print("FAIL: quorlin binary not found or not executable: " + args.quorlin)
@@ -554,13 +647,15 @@ def main():
     config_dir = tempfile.mkdtemp(prefix="qcf", dir="/tmp")
     dovecot = PrivateDovecot(USER, PASSWORD, sample_mail.build_messages(),
                              [(SECOND_USER, SECOND_PASSWORD, second_account_messages()),
-                              (SPACED_USER, SPACED_PASSWORD, [])])
+                              (SPACED_USER, SPACED_PASSWORD, []),
+                              (SLOW_USER, SLOW_PASSWORD, slow_account_messages())])
     try:
         dovecot.start()
         print("Dovecot on 127.0.0.1:%d, files in %s" % (dovecot.port, dovecot.root), flush=True)
         case = {"relay": run_relay_case, "tagging": run_tagging_case,
                 "tagging-options": lambda *a: run_tagging_case(*a, options=True),
-                "curl": run_curl_case, "cut": run_cut_case, "clients": run_clients_case}[args.case]
+                "curl": run_curl_case, "cut": run_cut_case, "clients": run_clients_case,
+                "slow": run_slow_case}[args.case]
         case(checks, dovecot, args.quorlin, config_dir)
     except Exception as error:  # a broken connection or a server that did not start
         checks.fail("%s: %s" % (type(error).__name__, error))
