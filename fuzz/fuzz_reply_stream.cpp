@@ -10,9 +10,9 @@
 // Input: the first byte sets the options (bit 0 login inside TLS, bit 1 unlabelled mail tagged,
 // bit 2 encoded words, bit 3 the charset header, bit 4 SASL allowed to the client, bit 5 STLS
 // offered to it, bit 6 a small gathering bound); the next byte is the length of the client's
-// commands, which follow; then a byte whose low four bits count the cuts, and that many bytes,
-// each a piece's length less one; the rest is what the server sends, greeting first.
+// commands, which follow; then the server's bytes, greeting first, cut as CutBytes reads them.
 
+#include "CutBytes.h"
 #include "relay/Conversation.h"
 #include "relay/GreetingLine.h"
 
@@ -116,21 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input.isEmpty()) {
         return 0;
     }
-    const qsizetype cuts = qMin<qsizetype>(std::uint8_t(input[0]) & 15, input.size() - 1);
-    const QByteArrayView lengths = input.sliced(1, cuts);
-    const QByteArray server = input.sliced(1 + cuts).toByteArray();
+    const CutBytes server(input);
 
-    QList<QByteArray> pieces;
-    qsizetype at = 0;
-    for (const char length : lengths) {
-        const qsizetype taken = qMin<qsizetype>(std::uint8_t(length) + 1, server.size() - at);
-        pieces.append(server.sliced(at, taken));
-        at += taken;
-    }
-    pieces.append(server.sliced(at));
-
-    const Seen whole = Run(options, {server});
-    const Seen cut = Run(options, pieces);
+    const Seen whole = Run(options, {server.whole});
+    const Seen cut = Run(options, server.pieces);
     Require(cut.toClient == whole.toClient, "the client gets the same bytes however they are cut");
     Require(cut.toServer == whole.toServer, "the server gets the same commands");
     // The log shows of a RETR reply what was inspected, and bytes the server sends unasked

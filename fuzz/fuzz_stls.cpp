@@ -7,9 +7,9 @@
 // here line by line from RFC 2595, and TLS may start only right behind the server's "+OK" to
 // STLS with nothing else sent in clear behind it.
 //
-// Input: the low four bits of the first byte count the cuts, that many bytes follow, each a
-// piece's length less one; the rest is what the server sends.
+// Input: what the server sends, cut as CutBytes reads it.
 
+#include "CutBytes.h"
 #include "platform/TlsTrust.h"
 #include "relay/StlsNegotiation.h"
 
@@ -147,27 +147,9 @@ Outcome Model(const QByteArray& server, const QList<qsizetype>& pieceEnds) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     QByteArrayView input(data, static_cast<qsizetype>(size));
-    if (input.isEmpty()) {
-        return 0;
-    }
-    const qsizetype cuts = qMin<qsizetype>(std::uint8_t(input[0]) & 15, input.size() - 1);
-    const QByteArrayView lengths = input.sliced(1, cuts);
-    const QByteArray server = input.sliced(1 + cuts).toByteArray();
-
-    QList<QByteArray> pieces;
-    QList<qsizetype> pieceEnds;
-    qsizetype at = 0;
-    for (const char length : lengths) {
-        const qsizetype taken = qMin<qsizetype>(std::uint8_t(length) + 1, server.size() - at);
-        pieces.append(server.sliced(at, taken));
-        at += taken;
-        pieceEnds.append(at);
-    }
-    pieces.append(server.sliced(at));
-    pieceEnds.append(server.size());
-
-    const Outcome driven = Drive(pieces);
-    const Outcome model = Model(server, pieceEnds);
+    const CutBytes server(input);
+    const Outcome driven = Drive(server.pieces);
+    const Outcome model = Model(server.whole, server.pieceEnds);
     Require(driven.step == model.step, "the outcome is the model's");
     Require(driven.sent == model.sent, "the commands sent are the model's");
     Require(driven.logged == model.logged, "the lines logged are the model's");
