@@ -112,8 +112,9 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("port"));
     const QCommandLineOption listenAddressOption(
         QStringLiteral("listen-address"),
-        QStringLiteral("Address to listen on, for this run (default: the saved setting, or all "
-                       "addresses)."),
+        QStringLiteral("Address to listen on, for this run: localhost for this machine only "
+                       "(127.0.0.1 and ::1), or an IP address (default: the saved setting, or "
+                       "all addresses)."),
         QStringLiteral("address"));
     const QCommandLineOption configDirOption(
         QStringLiteral("config-dir"),
@@ -244,13 +245,16 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         options.trustFingerprints.append(*fingerprint);
     }
     if (parser.isSet(listenAddressOption)) {
-        const QHostAddress address(parser.value(listenAddressOption));
-        if (address.isNull()) {
-            QTextStream(stderr) << "quorlin: --listen-address needs an IP address, not \""
-                                << parser.value(listenAddressOption) << "\".\n";
+        const QString text = parser.value(listenAddressOption);
+        const std::optional<QHostAddress> address =
+            text.trimmed().isEmpty() ? std::nullopt : ParseAddressValue(text);
+        if (!address) {
+            QTextStream(stderr) << "quorlin: --listen-address needs localhost or an IP address, "
+                                   "not \""
+                                << text << "\".\n";
             return std::nullopt;
         }
-        options.listenAddress = address;
+        options.listenAddress = *address;
     }
     if (parser.isSet(configDirOption)) {
         options.configDir = parser.value(configDirOption);

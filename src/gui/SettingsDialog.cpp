@@ -117,7 +117,8 @@ QWidget* SettingsDialog::ListenBox(const Settings& inForce) {
         listenAddress->setText(inForce.listen.address.toString());
     }
     listenAddress->setToolTip(QStringLiteral(
-        "このマシンのメーラーだけなら 127.0.0.1、空欄ならすべてのアドレスで待ち受けます。"));
+        "このマシンのメーラーだけなら localhost (127.0.0.1 と ::1)、空欄ならすべてのアドレスで"
+        "待ち受けます。"));
 
     auto* box = new QGroupBox(QStringLiteral("メーラーからの接続"), this);
     auto* form = new QFormLayout(box);
@@ -202,8 +203,8 @@ bool SettingsDialog::WriteChanges() {
     const QString addressText = listenAddress->text().trimmed();
     const std::optional<QHostAddress> address = ParseAddressValue(addressText);
     if (!address) {
-        return Refused(QStringLiteral("「%1」は IP アドレスではありません。空欄にするとすべての"
-                                      "アドレスで待ち受けます。")
+        return Refused(QStringLiteral("「%1」は localhost でも IP アドレスでもありません。空欄に"
+                                      "するとすべてのアドレスで待ち受けます。")
                            .arg(addressText));
     }
     const ServerSecurity chosen = security->Value();

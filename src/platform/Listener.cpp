@@ -22,43 +22,63 @@ protected:
 
 } // namespace
 
-Listener::Listener(QObject* parent) : QObject(parent) {
-    auto* created = new DescriptorServer(this);
-    created->incoming = [this](qintptr descriptor) { OnIncoming(descriptor); };
-    server = created;
+Listener::Listener(QObject* parent) : QObject(parent) {}
+
+Listener::~Listener() = default;
+
+QTcpServer* Listener::AddServer() {
+    auto* server = new DescriptorServer(this);
+    server->incoming = [this](qintptr descriptor) { OnIncoming(descriptor); };
     // QTcpServer stops accepting for good after an accept that failed for want of resources
     // (no descriptor left): the program would look up but serve nobody. It tries again a moment
     // later, when the conversations that ended may have given some back.
-    connect(server, &QTcpServer::acceptError, this, [this] {
-        QTimer::singleShot(AcceptRetryMs, server, [this] {
+    connect(server, &QTcpServer::acceptError, this, [server] {
+        QTimer::singleShot(AcceptRetryMs, server, [server] {
             if (server->isListening()) {
                 server->resumeAccepting();
             }
         });
     });
+    servers.append(server);
+    return server;
 }
 
-Listener::~Listener() = default;
-
-Result<> Listener::Listen(const QHostAddress& address, quint16 wanted) {
-    if (server->isListening()) {
+Result<> Listener::Listen(const QList<QHostAddress>& addresses, quint16 wanted) {
+    if (IsListening()) {
         return Result<>::Failure(tr("Already listening on port %1.").arg(port));
     }
-    if (!server->listen(address, wanted != 0 ? wanted : port)) {
-        const QString why = server->errorString();
-        server->close();
-        return Result<>::Failure(why);
+    quint16 chosen = wanted != 0 ? wanted : port;
+    for (const QHostAddress& address : addresses) {
+        QTcpServer* server = AddServer();
+        if (!server->listen(address, chosen)) {
+            // An address this machine does not have (::1 without IPv6) nobody else can take.
+            if (address != addresses.first() &&
+                server->serverError() == QAbstractSocket::SocketAddressNotAvailableError) {
+                servers.removeOne(server);
+                delete server;
+                continue;
+            }
+            const QString why = server->errorString();
+            Close();
+            return Result<>::Failure(why);
+        }
+        // The next address gets the port the system chose for the first.
+        chosen = server->serverPort();
     }
-    port = server->serverPort();
+    port = chosen;
     return {};
 }
 
+// It may be called while one of them announces a client.
 void Listener::Close() {
-    server->close();
+    for (QTcpServer* server : std::exchange(servers, {})) {
+        server->close();
+        server->deleteLater();
+    }
 }
 
 bool Listener::IsListening() const {
-    return server->isListening();
+    return !servers.isEmpty();
 }
 
 std::unique_ptr<ClientSocket> Listener::Accept() {

@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 
 #include <memory>
@@ -11,8 +12,8 @@
 class ClientSocket;
 class QTcpServer;
 
-// Waits for mail clients on one address and port. Each client is announced (Incoming) and taken
-// with Accept inside that handler; one nobody took is refused.
+// Waits for mail clients on one port of one or more addresses. Each client is announced
+// (Incoming) and taken with Accept inside that handler; one nobody took is refused.
 class Listener : public QObject {
     Q_OBJECT
 
@@ -21,7 +22,12 @@ public:
     ~Listener() override;
 
     // Port 0 asks the system for a free port, the first time; later it means that same port again.
-    Result<> Listen(const QHostAddress& address, quint16 port);
+    // Every address or none: one taken by another program fails the whole; one after the first
+    // that this machine does not have is left out.
+    Result<> Listen(const QList<QHostAddress>& addresses, quint16 port);
+    Result<> Listen(const QHostAddress& address, quint16 port) {
+        return Listen(QList<QHostAddress>{address}, port);
+    }
     void Close();
     bool IsListening() const;
     quint16 Port() const { return port; }
@@ -39,8 +45,9 @@ Q_SIGNALS:
 
 private:
     void OnIncoming(qintptr descriptor);
+    QTcpServer* AddServer();
 
-    QTcpServer* server = nullptr;
+    QList<QTcpServer*> servers;
     quint16 port = 0;
     qintptr announced = -1;
 };

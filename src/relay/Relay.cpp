@@ -47,12 +47,12 @@ bool SamePlace(const std::optional<ListenSetting>& a, const std::optional<Listen
 } // namespace
 
 Result<> Relay::StartListening() {
-    return listener->Listen(settings.listen.address, settings.listen.port);
+    return listener->Listen(ListenAddresses(settings.listen.address), settings.listen.port);
 }
 
 Result<> Relay::StartImplicitTlsListening() {
     const std::optional<ListenSetting> place = ImplicitTlsPlace(settings);
-    return place ? tlsListener->Listen(place->address, place->port) : Result<>();
+    return place ? tlsListener->Listen(ListenAddresses(place->address), place->port) : Result<>();
 }
 
 QList<Relay::ListenFailure> Relay::ListenAgain(const Settings& next) {
@@ -81,13 +81,13 @@ Result<> Relay::Move(std::unique_ptr<Listener>& slot, const std::optional<Listen
         return {};
     }
     std::unique_ptr<Listener> fresh = NewListener();
-    Result<> listening = fresh->Listen(wanted->address, wanted->port);
+    Result<> listening = fresh->Listen(ListenAddresses(wanted->address), wanted->port);
     if (!listening && now && wanted->port == slot->Port() && slot->IsListening()) {
         // All addresses and one of them on the same port: the system lets only one hold it.
         slot->Close();
-        listening = fresh->Listen(wanted->address, wanted->port);
+        listening = fresh->Listen(ListenAddresses(wanted->address), wanted->port);
         if (!listening) {
-            (void)slot->Listen(now->address, slot->Port());
+            (void)slot->Listen(ListenAddresses(now->address), slot->Port());
         }
     }
     if (!listening) {

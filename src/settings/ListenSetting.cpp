@@ -11,6 +11,13 @@ const QString AddressKey = OptionKeys::ListenAddress.Path();
 
 } // namespace
 
+QList<QHostAddress> ListenAddresses(const QHostAddress& address) {
+    if (address == QHostAddress(QHostAddress::LocalHost)) {
+        return {address, QHostAddress(QHostAddress::LocalHostIPv6)};
+    }
+    return {address};
+}
+
 ListenSetting LoadListenSetting() {
     ListenSetting setting;
     const std::unique_ptr<QSettings> file = OpenOptionsFile();

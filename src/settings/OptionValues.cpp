@@ -54,6 +54,9 @@ std::optional<QHostAddress> ParseAddressValue(const QString& text) {
     if (trimmed.isEmpty()) {
         return QHostAddress(QHostAddress::Any);
     }
+    if (trimmed.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0) {
+        return QHostAddress(QHostAddress::LocalHost);
+    }
     const QHostAddress address(trimmed);
     if (address.isNull()) {
         return std::nullopt;

@@ -20,5 +20,6 @@ std::optional<quint16> ParsePortOrNone(const QString& text);
 std::optional<int> ParseCountValue(const QString& text, int most);
 // A switch: true/false, yes/no, on/off or 1/0, in any letter case.
 std::optional<bool> ParseSwitch(const QString& text);
-// An IP address; an empty text means every address of the machine.
+// An IP address, or "localhost" for the loopback one; an empty text means every address of the
+// machine.
 std::optional<QHostAddress> ParseAddressValue(const QString& text);

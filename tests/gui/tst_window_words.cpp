@@ -77,23 +77,16 @@ QStringList ForeignWords(const QStringList& texts) {
         QStringLiteral(R"((/[^\s「」、。]+)|([\w-]+(\.[\w-]+)+)|(\b(CN|O|OU|C)=[^,\n]*)|)"
                        R"(([0-9A-F]{2}(:[0-9A-F]{2})+))"));
     static const QRegularExpression word(QStringLiteral("[A-Za-z][A-Za-z0-9-]*"));
-    static const QStringList allowed = {QStringLiteral("Quorlin"),
-                                        QStringLiteral("TLS"),
-                                        QStringLiteral("SSL"),
-                                        QStringLiteral("STARTTLS"),
-                                        QStringLiteral("STLS"),
-                                        QStringLiteral("APOP"),
-                                        QStringLiteral("SHA-256"),
-                                        QStringLiteral("CA"),
-                                        QStringLiteral("CharSet"),
-                                        QStringLiteral("Ins"),
-                                        QStringLiteral("Del"),
-                                        QStringLiteral("OK"),
-                                        QStringLiteral("UTC"),
-                                        QStringLiteral("SASL"),
-                                        QStringLiteral("PLAIN"),
-                                        QStringLiteral("LOGIN"),
-                                        QStringLiteral("X-Quorlin-Charset")};
+    static const QStringList allowed = {
+        QStringLiteral("Quorlin"),   QStringLiteral("TLS"),
+        QStringLiteral("SSL"),       QStringLiteral("STARTTLS"),
+        QStringLiteral("STLS"),      QStringLiteral("APOP"),
+        QStringLiteral("SHA-256"),   QStringLiteral("CA"),
+        QStringLiteral("CharSet"),   QStringLiteral("Ins"),
+        QStringLiteral("Del"),       QStringLiteral("OK"),
+        QStringLiteral("UTC"),       QStringLiteral("SASL"),
+        QStringLiteral("PLAIN"),     QStringLiteral("LOGIN"),
+        QStringLiteral("localhost"), QStringLiteral("X-Quorlin-Charset")};
     QStringList foreign;
     for (QString text : texts) {
         text.remove(names);

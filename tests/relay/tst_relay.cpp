@@ -299,6 +299,22 @@ private Q_SLOTS:
         QCOMPARE(server->connections, 2);
     }
 
+    // The loopback address is both: a client that tries ::1 first reaches Quorlin, and no other
+    // program can take ::1 on Quorlin's port.
+    void loopbackListensOnBothAddresses() {
+        server->greeting = "+OK hi <1@a>\r\n";
+        for (const QHostAddress& address :
+             {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+            client = std::make_unique<TestClient>();
+            client->socket.connectToHost(address, relay->ListeningPort());
+            QTRY_COMPARE(client->received, server->greeting);
+            client.reset();
+            QTRY_VERIFY(RelayIdle(*relay));
+        }
+        QTcpServer other;
+        QVERIFY(!other.listen(QHostAddress::LocalHostIPv6, relay->ListeningPort()));
+    }
+
     // A client that drops without QUIT leaves the server connection open; the next client must
     // still get a fresh connection, a fresh greeting and a login built from it.
     void staleServerConnectionIsReplaced() {

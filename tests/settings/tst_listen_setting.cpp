@@ -39,6 +39,8 @@ private Q_SLOTS:
         QTest::newRow("port too big") << QByteArray("[Listen]\nPort=65536\n") << 110 << QString();
         QTest::newRow("IPv6") << QByteArray("[Listen]\nAddress=::1\n") << 110
                               << QStringLiteral("::1");
+        QTest::newRow("localhost is the loopback address")
+            << QByteArray("[Listen]\nAddress=LocalHost\n") << 110 << QStringLiteral("127.0.0.1");
     }
     void fileGivesPortAndAddress() {
         QFETCH(QByteArray, content);
