@@ -76,6 +76,16 @@ void LogOutput::Append(QByteArrayView lines) {
         dropped += CountLines(lines);
         return;
     }
+    // The bound is for what waits: what the descriptor takes at once (a file takes it all)
+    // never counts against it.
+    const qint64 written = queue.WriteNow(lines);
+    if (written < 0) {
+        return;
+    }
+    lines = lines.sliced(written);
+    if (lines.isEmpty()) {
+        return;
+    }
     qsizetype taken = lines.size();
     const qsizetype room = bound - Pending();
     if (taken > room) {

@@ -32,20 +32,28 @@ void WriteQueue::Append(QByteArrayView bytes) {
         return;
     }
     if (pending == 0 && !flushing && !Waiting()) {
-        const qint64 taken = WriteDirectly(bytes.data(), bytes.size());
+        const qint64 taken = WriteNow(bytes);
         if (taken < 0) {
             return;
         }
         bytes = bytes.sliced(taken);
         if (bytes.isEmpty()) {
-            if (hooks.drained) {
-                hooks.drained();
-            }
             return;
         }
         WaitForDescriptor();
     }
     Append(bytes.toByteArray());
+}
+
+qint64 WriteQueue::WriteNow(QByteArrayView bytes) {
+    if (bytes.isEmpty() || pending > 0 || flushing || Waiting()) {
+        return 0;
+    }
+    const qint64 taken = WriteDirectly(bytes.data(), bytes.size());
+    if (taken == bytes.size() && hooks.drained) {
+        hooks.drained();
+    }
+    return taken;
 }
 
 qint64 WriteQueue::WriteDirectly(const char* data, qint64 size) {

@@ -34,6 +34,9 @@ public:
     // shared, not copied; bytes of a view are copied only when they cannot go out at once.
     void Append(const QByteArray& bytes);
     void Append(QByteArrayView bytes);
+    // Writes from the view what the descriptor takes at once, when nothing waits (otherwise
+    // nothing): how many bytes went, or -1 when the descriptor failed. The rest is the caller's.
+    qint64 WriteNow(QByteArrayView bytes);
     // Writes what the descriptor takes now; the rest once it is writable.
     void Flush();
 
@@ -45,8 +48,6 @@ public:
     void ReleaseDescriptor();
 
 private:
-    // Writes from data directly while nothing waits; returns how many bytes were taken, or -1
-    // when the descriptor failed.
     qint64 WriteDirectly(const char* data, qint64 size);
     void WaitForDescriptor();
     bool Waiting() const;

@@ -4,6 +4,7 @@
 #include "platform/LogOutput.h"
 #include "support/LoopbackPeers.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -105,6 +106,24 @@ private Q_SLOTS:
             QCOMPARE(count.lines.value("last"), 1);
             QCOMPARE(count.lines.size(), 2);
         }
+    }
+
+    // A file takes every write whole: a block of lines beyond the bound loses none of them.
+    void fileTakesWhatIsBeyondTheBound() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log");
+        const QByteArray lines = QByteArray("S: 7 uid-0000007\n").repeated(100);
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            LogOutput output(file.handle(), 200);
+            output.Append(lines);
+            output.Append("S: .\n");
+            QCOMPARE(output.Pending(), 0);
+        }
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), lines + "S: .\n");
     }
 
     // Lines from the wire are code page 932; the terminal reads its own encoding (UTF-8 here).
