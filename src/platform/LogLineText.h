@@ -14,5 +14,9 @@ public:
     QByteArrayView Lines(QByteArrayView stamp, QByteArrayView prefix, QByteArrayView block);
 
 private:
+    static qsizetype Room(qsizetype rest, qsizetype lead);
+    void EnsureRoom(qsizetype needed);
+
     QByteArray shown;
+    QByteArray leadWords; // the stamp and prefix, padded to whole words
 };
