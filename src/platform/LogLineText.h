@@ -18,5 +18,5 @@ private:
     void EnsureRoom(qsizetype needed);
 
     QByteArray shown;
-    QByteArray leadWords; // the stamp and prefix, padded to whole words
+    QByteArray paddedLead; // the stamp and prefix, padded to whole chunks
 };

@@ -20,6 +20,10 @@ private Q_SLOTS:
                           "123456789012345\r\n1234567890123456\r\n")
             << QByteArray("S: \nS: A\nS: 1234567\nS: 12345678\nS: 123456789\n"
                           "S: 123456789012345\nS: 1234567890123456\n");
+        QTest::newRow("line ends across sixteen bytes")
+            << QByteArray() << QByteArray("S: ")
+            << QByteArray("123456789012345\r\nb\r\n12345678901\r\nc\r\n")
+            << QByteArray("S: 123456789012345\nS: b\nS: 12345678901\nS: c\n");
         QTest::newRow("edges of printable")
             << QByteArray() << QByteArray("C: ") << QByteArray(" ~!\r\n1234567\x1f\r\n\x7f\r\n")
             << QByteArray("C:  ~!\nC: 1234567\\x1f\nC: \\x7f\n");
