@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -85,9 +86,11 @@ qsizetype LogLineText::Room(qsizetype rest, qsizetype lead) {
     return rest + (rest / 2 + 1) * lead + ChunkSize;
 }
 
+// QByteArray grows its capacity by more than asked, so lines shown with escapes, one after the
+// other, do not move the buffer each time.
 void LogLineText::EnsureRoom(qsizetype needed) {
     if (needed > shown.size()) {
-        shown.resize(qMax(2 * shown.size(), needed));
+        shown.resize(needed);
     }
 }
 
@@ -102,8 +105,8 @@ QByteArrayView LogLineText::Lines(QByteArrayView stamp, QByteArrayView prefix,
     const qsizetype lead = stamp.size() + prefix.size();
     // Whole chunks, so that each line's lead is a store or two.
     paddedLead.resize((lead + ChunkSize - 1) / ChunkSize * ChunkSize);
-    std::memcpy(paddedLead.data(), stamp.data(), size_t(stamp.size()));
-    std::memcpy(paddedLead.data() + stamp.size(), prefix.data(), size_t(prefix.size()));
+    std::copy(stamp.begin(), stamp.end(), paddedLead.begin());
+    std::copy(prefix.begin(), prefix.end(), paddedLead.begin() + stamp.size());
     EnsureRoom(Room(block.size(), lead));
     char* base = shown.data();
     const auto putLead = [this, &base, lead](qsizetype at) {
