@@ -3,7 +3,7 @@
 #include "platform/StreamSocket.h"
 
 ClientSocket::ClientSocket(qintptr descriptor, QObject* parent)
-    : Connection(parent), stream(new StreamSocket(descriptor, ReadBufferLimit, this)) {
+    : Connection(parent), stream(new StreamSocket(descriptor, ClientReadLimit, this)) {
     connect(stream, &StreamSocket::ReadyRead, this, &ClientSocket::ReportArrival);
     connect(stream, &StreamSocket::PeerFinishedSending, this, &ClientSocket::ReportPeerFinished);
     connect(stream, &StreamSocket::WriteFailed, this, &ClientSocket::OnWriteFailed);

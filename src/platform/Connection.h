@@ -20,6 +20,9 @@ class Connection : public QObject {
 public:
     // How many bytes Qt or the socket may hold unread before reading from the kernel stops.
     static constexpr qint64 ReadBufferLimit = 1024 * 1024;
+    // A mail client sends commands, a few short lines at a time: whatever is read ahead of
+    // their replies becomes replies waiting in memory, so less is read from clients.
+    static constexpr qint64 ClientReadLimit = 64 * 1024;
 
     using QObject::QObject;
 

@@ -13,7 +13,7 @@ constexpr qsizetype RecordBytes = 16 * 1024;
 
 TlsClientSocket::TlsClientSocket(qintptr descriptor, const TlsIdentity& identity, QObject* parent)
     : Connection(parent), socket(new QSslSocket(this)) {
-    socket->setReadBufferSize(ReadBufferLimit);
+    socket->setReadBufferSize(ClientReadLimit);
     socket->setSslConfiguration(ServerTlsConfiguration(identity));
     connect(socket, &QSslSocket::encrypted, this, &TlsClientSocket::Encrypted);
     connect(socket, &QSslSocket::readyRead, this, &TlsClientSocket::ReportArrival);
