@@ -20,16 +20,23 @@
 // must not hold the mail client for longer.
 inline constexpr int DefaultServerStepTimeoutMs = 30 * 1000;
 
-// A mail server and how to reach it. Today there is one, the default account, whose host is the
-// one line of Quorlin.ini; each account will have its own server, port, security, CA file and
-// pins.
+// A mail server and how to reach it. The default account's host is the one line of
+// Quorlin.ini and takes every login name no other account claims; the others come from the
+// options file's [Account...] sections or --account.
 struct Account {
+    // The name the mail client logs in with, as it sends it (letter case counts); empty for the
+    // default account.
+    QString login;
     QString host;
     SecurityMode security = SecurityMode::None;
     quint16 port = PlainPop3Port;
     QString caFile;
     QList<QSslCertificate> caCertificates; // read from caFile when it was set
     QList<QByteArray> pinnedFingerprints;  // this run's (--trust-fingerprint), never saved
+    // The user name the server knows; empty: the login name as the client sent it.
+    QString serverUser;
+    // A port of its own: a client there goes to this account whatever name it logs in with.
+    quint16 listenPort = 0;
 };
 
 // Everything Quorlin is set to do, as plain values: loaded from and saved to the settings files
@@ -41,6 +48,17 @@ struct Settings {
     QList<Account> accounts{Account{}};
     Account& DefaultAccount() { return accounts.first(); }
     const Account& DefaultAccount() const { return accounts.first(); }
+    bool HasAccounts() const { return accounts.size() > 1; }
+    // The account a login name goes to, by its index: the one whose login is exactly this
+    // name, or the default account (0).
+    int AccountFor(const QString& login) const {
+        for (int index = 1; index < accounts.size(); ++index) {
+            if (accounts[index].login == login) {
+                return index;
+            }
+        }
+        return 0;
+    }
 
     // Certificates the user trusts per server host, as saved under [TrustedCertificates].
     QHash<QString, QList<QByteArray>> trustedCertificates;
