@@ -138,6 +138,44 @@ void ClientStream::TlsStarted() {
     awaitingTls = false;
 }
 
+void ClientStream::SetRouting(AccountRouter accountRouter, std::optional<int> connected) {
+    router = std::move(accountRouter);
+    route = connected.value_or(0);
+    ownGreeting = !connected;
+    greetingShown = !ownGreeting;
+    rerouting = loginOwed = false;
+    heldInput.clear();
+}
+
+void ClientStream::Rerouted(LoginState& login, ReplyStream& replies, RelayOutput& out) {
+    rerouting = false;
+    ownGreeting = false;
+    if (std::exchange(loginOwed, false)) {
+        SendLogin(login, replies, true, out);
+    }
+    Feed(std::exchange(heldInput, {}), login, replies, true, out);
+}
+
+// A name that belongs to another account than the server connected now: that server is needed
+// before the login, and nothing more of the client's is read until it has greeted.
+void ClientStream::Route(const QByteArray& user, RelayOutput& out) {
+    if (!router || loginSent) {
+        return;
+    }
+    const int wanted = router(user);
+    if (wanted == route) {
+        return;
+    }
+    route = wanted;
+    greetingShown = false;
+    rerouting = true;
+    out.reroute = wanted;
+}
+
+bool ClientStream::MayForwardApop() const {
+    return !router || greetingShown;
+}
+
 void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStream& replies,
                         bool serverConnected, RelayOutput& out) {
     // Bytes sent behind STLS, before the handshake, could be anyone's (RFC 2595): dropped.
@@ -146,6 +184,10 @@ void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStre
     }
     if (HoldsQuit()) {
         heldFromQuit.append(received);
+        return;
+    }
+    if (rerouting) {
+        heldInput.append(received);
         return;
     }
     const char* const data = received.constData();
@@ -183,6 +225,10 @@ void ClientStream::Feed(const QByteArray& received, LoginState& login, ReplyStre
         }
         pending.clear();
         if (awaitingTls) {
+            return;
+        }
+        if (rerouting) {
+            heldInput.append(data + at, size - at);
             return;
         }
     }
@@ -234,6 +280,7 @@ bool ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
         Log(out, text);
         login.user = Argument(rest).toByteArray();
         replies.Answer(UserReply, out);
+        Route(login.user, out);
     } else if (Is(keyword, "PASS")) {
         Log(out, MaskedPassLine);
         // Spaces are part of the password, leading and trailing ones too.
@@ -249,6 +296,12 @@ bool ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
         Stls(text, replies, out);
     } else if (Is(keyword, "QUIT") && serverConnected && !std::exchange(quitMayGo, false)) {
         return false;
+    } else if (Is(keyword, "APOP") && !MayForwardApop()) {
+        Log(out, text);
+        replies.Answer(ApopElsewhereReply, out);
+    } else if (Is(keyword, "CAPA") && ownGreeting && !serverConnected) {
+        Log(out, text);
+        replies.Answer(OwnCapaStatus + QByteArray("USER\r\n") + OwnCapabilities() + ".\r\n", out);
     } else {
         Log(out, text);
         if (!serverConnected) {
@@ -257,8 +310,12 @@ bool ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
         }
         out.toServer.append(line);
         const ReplyKind kind = KindOfReply(keyword, rest);
-        replies.Expect(kind, out, kind == ReplyKind::Capa ? OwnCapabilities() : QByteArray());
-        loginSent = loginSent || Is(keyword, "APOP");
+        if (Is(keyword, "APOP")) {
+            replies.ExpectLogin(kind, out);
+            loginSent = true;
+        } else {
+            replies.Expect(kind, out, kind == ReplyKind::Capa ? OwnCapabilities() : QByteArray());
+        }
     }
     return true;
 }
@@ -296,18 +353,27 @@ void ClientStream::SaslStepTaken(const SaslStep& step, LoginState& login, ReplyS
     }
     login.user = step.credentials->user;
     login.password = step.credentials->password;
+    Route(login.user, out);
+    if (rerouting) {
+        loginOwed = true;
+        return;
+    }
     SendLogin(login, replies, serverConnected, out);
 }
 
 void ClientStream::SendLogin(const LoginState& login, ReplyStream& replies, bool serverConnected,
                              RelayOutput& out) {
-    const LoginStep step = PassLogin(login, loginInsideTls, serverConnected);
+    LoginState sent = login;
+    if (!serverUser.isEmpty() && !login.user.isEmpty()) {
+        sent.user = serverUser;
+    }
+    const LoginStep step = PassLogin(sent, loginInsideTls, serverConnected);
     if (step.toServer.isEmpty()) {
         replies.Answer(step.localAnswer, out);
         return;
     }
     out.toServer.append(step.toServer);
-    replies.Expect(step.awaited, out);
+    replies.ExpectLogin(step.awaited, out);
     loginSent = true;
 }
 

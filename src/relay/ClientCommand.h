@@ -8,6 +8,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <functional>
+#include <optional>
+
 // What the mail client's connection allows, as its session knows it. All off is Quorlin without
 // TLS toward clients: STLS and AUTH refused, neither offered.
 struct ClientChannel {
@@ -20,6 +23,9 @@ struct ClientChannel {
     // A password through SASL crosses nothing that USER and PASS would not.
     bool SaslAllowed() const { return tlsFeatures && (encrypted || loopback); }
 };
+
+// The account a login name goes to, by its index in the settings (0: the default account).
+using AccountRouter = std::function<int(QByteArrayView user)>;
 
 // The mail client's side of one conversation, without sockets: the client's bytes are read as
 // lines (ended by CR LF or a lone LF), whatever pieces they arrive in, and each line is one
@@ -40,6 +46,15 @@ public:
     // PASS, not APOP.
     void SetLoginInsideTls(bool on) { loginInsideTls = on; }
     void SetChannel(const ClientChannel& now) { channel = now; }
+    // Several accounts: the name of USER (or of an AUTH) picks the server before the login, by
+    // `router`; `connected` is the account whose server the client is greeted from, or none
+    // when Quorlin greeted it itself.
+    void SetRouting(AccountRouter router, std::optional<int> connected);
+    // The name the server knows, where it is not the login name.
+    void SetServerUser(const QByteArray& user) { serverUser = user; }
+    // The account's server has greeted after a change of server: the login waiting for it
+    // goes, and the client's lines held since are read.
+    void Rerouted(LoginState& login, ReplyStream& replies, RelayOutput& out);
     // An arrival from the client. Replies of its own go through `replies`, in their turn.
     void Feed(const QByteArray& received, LoginState& login, ReplyStream& replies,
               bool serverConnected, RelayOutput& out);
@@ -67,6 +82,8 @@ private:
     void SendLogin(const LoginState& login, ReplyStream& replies, bool serverConnected,
                    RelayOutput& out);
     QByteArray OwnCapabilities() const;
+    void Route(const QByteArray& user, RelayOutput& out);
+    bool MayForwardApop() const;
 
     QByteArray heldFromQuit;    // a QUIT line and what followed it, while the QUIT waits
     bool quitMayGo = false;     // the held QUIT is being released
@@ -78,6 +95,16 @@ private:
     SaslExchange sasl;
     bool loginSent = false;   // a login went to the server: STLS and SASL are over
     bool awaitingTls = false; // STLS was accepted: nothing in clear counts any more
+
+    AccountRouter router; // none: one server, as without accounts
+    int route = 0;        // the account whose server the login goes to
+    // The server connected now greeted the client itself: only its stamp fits a client's APOP.
+    bool greetingShown = true;
+    bool ownGreeting = false; // Quorlin greeted the client, without a server
+    bool rerouting = false;   // another server is being connected: the client's lines wait
+    QByteArray heldInput;     // what the client sent meanwhile
+    bool loginOwed = false;   // an AUTH's login waits for that server
+    QByteArray serverUser;
 };
 
 // The kind of reply the server gives to a command line (without its line end) sent to it.

@@ -20,6 +20,12 @@ public:
 
     // How the client's PASS logs in from now on: APOP, or USER and PASS inside TLS.
     void SetLoginInsideTls(bool on) { client.SetLoginInsideTls(on); }
+    // Which server a login name goes to (ClientStream::SetRouting), and the name that server
+    // knows when it is not the login name.
+    void SetRouting(AccountRouter router, std::optional<int> connected) {
+        client.SetRouting(std::move(router), connected);
+    }
+    void SetServerUser(const QByteArray& user) { client.SetServerUser(user); }
     // What the client's connection allows now: STLS, SASL.
     void SetClientChannel(const ClientChannel& channel) { client.SetChannel(channel); }
     // The client's STLS has brought TLS about: what it said before counts no more (RFC 2595).
@@ -40,6 +46,18 @@ public:
         }
         return out;
     }
+
+    // The server the login needs has greeted in place of the one the client saw: its stamp is
+    // kept for APOP, the greeting itself goes nowhere, and the client's waiting lines go on.
+    RelayOutput Rerouted(const QByteArray& greeting) {
+        login.greeting = greeting;
+        RelayOutput out;
+        client.Rerouted(login, replies, out);
+        return out;
+    }
+    // Replies of the server connected now are still due: a change of server waits for them.
+    bool AwaitsServer() const { return replies.AwaitsReplies(); }
+    const CheckTally& Tally() const { return replies.Tally(); }
 
     RelayOutput FromClient(const QByteArray& received, bool serverConnected) {
         RelayOutput out;

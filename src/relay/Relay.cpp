@@ -108,8 +108,34 @@ void Relay::KeepSettingsForSessions() {
     }
 }
 
+Result<> Relay::StartAccountListening(quint16& failedPort) {
+    for (int index = 1; index < settings.accounts.size(); ++index) {
+        const quint16 port = settings.accounts[index].listenPort;
+        if (port == 0) {
+            continue;
+        }
+        std::unique_ptr<Listener> added = NewListener();
+        const Result<> listening = added->Listen(settings.listen.address, port);
+        if (!listening) {
+            failedPort = port;
+            return listening;
+        }
+        accountListeners.push_back({index, std::move(added)});
+    }
+    return {};
+}
+
+quint16 Relay::AccountListeningPort(int account) const {
+    for (const AccountListener& held : accountListeners) {
+        if (held.account == account && held.listener->IsListening()) {
+            return held.listener->Port();
+        }
+    }
+    return 0;
+}
+
 std::unique_ptr<Connection> Relay::Accept(Listener& from) {
-    if (&from == listener.get()) {
+    if (&from != tlsListener.get()) {
         return from.Accept();
     }
     const qintptr descriptor = from.TakeDescriptor();
@@ -138,7 +164,13 @@ void Relay::OnIncomingClient(Listener& from) {
     if (!client) {
         return;
     }
-    NewSession()->Start(std::move(client));
+    std::optional<int> portAccount;
+    for (const AccountListener& held : accountListeners) {
+        if (held.listener.get() == &from) {
+            portAccount = held.account;
+        }
+    }
+    NewSession()->Start(std::move(client), portAccount);
 }
 
 RelaySession* Relay::NewSession() {
@@ -148,6 +180,7 @@ RelaySession* Relay::NewSession() {
     connect(session, &RelaySession::ServerConnectFailed, this, &Relay::ServerConnectFailed);
     connect(session, &RelaySession::ServerSentNoGreeting, this, &Relay::ServerSentNoGreeting);
     connect(session, &RelaySession::ServerTlsFailed, this, &Relay::ServerTlsFailed);
+    connect(session, &RelaySession::Checked, this, &Relay::AccountChecked);
     connect(session, &RelaySession::Finished, this, [this, session] { SessionFinished(session); });
     // Its memory is freed once it is deleted, after Finished.
     connect(session, &QObject::destroyed, &memoryReturn, qOverload<>(&QTimer::start));
@@ -211,4 +244,7 @@ void Relay::CloseAll() {
     }
     listener->Close();
     tlsListener->Close();
+    for (const AccountListener& held : accountListeners) {
+        held.listener->Close();
+    }
 }

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct Settings;
 
@@ -41,6 +42,8 @@ public:
     // the port, and stops.
     Result<> StartListening();
     Result<> StartImplicitTlsListening();
+    // Then each account's own port, where one is set; `failedPort` names the one that failed.
+    Result<> StartAccountListening(quint16& failedPort);
     bool Listening() const { return listener->IsListening(); }
     quint16 ListeningPort() const { return listener->Port(); }
     bool ListeningForTls() const { return tlsListener->IsListening(); }
@@ -60,6 +63,8 @@ public:
     // The settings are about to change: every conversation going on finishes with those it
     // started with, the next clients get the new ones.
     void KeepSettingsForSessions();
+    // The port an account listens on now, by its index; 0 where it has none.
+    quint16 AccountListeningPort(int account) const;
 
     // The manual console talks to the most recent client's conversation: row 0 sends to its
     // server, row 1 to the client; CR LF is added. Without any client, row 0 opens a server
@@ -87,6 +92,8 @@ Q_SIGNALS:
     void ServerTlsFailed(const TlsFailure& failure);
     // A conversation began or ended.
     void SessionsChanged(int sessions);
+    // A client's mail check at an account's server is over.
+    void AccountChecked(const AccountCheck& check);
 
 private:
     void OnIncomingClient(Listener& from);
@@ -104,6 +111,11 @@ private:
     const Settings& settings;
     std::unique_ptr<Listener> listener;
     std::unique_ptr<Listener> tlsListener; // TLS from the first byte
-    QList<RelaySession*> sessions;         // in the order they began
-    QTimer memoryReturn; // once conversations have ended and nothing else for a while
+    struct AccountListener {
+        int account;
+        std::unique_ptr<Listener> listener;
+    };
+    std::vector<AccountListener> accountListeners;
+    QList<RelaySession*> sessions; // in the order they began
+    QTimer memoryReturn;           // once conversations have ended and nothing else for a while
 };

@@ -17,6 +17,8 @@ struct RelayOutput {
     QByteArray clientLog;
     // The client's STLS was accepted: toClient from this offset on goes inside TLS; -1 when not.
     qsizetype clientTlsFrom = -1;
+    // The login needs another account's server: its index; -1 when not.
+    int reroute = -1;
 
     // Appends part of `block` to `target`, sharing the block's bytes when it is all of it.
     static void Append(QByteArray& target, const QByteArray& block, qsizetype from,

@@ -24,6 +24,17 @@ inline constexpr char StlsRefusedReply[] =
 inline constexpr char LineTooLongReply[] = "-ERR Command line too long.\r\n";
 inline constexpr char LoneCrReply[] = "-ERR Command line holds a CR that ends no line.\r\n";
 inline constexpr char ServerNotConnectedReply[] = "-ERR The mail server is not connected.\r\n";
+// An APOP whose digest was made with a stamp no server connected now knows.
+inline constexpr char ApopElsewhereReply[] =
+    "-ERR APOP fits only the greeting's own server: log in with USER and PASS.\r\n";
+// CAPA while no server is connected because Quorlin greeted the client itself.
+inline constexpr char OwnCapaStatus[] = "+OK Capability list follows.\r\n";
+
+// The greeting Quorlin gives when no default server is set, so that the login name can pick
+// the account first. Its stamp follows RFC 1939's form and is never used toward a server.
+inline QByteArray OwnGreeting(const QByteArray& stamp) {
+    return "+OK Quorlin ready " + stamp + "\r\n";
+}
 
 // Instead of a greeting, each in the words of the step toward the mail server that failed. The
 // line stays printable ASCII whatever the reason: a reason in the user's language (the system's,

@@ -6,10 +6,22 @@
 #include "relay/RelayReplies.h"
 #include "settings/Settings.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSysInfo>
+
 namespace {
 // Before the client log's first line from a client inside TLS.
 constexpr QByteArrayView ClientTlsMark = "[TLS] ";
 constexpr QByteArrayView ClientTlsFailedNote = "Quorlin: no TLS with the mail client: ";
+
+// RFC 1939's form, unique to this greeting; no server ever sees it.
+QByteArray OwnStamp() {
+    static int greeted = 0;
+    return '<' + QByteArray::number(QCoreApplication::applicationPid()) + '.' +
+           QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '.' +
+           QByteArray::number(++greeted) + '@' + QSysInfo::machineHostName().toUtf8() + '>';
+}
 } // namespace
 
 RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
@@ -18,7 +30,7 @@ RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
       settings(&relaySettings), number(clientNumber) {
     connect(&upstream, &UpstreamLink::Arrived, this, &RelaySession::OnServerArrived);
     connect(&upstream, &UpstreamLink::Logged, this, [this](const QByteArray& lines) {
-        log.AddServerText(lines);
+        AddServerLog(lines);
         log.Settle(upstream.Socket());
     });
     connect(&upstream, &UpstreamLink::Greeted, this, &RelaySession::OnGreeted);
@@ -37,7 +49,8 @@ RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
 
 RelaySession::~RelaySession() = default;
 
-void RelaySession::Start(std::unique_ptr<Connection> accepted) {
+void RelaySession::Start(std::unique_ptr<Connection> accepted, std::optional<int> onPortOf) {
+    portAccount = onPortOf;
     clientLoopback = IsLoopbackPeer(accepted->PeerAddress());
     AdoptClient(std::move(accepted));
     view.ShowWindow();
@@ -96,16 +109,68 @@ void RelaySession::ConnectServer() {
     view.ClearServerLog();
     view.ClearClientLog();
     conversation.Reset();
-    const Account& account = settings->DefaultAccount();
-    TlsPolicy policy;
-    policy.mode = account.security;
-    policy.extraAuthorities = account.caCertificates;
-    policy.pinnedFingerprints = account.pinnedFingerprints + settings->TrustedFor(account.host);
-    upstream.Connect({account.host, account.port, policy, settings->serverStepTimeoutMs});
-    conversation.SetLoginInsideTls(upstream.LoginInsideTls());
+    switchTo = -1;
+    regreeting = false;
+    const int first = portAccount.value_or(0);
+    AccountRouter router;
+    if (settings->HasAccounts() && !portAccount) {
+        router = [this](QByteArrayView user) {
+            return settings->AccountFor(QString::fromUtf8(user));
+        };
+    }
+    // Accounts and no default server: the login name alone says where to go.
+    const bool ownGreeting = router && settings->accounts.value(first).host.isEmpty();
+    conversation.SetRouting(router, ownGreeting ? std::nullopt : std::optional<int>(first));
+    if (ownGreeting) {
+        GreetByItself();
+        return;
+    }
+    ConnectAccount(first);
     if (state == State::Relaying) {
         state = State::AwaitingServer;
     }
+    BalanceFlow();
+}
+
+void RelaySession::ConnectAccount(int index) {
+    account = index;
+    const Account& server = settings->accounts.at(index);
+    TlsPolicy policy;
+    policy.mode = server.security;
+    policy.extraAuthorities = server.caCertificates;
+    policy.pinnedFingerprints = server.pinnedFingerprints + settings->TrustedFor(server.host);
+    accountMarkOwed = index > 0;
+    upstream.Connect({server.host, server.port, policy, settings->serverStepTimeoutMs});
+    conversation.SetLoginInsideTls(upstream.LoginInsideTls());
+    conversation.SetServerUser(server.serverUser.toUtf8());
+}
+
+void RelaySession::GreetByItself() {
+    upstream.Close();
+    account = 0;
+    state = State::Relaying;
+    Apply(conversation.Greeted(OwnGreeting(OwnStamp())));
+    BalanceFlow();
+}
+
+// The login needs another server than the one connected: once the replies asked of this one
+// are through, it goes, and the account's server greets the conversation instead, unseen by the
+// client, whose lines wait for it.
+void RelaySession::SwitchServerWhenDue() {
+    if (switchTo < 0 || conversation.AwaitsServer() || state == State::Ended) {
+        return;
+    }
+    const int next = std::exchange(switchTo, -1);
+    if (settings->accounts.value(next).host.isEmpty()) {
+        // A name no account claims, and no default server: nowhere to log in.
+        upstream.Close();
+        account = next;
+        Apply(conversation.Rerouted(OwnGreeting(OwnStamp())));
+        return;
+    }
+    regreeting = true;
+    state = State::AwaitingServer;
+    ConnectAccount(next);
     BalanceFlow();
 }
 
@@ -118,7 +183,8 @@ void RelaySession::OnGreeted(const QByteArray& greeting) {
     if (state == State::AwaitingServer) {
         state = State::Relaying;
     }
-    Apply(conversation.Greeted(greeting));
+    Apply(std::exchange(regreeting, false) ? conversation.Rerouted(greeting)
+                                           : conversation.Greeted(greeting));
     BalanceFlow();
 }
 
@@ -130,12 +196,25 @@ void RelaySession::OnServerBlock(const QByteArray& block) {
 // the server sent has reached it.
 void RelaySession::OnServerClosed() {
     Apply(conversation.ServerClosed(TaggingRulesNow()));
+    if (switchTo >= 0) {
+        // Gone before the login: the account's server is what the client needs now.
+        SwitchServerWhenDue();
+        return;
+    }
     Drain();
     BalanceFlow();
 }
 
 // A client waiting for the greeting is told why none comes, in the words of the step that failed.
 void RelaySession::OnServerFailed(const LinkFailure& failure) {
+    failedCheck =
+        AccountCheck{{},
+                     {},
+                     failure.kind == LinkFailure::Kind::Tls ? AccountCheck::Outcome::NoTls
+                                                            : AccountCheck::Outcome::NoConnection,
+                     failure.reason,
+                     0,
+                     0};
     switch (failure.kind) {
     case LinkFailure::Kind::Tls:
         Q_EMIT ServerTlsFailed(failure.AsTlsFailure());
@@ -150,7 +229,9 @@ void RelaySession::OnServerFailed(const LinkFailure& failure) {
     }
     Q_EMIT ServerConnectFailed(failure.host, failure.port, failure.reason);
     Apply(conversation.ServerClosed(TaggingRulesNow()));
-    if (state == State::Relaying) {
+    if (state == State::Relaying && switchTo >= 0) {
+        SwitchServerWhenDue();
+    } else if (state == State::Relaying) {
         Drain();
     } else {
         ReleaseWaitingClient(CannotConnectReply(failure.reason));
@@ -220,6 +301,7 @@ void RelaySession::End() {
         return;
     }
     state = State::Ended;
+    ReportCheck();
     log.Flush();
     idleTimer.stop();
     upstream.Close();
@@ -246,6 +328,24 @@ bool RelaySession::ConsoleToClient(const QByteArray& line) {
     SendToClient(line + "\r\n");
     BalanceFlow();
     return true;
+}
+
+// Only a client's check counts: the console's own connection checks nothing.
+void RelaySession::ReportCheck() {
+    const CheckTally& tally = conversation.Tally();
+    if (!client || (!tally.loginAnswered && !failedCheck)) {
+        return;
+    }
+    AccountCheck check = failedCheck.value_or(AccountCheck{});
+    if (!failedCheck) {
+        check.outcome =
+            tally.loginAccepted ? AccountCheck::Outcome::Done : AccountCheck::Outcome::LoginRefused;
+        check.retrieved = tally.retrieved;
+        check.tagged = tally.tagged;
+    }
+    check.login = settings->accounts.value(account).login;
+    check.when = QDateTime::currentDateTime();
+    Q_EMIT Checked(check);
 }
 
 void RelaySession::Touch() {
@@ -297,7 +397,7 @@ void RelaySession::Apply(const RelayOutput& out) {
     if (!out.toServer.isEmpty()) {
         SendToServer(out.toServer);
     }
-    log.AddServerText(out.serverLog);
+    AddServerLog(out.serverLog);
     if (tlsMarkOwed && !out.clientLog.isEmpty()) {
         tlsMarkOwed = false;
         log.AddClientLines(ClientTlsMark.toByteArray() + out.clientLog);
@@ -308,6 +408,10 @@ void RelaySession::Apply(const RelayOutput& out) {
     // Answers of its own held behind a reply still due count for the flow too.
     BalanceFlow();
     ReleaseQuitIfDelivered();
+    if (out.reroute >= 0) {
+        switchTo = out.reroute;
+    }
+    SwitchServerWhenDue();
 }
 
 // The QUIT goes once every reply before it has been handed to the client's connection whole:
@@ -321,6 +425,19 @@ void RelaySession::ReleaseQuitIfDelivered() {
         clientFinishWaits = false;
         OnClientFinished();
     }
+}
+
+// The first line from an account's server names the account, so that the log tells whose
+// conversation it is.
+void RelaySession::AddServerLog(const QByteArray& lines) {
+    if (lines.isEmpty()) {
+        return;
+    }
+    if (std::exchange(accountMarkOwed, false)) {
+        log.AddServerText('(' + settings->accounts.value(account).login.toUtf8() + ") " + lines);
+        return;
+    }
+    log.AddServerText(lines);
 }
 
 void RelaySession::SendToServer(const QByteArray& bytes) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Connection.h"
+#include "relay/AccountCheck.h"
 #include "relay/Conversation.h"
 #include "relay/DeferredLog.h"
 #include "relay/SessionView.h"
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 struct Settings;
 
@@ -53,8 +55,10 @@ public:
                  int number, QObject* parent = nullptr);
     ~RelaySession() override;
 
-    // The client has been accepted: show the window and connect upstream.
-    void Start(std::unique_ptr<Connection> client);
+    // The client has been accepted: show the window and connect upstream. A client that came
+    // in on an account's own port goes to that account's server whatever name it gives;
+    // otherwise the name of its login picks the account (the default one until then).
+    void Start(std::unique_ptr<Connection> client, std::optional<int> portAccount = {});
     void ConnectServer();
     // Both connections closed at once, nothing sent.
     void End();
@@ -76,6 +80,8 @@ public:
     const UpstreamLink& Upstream() const { return upstream; }
     // Only while HasClient.
     Connection& ClientSide() { return *client; }
+    // The account whose server this conversation talks to (0: the default account).
+    int AccountIndex() const { return account; }
 
 Q_SIGNALS:
     void ServerConnectFailed(const QString& host, quint16 port, const QString& reason);
@@ -84,6 +90,8 @@ Q_SIGNALS:
     // TLS to the mail server did not come about (refused certificate, failed handshake, no
     // STLS); the client was told and let go, nothing of its login was sent.
     void ServerTlsFailed(const TlsFailure& failure);
+    // A client's login went to a server, or could not: how its mail check went.
+    void Checked(const AccountCheck& check);
     void Finished();
 
 private:
@@ -98,6 +106,11 @@ private:
     void OnClientArrived();
     void OnClientFinished();
     void OnClientFailed();
+    void ConnectAccount(int index);
+    void GreetByItself();
+    void SwitchServerWhenDue();
+    void AddServerLog(const QByteArray& lines);
+    void ReportCheck();
 
     void SendToServer(const QByteArray& bytes);
     void SendToClient(const QByteArray& bytes);
@@ -129,6 +142,12 @@ private:
     QByteArray heldForTls;
     bool tlsMarkOwed = false;       // the client's next log line shows that it came in over TLS
     bool clientFinishWaits = false; // the client's end goes to the server behind its QUIT
+    std::optional<int> portAccount; // came in on this account's own port
+    int account = 0;                // whose server the conversation talks to
+    int switchTo = -1;       // the login needs this account's server, once the replies are through
+    bool regreeting = false; // the coming greeting is for the login, not for the client
+    bool accountMarkOwed = false;            // the server log's next line names the account
+    std::optional<AccountCheck> failedCheck; // the server could not be had
     QElapsedTimer lastActivity;
     QTimer idleTimer;
 };

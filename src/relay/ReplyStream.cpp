@@ -31,6 +31,7 @@ bool IsHiddenCapability(QByteArrayView line) {
 } // namespace
 
 void ReplyStream::Reset() {
+    tally = {};
     queue.clear();
     ClearHead();
 }
@@ -38,11 +39,18 @@ void ReplyStream::Reset() {
 void ReplyStream::Expect(ReplyKind kind, RelayOutput& out, const QByteArray& ownLines) {
     Settle(out);
     if (!queue.empty() && queue.back().kind == kind && kind != ReplyKind::Local &&
-        queue.back().answer == ownLines) {
+        !queue.back().login && queue.back().answer == ownLines) {
         ++queue.back().count;
     } else {
         queue.push_back({kind, 1, ownLines});
     }
+}
+
+// An entry of its own: the tally reads the login's answer alone.
+void ReplyStream::ExpectLogin(ReplyKind kind, RelayOutput& out) {
+    Settle(out);
+    queue.push_back({kind, 1, {}});
+    queue.back().login = true;
 }
 
 void ReplyStream::Answer(QByteArrayView reply, RelayOutput& out) {
@@ -141,6 +149,7 @@ qsizetype ReplyStream::FeedLoginPair(const QByteArray& block, qsizetype from, Re
     out.toClient.append(replies.toClient);
     out.serverLog.append(replies.consumed);
     if (!loginReplies.Active()) {
+        first = replies.toClient.isEmpty() ? '-' : replies.toClient.front(); // for the tally
         FinishHead(out);
     }
     return data.size() - replies.rest.size();
@@ -265,6 +274,10 @@ bool ReplyStream::ScanGathered() {
 
 void ReplyStream::DecideTagging(const TaggingRulesSource& rules, BlockEnd end, RelayOutput& out) {
     TaggingResult result = InspectBlock(held, rules(), end);
+    // The tagging only ever adds (the tag, a Subject line): more bytes are a tagged message.
+    if (result.forward.size() > held.size()) {
+        ++tally.tagged;
+    }
     out.toClient.append(result.forward);
     if (!result.logLines.isEmpty()) {
         out.serverLog.append(result.logLines);
@@ -368,7 +381,14 @@ void ReplyStream::ClearHead() {
 }
 
 void ReplyStream::FinishHead(RelayOutput& out) {
-    if (--queue.front().count == 0) {
+    Expected& head = queue.front();
+    if (head.login) {
+        tally.loginAnswered = true;
+        tally.loginAccepted = first == '+';
+    } else if (head.kind == ReplyKind::Retr && first == '+') {
+        ++tally.retrieved;
+    }
+    if (--head.count == 0) {
         queue.pop_front();
     }
     ClearHead();

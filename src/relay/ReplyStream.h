@@ -12,6 +12,14 @@
 
 #include <deque>
 
+// What one conversation's mail check came to, as the account's last check shows it.
+struct CheckTally {
+    bool loginAnswered = false;
+    bool loginAccepted = false;
+    int retrieved = 0; // RETR replies with "+OK"
+    int tagged = 0;
+};
+
 // The server's side of one conversation, without sockets: replies are relayed as they come,
 // except where their kind needs a look at them, and each reply goes to the client in the order
 // of the commands, the relay's own answers included (a pipelining client reads them in order).
@@ -30,6 +38,8 @@ public:
     // A command went to the server: its reply is expected after those already expected. A CAPA
     // reply gets `ownLines` (whole lines) before its end.
     void Expect(ReplyKind kind, RelayOutput& out, const QByteArray& ownLines = {});
+    // The same for a login (APOP, or USER and PASS inside TLS): its answer counts in the tally.
+    void ExpectLogin(ReplyKind kind, RelayOutput& out);
     // The relay's own reply to a client command, sent once the replies before it are through.
     void Answer(QByteArrayView reply, RelayOutput& out);
     // The same for the reply to an accepted STLS: the client's TLS starts behind it.
@@ -49,6 +59,7 @@ public:
     qsizetype QueueEntries() const { return qsizetype(queue.size()); }
     // The reply kind queue, first expected first.
     QList<ReplyKind> ExpectedKinds() const;
+    const CheckTally& Tally() const { return tally; }
 
 private:
     struct Expected {
@@ -56,6 +67,7 @@ private:
         qsizetype count;        // replies of this kind one after another (1 for Local)
         QByteArray answer;      // Local: the answer; Capa: Quorlin's own capability lines
         bool startsTls = false; // Local: the client's TLS starts behind the answer
+        bool login = false;
     };
 
     // Handles bytes of the reply at the head of the queue; returns how many it took.
@@ -98,4 +110,5 @@ private:
     qsizetype searchFrom = 0;    // RETR: where to look on for that line's CR LF
     LoginReplyPair loginReplies; // LoginPair
     HeaderScan scan;             // RETR: the gathered lines as the tagging reads them
+    CheckTally tally;
 };
