@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/TlsTrust.h"
+#include "settings/Settings.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -30,4 +31,5 @@ struct AppOptions {
     std::optional<bool> tagEncodedWords;          // --tag-encoded-words
     std::optional<QString> logFile;               // --log-file, made absolute
     bool autostart = false;                       // --autostart: started at login
+    QList<Account> accounts; // --account, over the options file's accounts of the same login
 };

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "QuorlinVersion.h"
+#include "app/AccountOption.h"
 #include "platform/Pop3Ports.h"
 #include "settings/AutostartEntry.h"
 #include "settings/ClientLimits.h"
@@ -157,6 +158,14 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("client-certificate"),
         QStringLiteral("Print the certificate mail clients are shown (file, fingerprints, lines "
                        "for fetchmail and neomutt) and exit."));
+    const QCommandLineOption accountOption(
+        QStringLiteral("account"),
+        QStringLiteral("A mail account for this run: clients logging in as LOGIN (exactly) go to "
+                       "HOST; other names go to the mail server. Keys after the host: "
+                       "security=tls|starttls|none, ca=FILE, pin=SHA256, user=NAME (the name "
+                       "the server knows), listen=PORT (a port where every client goes to this "
+                       "account). May be repeated."),
+        QStringLiteral("LOGIN=HOST[:PORT][,key=value...]"));
     const QCommandLineOption encodedWordsOption(
         QStringLiteral("tag-encoded-words"),
         QStringLiteral("For this run, also tag mail whose Subject or From holds an encoded word "
@@ -173,12 +182,13 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         QLatin1String(AutostartOptionName),
         QStringLiteral("Started at login: wait in the tray without showing the window or asking "
                        "anything (the start-at-login entry adds it)."));
-    parser.addOptions(
-        {versionOption,           headlessOption,      serverOption,     serverPortOption,
-         listenPortOption,        listenAddressOption, configDirOption,  maxClientsOption,
-         idleTimeoutOption,       securityOption,      caFileOption,     trustFingerprintOption,
-         clientTlsOption,         clientTlsPortOption, clientCertOption, clientKeyOption,
-         clientCertificateOption, encodedWordsOption,  logFileOption,    autostartOption});
+    parser.addOptions({accountOption,          versionOption,    headlessOption,
+                       serverOption,           serverPortOption, listenPortOption,
+                       listenAddressOption,    configDirOption,  maxClientsOption,
+                       idleTimeoutOption,      securityOption,   caFileOption,
+                       trustFingerprintOption, clientTlsOption,  clientTlsPortOption,
+                       clientCertOption,       clientKeyOption,  clientCertificateOption,
+                       encodedWordsOption,     logFileOption,    autostartOption});
 
     if (!parser.parse(arguments)) {
         QTextStream(stderr) << "quorlin: " << parser.errorText() << "\n";
@@ -304,5 +314,14 @@ std::optional<AppOptions> ParseCommandLine(const QStringList& arguments) {
         options.clientKeyFile = parser.value(clientKeyOption);
     }
     options.printClientCertificate = parser.isSet(clientCertificateOption);
+    for (const QString& text : parser.values(accountOption)) {
+        const Result<Account> account = ParseAccountOption(text);
+        if (!account) {
+            QTextStream(stderr) << "quorlin: --account \"" << text << "\": " << account.Error()
+                                << "; see --help.\n";
+            return std::nullopt;
+        }
+        options.accounts.append(account.Value());
+    }
     return options;
 }

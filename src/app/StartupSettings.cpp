@@ -1,6 +1,7 @@
 #include "app/StartupSettings.h"
 
 #include "platform/ProgramFiles.h"
+#include "settings/AccountsFile.h"
 #include "settings/ClientLimits.h"
 #include "settings/ClientTlsSetting.h"
 #include "settings/ListenSetting.h"
@@ -9,6 +10,8 @@
 #include "settings/TaggingOptions.h"
 
 #include <QDir>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +28,33 @@ ServerSecurity SecurityForRun(const AppOptions& options) {
         security.caFile = *options.caFile;
     }
     return security;
+}
+
+// The file's accounts, those of the command line taking the place of one with the same login.
+QList<Account> AccountsForRun(const AppOptions& options, QStringList& problems) {
+    AccountsRead read = LoadAccounts();
+    problems += read.problems;
+    QList<Account> accounts = read.accounts;
+    for (Account given : options.accounts) {
+        if (!given.caFile.isEmpty()) {
+            const CaFileRead authorities = ReadCaFile(given.caFile);
+            if (authorities.problem) {
+                problems.append(QStringLiteral("--account %1: %2")
+                                    .arg(given.login, EnglishWords(*authorities.problem)));
+                continue;
+            }
+            given.caCertificates = authorities.certificates;
+        }
+        const auto same =
+            std::find_if(accounts.begin(), accounts.end(),
+                         [&given](const Account& a) { return a.login == given.login; });
+        if (same != accounts.end()) {
+            *same = given;
+        } else {
+            accounts.append(given);
+        }
+    }
+    return accounts;
 }
 
 ClientTlsSetting ClientTlsForRun(const AppOptions& options) {
@@ -65,6 +95,7 @@ StartupSettings LoadStartupSettings(const AppOptions& options) {
     account.pinnedFingerprints = options.trustFingerprints;
     startup.caFileProblem = ApplyServerSecurity(SecurityForRun(options), account);
     settings.trustedCertificates = LoadTrustedCertificates();
+    settings.accounts += AccountsForRun(options, startup.accountProblems);
 
     settings.clientTls = ClientTlsForRun(options);
 
@@ -94,6 +125,18 @@ QString ServerDescription(const Account& account) {
         .arg(account.host)
         .arg(account.port)
         .arg(SecurityModeDescription(account.security));
+}
+
+QString AccountDescription(const Account& account, quint16 listeningPort) {
+    QString description =
+        QStringLiteral("account %1: %2").arg(account.login, ServerDescription(account));
+    if (!account.serverUser.isEmpty()) {
+        description += QStringLiteral(", as user %1").arg(account.serverUser);
+    }
+    if (listeningPort != 0) {
+        description += QStringLiteral(", also every client on port %1").arg(listeningPort);
+    }
+    return description;
 }
 
 QString ListenDescription(const Settings& settings, quint16 port, quint16 tlsPort) {

@@ -17,6 +17,9 @@ struct StartupSettings {
     // Why mail clients are offered no TLS this run although it is switched on: no certificate
     // could be had. SASL is still taken in from this machine.
     QString clientTlsProblem;
+    // Accounts left out, one line each (the options file's section and why, or a CA file that
+    // cannot be read).
+    QStringList accountProblems;
     // Whether Quorlin's own certificate was kept, or why it was made anew.
     CertificateRenewal clientCertificateRenewal = CertificateRenewal::Kept;
     // Why the CA file could not be read; the server is then checked against the system's
@@ -39,6 +42,9 @@ void LoadClientCertificate(StartupSettings& startup);
 
 // "host:port (TLS)": for the start-up line.
 QString ServerDescription(const Account& account);
+// "account bob@example.test: pop.example.net:995 (TLS), as user bob, also on port 1110": one
+// start-up line for each account beside the default one.
+QString AccountDescription(const Account& account, quint16 listeningPort);
 
 // "port 110" and, with TLS toward the clients, " (STLS)" and ", TLS port 995": for the start-up
 // line.

@@ -49,14 +49,24 @@ QString NoServerMessage() {
 }
 
 // "listening on all addresses port 110 (STLS), mail server pop.example.com:995 (TLS)".
+// The accounts follow, a line each.
 QString ListeningDescription(const Settings& settings, const Relay& relay) {
-    return QStringLiteral("listening on %1 %2, mail server %3")
-        .arg(settings.listen.address == QHostAddress(QHostAddress::Any)
-                 ? QStringLiteral("all addresses")
-                 : settings.listen.address.toString(),
-             ListenDescription(settings, relay.ListeningPort(),
-                               relay.ListeningForTls() ? relay.TlsListeningPort() : 0),
-             ServerDescription(settings.DefaultAccount()));
+    QString description =
+        QStringLiteral("listening on %1 %2, mail server %3")
+            .arg(settings.listen.address == QHostAddress(QHostAddress::Any)
+                     ? QStringLiteral("all addresses")
+                     : settings.listen.address.toString(),
+                 ListenDescription(settings, relay.ListeningPort(),
+                                   relay.ListeningForTls() ? relay.TlsListeningPort() : 0),
+                 settings.DefaultAccount().host.isEmpty()
+                     ? QStringLiteral("none: only the accounts' login names are served")
+                     : ServerDescription(settings.DefaultAccount()));
+    for (int index = 1; index < settings.accounts.size(); ++index) {
+        description +=
+            QStringLiteral("\n  ") +
+            AccountDescription(settings.accounts[index], relay.AccountListeningPort(index));
+    }
+    return description;
 }
 
 } // namespace
@@ -73,12 +83,16 @@ int RunHeadless(const AppOptions& options) {
         LoadServerSetting(settings, view);
     }
     // No file even after the question (no terminal to ask on, or the question left unanswered).
-    if (!options.server && !ServerSettingExists()) {
+    // With accounts, a run without a default server is one where the login name alone decides.
+    if (!options.server && !ServerSettingExists() && !settings.HasAccounts()) {
         QTextStream(stderr) << NoServerMessage() << "\n";
         return 1;
     }
     LoadBlockedList(settings, view);
     ReportUnusableOptions(view);
+    for (const QString& problem : startup.accountProblems) {
+        QTextStream(stderr) << "quorlin: account left out: " << problem << "\n";
+    }
 
     // The server's certificate would be checked without the authorities the user named.
     if (startup.caFileProblem) {
@@ -113,6 +127,12 @@ int RunHeadless(const AppOptions& options) {
     }
     if (startup.newFolder) {
         (void)KeepNewFolderTagging();
+    }
+    quint16 failedPort = 0;
+    if (const Result<> listening = relay.StartAccountListening(failedPort); !listening) {
+        QTextStream(stderr) << "quorlin: " << ListenFailureMessage(failedPort, listening.Error())
+                            << "\n";
+        return 1;
     }
     // Once the relay runs, problems are told the way the log is written: a standard error
     // that nobody reads must not stop it either. The log file has them too.
