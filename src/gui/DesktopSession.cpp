@@ -18,7 +18,7 @@ DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvai
                                QObject* parent)
     : QObject(parent), options(appOptions), startup(LoadStartupSettings(appOptions)),
       notify(systemTrayAvailable), display(startup.settings, notify), transcript(display),
-      relay(transcript, startup.settings) {
+      relay(transcript, startup.settings), accountChecks(display.SysTray(), startup.settings) {
     display.UseRelay(relay, options);
     transcript.UseFile(startup.settings.log.file, startup.settings.log.rotation);
     connect(&notify, &TrayIcon::ShowRequested, &display, &Shell::Display::ShowFromUser);
@@ -34,6 +34,7 @@ DesktopSession::DesktopSession(const AppOptions& appOptions, bool systemTrayAvai
                 display.LogNote(message);
                 notify.ShowMessage(Shell::Display::BaseCaption, message);
             });
+    connect(&relay, &Relay::AccountChecked, &accountChecks, &AccountChecksMenu::Record);
 
     // The end of the user's session quits without the tray menu: the sockets and the icon go
     // all the same.
@@ -81,10 +82,19 @@ bool DesktopSession::Form_Load() {
     if (startup.newFolder) {
         (void)KeepNewFolderTagging();
     }
+    quint16 failedPort = 0;
+    if (const Result<> listening = relay.StartAccountListening(failedPort); !listening) {
+        retryWanted =
+            display.ReportStartFailure(ListenFailureWindowMessage(failedPort, listening.Error()));
+        return false;
+    }
     notify.Add(&display, &display.SysTray());
     TellClientTlsState();
     TellCaFileProblem();
-    display.AskForServerIfNone(quietly);
+    // With accounts, a login name alone may say where to go.
+    if (!settings.HasAccounts()) {
+        display.AskForServerIfNone(quietly);
+    }
     return true;
 }
 

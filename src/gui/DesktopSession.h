@@ -2,6 +2,7 @@
 
 #include "app/AppOptions.h"
 #include "app/StartupSettings.h"
+#include "gui/AccountChecksMenu.h"
 #include "gui/Display.h"
 #include "gui/TrayIcon.h"
 #include "relay/Relay.h"
@@ -42,6 +43,7 @@ public:
     Shell::Display& Window() { return display; }
     Relay& RelayCore() { return relay; }
     TrayIcon& Tray() { return notify; }
+    const AccountChecksMenu& AccountChecks() const { return accountChecks; }
 
 Q_SIGNALS:
     // The program is to end now with this status; sockets and icon are already gone.
@@ -66,6 +68,7 @@ private:
     // Between the window and the relay: the log file.
     TranscriptView transcript;
     Relay relay;
+    AccountChecksMenu accountChecks;
     bool retryWanted = false;
     int failureStatus = 1;
 };
