@@ -1,11 +1,13 @@
 #include "gui/SettingsDialog.h"
 
 #include "app/AppOptions.h"
+#include "gui/AccountsBox.h"
 #include "gui/ClientTlsBox.h"
 #include "gui/PortSpinBox.h"
 #include "gui/ServerSecurityBox.h"
 #include "gui/SettingsProblemText.h"
 #include "platform/ProgramFiles.h"
+#include "settings/AccountsFile.h"
 #include "settings/AutostartEntry.h"
 #include "settings/FileErrorMessages.h"
 #include "settings/ListenSetting.h"
@@ -76,6 +78,9 @@ SettingsDialog::SettingsDialog(const Settings& inForce, AppOptions& options, QWi
     auto* pages = new QTabWidget(this);
     pages->addTab(general, QStringLiteral("全般"));
     pages->addTab(clientTls, QStringLiteral("メーラーとの TLS"));
+    accounts = new AccountsBox(this);
+    accounts->SetAccounts(inForce.accounts.mid(1));
+    pages->addTab(accounts, QStringLiteral("アカウント"));
 
     auto* note = new QLabel(QStringLiteral("＊ 起動オプションで指定された、今回だけの値です。"
                                            "変更すると保存され、すぐに使われます。"),
@@ -95,7 +100,7 @@ SettingsDialog::SettingsDialog(const Settings& inForce, AppOptions& options, QWi
 
     shown = {listenPort->value(),       listenAddress->text().trimmed(), security->Value(),
              clientTls->Value(),        encodedWords->isChecked(),       charsetHeader->isChecked(),
-             logFile->text().trimmed(), startAtLogin->isChecked()};
+             logFile->text().trimmed(), startAtLogin->isChecked(),       accounts->Accounts()};
 }
 
 QLabel* SettingsDialog::Caption(const QString& text, bool fromCommandLine) {
@@ -229,6 +234,17 @@ bool SettingsDialog::WriteChanges() {
             }
         }
     }
+    for (const Account& account : accounts->Accounts()) {
+        if (account.security == SecurityMode::None || account.caFile.isEmpty()) {
+            continue;
+        }
+        if (const auto problem = ReadCaFile(account.caFile).problem) {
+            return Refused(CaFileWindowMessage(*problem) +
+                           QStringLiteral("\nアカウント %1 の証明書のファイルを選び直すか、"
+                                          "空欄にしてください。")
+                               .arg(account.login));
+        }
+    }
     const QString logText = logFile->text().trimmed();
 
     const auto written = [this](const Result<>& result) {
@@ -278,6 +294,14 @@ bool SettingsDialog::WriteChanges() {
             return false;
         }
         commandLine.logFile.reset();
+    }
+    // The table as the user left it, accounts this run's command line gave included: what the
+    // user sees in the table is what is kept.
+    if (accounts->ChangedFrom(shown.accounts)) {
+        if (!written(SaveAccounts(accounts->Accounts()))) {
+            return false;
+        }
+        commandLine.accounts.clear();
     }
     if (startAtLogin->isChecked() != shown.startAtLogin) {
         const QString entry = AutostartEntryPath();

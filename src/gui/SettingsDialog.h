@@ -2,9 +2,11 @@
 
 #include "settings/ClientTlsSetting.h"
 #include "settings/ServerSecurity.h"
+#include "settings/Settings.h"
 
 #include <QDialog>
 
+class AccountsBox;
 class ClientTlsBox;
 class QCheckBox;
 class QLabel;
@@ -52,6 +54,7 @@ private:
         bool charsetHeader = false;
         QString logFile;
         bool startAtLogin = false;
+        QList<Account> accounts;
     };
 
     AppOptions& commandLine;
@@ -64,5 +67,6 @@ private:
     QCheckBox* charsetHeader = nullptr;
     QLineEdit* logFile = nullptr;
     QCheckBox* startAtLogin = nullptr;
+    AccountsBox* accounts = nullptr;
     bool anyFromCommandLine = false;
 };

@@ -108,21 +108,39 @@ void Relay::KeepSettingsForSessions() {
     }
 }
 
+// Matched by port: a port kept goes on listening for whichever account has it now.
 Result<> Relay::StartAccountListening(quint16& failedPort) {
+    std::vector<AccountListener> kept;
+    Result<> outcome;
     for (int index = 1; index < settings.accounts.size(); ++index) {
         const quint16 port = settings.accounts[index].listenPort;
         if (port == 0) {
+            continue;
+        }
+        const auto held = std::find_if(
+            accountListeners.begin(), accountListeners.end(), [port](const AccountListener& a) {
+                return a.listener && a.listener->IsListening() && a.listener->Port() == port;
+            });
+        if (held != accountListeners.end()) {
+            kept.push_back({index, std::move(held->listener)});
             continue;
         }
         std::unique_ptr<Listener> added = NewListener();
         const Result<> listening = added->Listen(settings.listen.address, port);
         if (!listening) {
             failedPort = port;
-            return listening;
+            outcome = listening;
+            continue;
         }
-        accountListeners.push_back({index, std::move(added)});
+        kept.push_back({index, std::move(added)});
     }
-    return {};
+    for (const AccountListener& gone : accountListeners) {
+        if (gone.listener) {
+            gone.listener->Close();
+        }
+    }
+    accountListeners = std::move(kept);
+    return outcome;
 }
 
 quint16 Relay::AccountListeningPort(int account) const {

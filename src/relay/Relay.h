@@ -42,7 +42,9 @@ public:
     // the port, and stops.
     Result<> StartListening();
     Result<> StartImplicitTlsListening();
-    // Then each account's own port, where one is set; `failedPort` names the one that failed.
+    // Then each account's own port, where one is set; again whenever the accounts changed (a
+    // port no account has any more is let go). `failedPort` names a port that failed; the
+    // others listen all the same.
     Result<> StartAccountListening(quint16& failedPort);
     bool Listening() const { return listener->IsListening(); }
     quint16 ListeningPort() const { return listener->Port(); }

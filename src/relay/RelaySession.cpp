@@ -133,8 +133,9 @@ void RelaySession::ConnectServer() {
 }
 
 void RelaySession::ConnectAccount(int index) {
-    account = index;
-    const Account& server = settings->accounts.at(index);
+    // An account removed since this client came in on its port: the default server.
+    account = index < settings->accounts.size() ? index : 0;
+    const Account& server = settings->accounts.at(account);
     TlsPolicy policy;
     policy.mode = server.security;
     policy.extraAuthorities = server.caCertificates;
