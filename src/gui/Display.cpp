@@ -474,6 +474,20 @@ void Display::ConsoleClient(int number) {
                                  : QStringLiteral("%1 [%2]").arg(ConsoleCaption).arg(number));
 }
 
+// The server row names the account whose server it talks to, where that is not the default one.
+void Display::ConsoleServer(const QString& account) {
+    consoleAccount = account;
+    if (!text2[0]->hasFocus()) {
+        text2[0]->setPlaceholderText(ConsoleHint(0));
+    }
+}
+
+QString Display::ConsoleHint(int index) const {
+    return index == 0 && !consoleAccount.isEmpty()
+               ? QStringLiteral("メールサーバー（%1）へのコマンド").arg(consoleAccount)
+               : ConsoleHints[index];
+}
+
 std::optional<QString> Display::InputBox(const QString& prompt, const QString& title,
                                          const QString& defaultAnswer) {
     bool answered = false;
@@ -599,7 +613,7 @@ bool Display::eventFilter(QObject* watched, QEvent* event) {
         for (int i = 0; i < 2; ++i) {
             if (watched == text2[i]) {
                 // The hint is gone while the user is in the box, as the caption it stands for was.
-                text2[i]->setPlaceholderText(in ? QString() : ConsoleHints[i]);
+                text2[i]->setPlaceholderText(in ? QString() : ConsoleHint(i));
                 if (in && visit) {
                     Text2_GotFocus(i);
                 }

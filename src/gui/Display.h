@@ -76,6 +76,7 @@ public:
     void HideWindow() override;
     void ShowTrayPicture(TrayPicture picture) override;
     void ConsoleClient(int number) override;
+    void ConsoleServer(const QString& account) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& defaultAnswer) override;
     void ReportFileError(const QString& message) override;
@@ -129,6 +130,7 @@ private:
     void ShowWithoutActivating(bool on);
     int List3FirstSelected() const;
     void ShowBlockedList();
+    QString ConsoleHint(int index) const;
     // Out of view (where a tray can bring it back), whoever had it shown.
     void Withdraw();
 
@@ -136,6 +138,7 @@ private:
     TrayIcon& notify;
     Relay* relay = nullptr;
     AppOptions* commandLine = nullptr;
+    QString consoleAccount; // whose server the console's server row talks to
 
     // Closes are no longer refused: the program or the session is ending.
     bool ending = false;

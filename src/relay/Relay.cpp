@@ -199,6 +199,7 @@ RelaySession* Relay::NewSession() {
     connect(session, &RelaySession::ServerSentNoGreeting, this, &Relay::ServerSentNoGreeting);
     connect(session, &RelaySession::ServerTlsFailed, this, &Relay::ServerTlsFailed);
     connect(session, &RelaySession::Checked, this, &Relay::AccountChecked);
+    connect(session, &RelaySession::ServerChanged, this, &Relay::TellConsoleClient);
     connect(session, &RelaySession::Finished, this, [this, session] { SessionFinished(session); });
     // Its memory is freed once it is deleted, after Finished.
     connect(session, &QObject::destroyed, &memoryReturn, qOverload<>(&QTimer::start));
@@ -235,6 +236,8 @@ int Relay::FreeNumber() const {
 
 void Relay::TellConsoleClient() {
     view.ConsoleClient(sessions.size() > 1 ? sessions.last()->Number() : 0);
+    const RelaySession* latest = LatestSession();
+    view.ConsoleServer(latest ? settings.accounts.value(latest->AccountIndex()).login : QString());
 }
 
 Relay::ConsoleResult Relay::ConsoleSend(int index, const QByteArray& line) {

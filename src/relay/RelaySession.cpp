@@ -144,6 +144,7 @@ void RelaySession::ConnectAccount(int index) {
     upstream.Connect({server.host, server.port, policy, settings->serverStepTimeoutMs});
     conversation.SetLoginInsideTls(upstream.LoginInsideTls());
     conversation.SetServerUser(server.serverUser.toUtf8());
+    Q_EMIT ServerChanged();
 }
 
 void RelaySession::GreetByItself() {

@@ -90,6 +90,8 @@ Q_SIGNALS:
     // TLS to the mail server did not come about (refused certificate, failed handshake, no
     // STLS); the client was told and let go, nothing of its login was sent.
     void ServerTlsFailed(const TlsFailure& failure);
+    // The conversation talks to another account's server from now on.
+    void ServerChanged();
     // A client's login went to a server, or could not: how its mail check went.
     void Checked(const AccountCheck& check);
     void Finished();

@@ -3,6 +3,7 @@
 #include "relay/TrayPicture.h"
 
 #include <QByteArrayView>
+#include <QString>
 
 // What the relay shows the user (in the window, or whatever stands in for it): the server log
 // and the client log, the window's visibility and the tray picture. The relay knows nothing
@@ -29,4 +30,7 @@ public:
     // The client whose conversation the manual console talks to, by the number its log lines
     // carry; 0 while at most one conversation goes on and the number is not shown.
     virtual void ConsoleClient(int number) { (void)number; }
+    // The account whose server that conversation talks to, by its login name; empty for the
+    // default server.
+    virtual void ConsoleServer(const QString& account) { (void)account; }
 };

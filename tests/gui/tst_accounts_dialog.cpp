@@ -70,6 +70,29 @@ private Q_SLOTS:
         // The new account's own port listens at once.
         QCOMPARE(session.RelayCore().AccountListeningPort(2), quint16(21111));
     }
+
+    // The console's server row says whose server the latest client talks to.
+    void consoleNamesTheAccount() {
+        ConfigFolder folder;
+        ScriptedServer defaultServer;
+        defaultServer.greeting = "+OK default <1@default.test>\r\n";
+        ScriptedServer aliceServer;
+        aliceServer.greeting = "+OK alice's <2@alice.test>\r\n";
+        folder.Write(QStringLiteral("Quorlin.ini"), "127.0.0.1\r\n");
+        folder.Write(QStringLiteral("Quorlin_Options.ini"),
+                     "[Account1]\nLogin=alice\nHost=127.0.0.1\nPort=" +
+                         QByteArray::number(aliceServer.Port()) + "\n");
+        DesktopSession session(TestOptions(defaultServer.Port()), true);
+        QVERIFY(session.Form_Load());
+        auto* serverRow = Control<QLineEdit>(session.Window(), "Text2_0");
+        TestClient client;
+        client.ConnectTo(session.RelayCore().ListeningPort());
+        QTRY_COMPARE(client.received, defaultServer.greeting);
+        QCOMPARE(serverRow->placeholderText(), QStringLiteral("メールサーバーへのコマンド"));
+        client.Send("USER alice\r\n");
+        QTRY_COMPARE(serverRow->placeholderText(),
+                     QStringLiteral("メールサーバー（alice）へのコマンド"));
+    }
 };
 
 QTEST_MAIN(tst_AccountsDialog)
