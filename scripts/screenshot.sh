@@ -8,17 +8,20 @@
 #
 # Usage: scripts/screenshot.sh [build-dir] [output.png]
 #        scripts/screenshot.sh --layout [build-dir] [folder]
+#        scripts/screenshot.sh --accounts [build-dir] [folder]
 # The second form takes, for checking the layout, pictures of the window, the trust dialog and the
 # settings dialog on a screen of 1024 x 600 at 100 % and at 125 %, with a window manager and a
 # tray (tests/gui/desktop_check.py --layout); they go to the folder (default: layout-pictures).
+# The third takes the settings dialog's accounts table and the tray menu with three accounts'
+# last checks.
 # Needs xvfb, xauth, imagemagick, python3 and a Japanese font (fonts-ipafont-gothic); all are in
 # scripts/install-deps --tests.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-if [ "${1:-}" = --layout ]; then
+if [ "${1:-}" = --layout ] || [ "${1:-}" = --accounts ]; then
     build="$(cd "${2:-$root/build}" && pwd)"
-    exec python3 "$root/tests/gui/desktop_check.py" --layout "$build/quorlin" "${3:-layout-pictures}"
+    exec python3 "$root/tests/gui/desktop_check.py" "$1" "$build/quorlin" "${3:-layout-pictures}"
 fi
 build="$(cd "${1:-$root/build}" && pwd)"
 output="${2:-$root/docs/screenshot.png}"

@@ -142,6 +142,12 @@ AccountsBox::AccountsBox(QWidget* parent) : QGroupBox(QStringLiteral("アカウ�
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
+    // Rows as tall as a line of text, and room for a few accounts before the table scrolls.
+    constexpr int ShownRows = 4;
+    const int rowHeight = table->fontMetrics().height() + 6;
+    table->verticalHeader()->setDefaultSectionSize(rowHeight);
+    table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
+                            ShownRows * rowHeight + 2 * table->frameWidth());
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setToolTip(QStringLiteral("ここにないログイン名は上のメールサーバーへ送ります。"));

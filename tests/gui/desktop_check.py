@@ -16,8 +16,12 @@
 
 Usage: desktop_check.py QUORLIN-BINARY [SCREENSHOT-FOLDER]
        desktop_check.py --layout QUORLIN-BINARY SCREENSHOT-FOLDER
+       desktop_check.py --accounts QUORLIN-BINARY SCREENSHOT-FOLDER
 The second form only takes pictures, on a screen of 1024 x 600 at 100 % and at 125 %, of the
-window, the trust dialog and the settings dialog (scripts/screenshot.sh --layout).
+window, the trust dialog and the settings dialog (scripts/screenshot.sh --layout). The third
+checks mail of three accounts (one server down) and takes pictures of the settings dialog's
+accounts table and of the tray menu with each account's last check (scripts/screenshot.sh
+--accounts).
 Exits 0 when all holds, 1 with the reason otherwise, 77 (skipped) when a tool is missing
 (scripts/install-deps --tests installs them all).
 """
@@ -292,6 +296,44 @@ def serve_pop3(tls):
     return listener.getsockname()[1]
 
 
+def mailbox_server(messages):
+    """A stand-in POP3 server with a mailbox: any login is taken, RETR serves the messages."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+
+    def reply(line):
+        word, _, argument = line.partition(b" ")
+        if word.upper() == b"RETR" and argument.isdigit() and 0 < int(argument) <= len(messages):
+            return b"+OK\r\n" + messages[int(argument) - 1] + b".\r\n"
+        if word.upper() == b"STAT":
+            return b"+OK %d %d\r\n" % (len(messages), sum(map(len, messages)))
+        return b"+OK\r\n"
+
+    def session(connection):
+        with connection:
+            connection.sendall(b"+OK ready <7.1@mailbox.example>\r\n")
+            buffered = b""
+            while True:
+                data = connection.recv(4096)
+                if not data:
+                    return
+                buffered += data
+                while b"\r\n" in buffered:
+                    line, buffered = buffered.split(b"\r\n", 1)
+                    connection.sendall(reply(line))
+                    if line.upper() == b"QUIT":
+                        return
+
+    def serve():
+        while True:
+            connection, _ = listener.accept()
+            threading.Thread(target=session, args=(connection,), daemon=True).start()
+
+    threading.Thread(target=serve, daemon=True).start()
+    return listener.getsockname()[1]
+
+
 def self_signed_server(work):
     """A POP3 server over TLS with a self-signed certificate, and that certificate's SHA-256."""
     folder = os.path.join(work, "certificates")
@@ -549,13 +591,85 @@ def layout_shots(folder):
     return 0
 
 
+def mail(charset, subject):
+    return (b"Return-Path: <someone@example.org>\r\nSubject: " + subject +
+            b"\r\nContent-Type: text/plain; charset=" + charset + b"\r\n\r\nbody\r\n")
+
+
+def check_mail(port, login, count):
+    """A mail client's check through Quorlin: the login, every message, QUIT."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+        reader = client.makefile("rb")
+        reader.readline()
+        client.sendall(b"USER %s\r\nPASS secret\r\n" % login)
+        replies = [reader.readline(), reader.readline()]
+        for n in range(1, count + 1):
+            client.sendall(b"RETR %d\r\n" % n)
+            replies.append(reader.readline())
+            while reader.readline() not in (b".\r\n", b""):
+                pass
+        client.sendall(b"QUIT\r\n")
+        reader.read()
+        return replies
+
+
+def accounts_shots(folder):
+    """Three accounts, one of them on a server that is down: the settings dialog's accounts
+    table, and the tray menu with each account's last check."""
+    work = tempfile.mkdtemp(prefix="quorlin-accounts-")
+    desktop = Desktop(work, "1280x800")
+    try:
+        default_port = mail_server()
+        alice_port = mailbox_server([mail(b"us-ascii", b"hello"), mail(b"GB2312", b"offer"),
+                                     mail(b"iso-2022-jp", b"meeting")])
+        bob_port = mailbox_server([mail(b"utf-8", b"invoice")])
+        config = config_folder(work, "config")
+        with open(os.path.join(config, "Quorlin_BatList.ini"), "wb") as f:
+            f.write(b"GB2312\r\nbig5\r\n")
+        with open(os.path.join(config, "Quorlin_Options.ini"), "w") as f:
+            f.write("[Account1]\nLogin=alice\nHost=127.0.0.1\nPort=%d\n\n"
+                    "[Account2]\nLogin=bob@example.test\nHost=127.0.0.1\nPort=%d\n"
+                    "ServerUser=bob\nListenPort=%d\n\n"
+                    "[Account3]\nLogin=carol\nHost=127.0.0.1\nPort=%d\nSecurity=starttls\n"
+                    % (alice_port, bob_port, free_port(), free_port()))
+        quorlin = Quorlin(desktop, config, ["--server-port", str(default_port)])
+        quorlin.tray()
+        for login, count in ((b"alice", 3), (b"bob@example.test", 1), (b"carol", 0)):
+            print(login.decode(), check_mail(quorlin.listen_port, login, count), flush=True)
+        wait_for("the window to hide", lambda: not quorlin.window_mapped())
+        x, y = desktop.centre(quorlin.tray())
+        desktop.click(x, y, button=3)
+        # Taller than the plain menu: a line for each account.
+        menu = wait_for("the tray menu", lambda: desktop.find(TRAY_MENU.replace(r"\d\d\+",
+                                                                                r"\d{2,3}\+")))
+        wait_for("the tray menu on screen", lambda: desktop.mapped(menu))
+        desktop.screenshot(folder, "accounts-tray-menu.png")
+        desktop.run(["xdotool", "key", "Escape"])
+        wait_for("the tray menu to close", lambda: not desktop.mapped(menu))
+        desktop.click(x, y, repeat=2)
+        wait_for("the window", quorlin.window_mapped)
+        wx, wy, _, _ = desktop.geometry(quorlin.window())
+        desktop.click(wx + 287, wy + 204)  # 設定, beside the console's frame
+        settings = wait_for("the settings dialog", lambda: desktop.find(r'"設定"'))
+        wait_for("the settings dialog on screen", lambda: desktop.mapped(settings))
+        desktop.screenshot(folder, "accounts-settings.png")
+        quorlin.process.terminate()
+        quorlin.process.wait(timeout=10)
+    finally:
+        desktop.close()
+        shutil.rmtree(work, ignore_errors=True)
+    print("account pictures in " + folder)
+    return 0
+
+
 QUORLIN = None
 
 
 def main():
     global QUORLIN
     arguments = sys.argv[1:]
-    layout = arguments[:1] == ["--layout"]
+    mode = arguments[0] if arguments[:1] in (["--layout"], ["--accounts"]) else None
+    layout = mode is not None
     if layout:
         arguments = arguments[1:]
     if len(arguments) < (2 if layout else 1):
@@ -568,6 +682,8 @@ def main():
     shots = os.path.abspath(arguments[1]) if len(arguments) > 1 else None
     if shots:
         os.makedirs(shots, exist_ok=True)
+    if mode == "--accounts":
+        return accounts_shots(shots)
     return layout_shots(shots) if layout else check(shots)
 
 
