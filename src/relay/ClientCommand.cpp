@@ -279,6 +279,10 @@ bool ClientStream::Line(QByteArrayView line, LoginState& login, ReplyStream& rep
     } else if (Is(keyword, "USER")) {
         Log(out, text);
         login.user = Argument(rest).toByteArray();
+        // An account's login name may hold spaces: then the whole argument is the name.
+        if (router && rest.size() > login.user.size() && router(rest) != 0) {
+            login.user = rest.toByteArray();
+        }
         replies.Answer(UserReply, out);
         Route(login.user, out);
     } else if (Is(keyword, "PASS")) {

@@ -74,6 +74,9 @@ private Q_SLOTS:
         aliceServer->messages["alice"] = AliceMail;
         settings = std::make_unique<Settings>(LoopbackSettings(defaultServer->Port()));
         settings->accounts.append(AccountAt(QStringLiteral("alice"), aliceServer->Port()));
+        Account spaced = AccountAt(QStringLiteral("carol smith"), aliceServer->Port());
+        spaced.serverUser = QStringLiteral("alice");
+        settings->accounts.append(spaced);
         view = FakeRelayView();
     }
 
@@ -114,6 +117,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("answer");
         QTest::newRow("listed") << QByteArray("USER alice\r\nPASS alice pw\r\n") << true
                                 << QByteArray("+OK alice's maildrop ready\r\n");
+        QTest::newRow("a name with a space")
+            << QByteArray("USER carol smith\r\nPASS alice pw\r\n") << true
+            << QByteArray("+OK alice's maildrop ready\r\n");
         QTest::newRow("another letter case") << QByteArray("USER Alice\r\nPASS alice pw\r\n")
                                              << false << QByteArray("-ERR refused: APOP Alice");
         QTest::newRow("not listed") << QByteArray("USER carol\r\nPASS carol-pw\r\n") << false
@@ -181,7 +187,7 @@ private Q_SLOTS:
     // A client on the account's own port is greeted by that server and logs in there whatever
     // name it gives, under the name the server knows.
     void portRoute() {
-        Account& alice = settings->accounts.last();
+        Account& alice = settings->accounts[1];
         alice.listenPort = FreeLoopbackPort();
         alice.serverUser = QStringLiteral("alice");
         alice.login = QStringLiteral("someone else");
