@@ -31,16 +31,17 @@ ServerSecurity SecurityForRun(const AppOptions& options) {
 }
 
 // The file's accounts, those of the command line taking the place of one with the same login.
-QList<Account> AccountsForRun(const AppOptions& options, QStringList& problems) {
+QList<Account> AccountsForRun(const AppOptions& options, StartupSettings& startup) {
     AccountsRead read = LoadAccounts();
-    problems += read.problems;
+    startup.accountProblems = read.problems;
     QList<Account> accounts = read.accounts;
     for (Account given : options.accounts) {
         if (!given.caFile.isEmpty()) {
             const CaFileRead authorities = ReadCaFile(given.caFile);
             if (authorities.problem) {
-                problems.append(QStringLiteral("--account %1: %2")
-                                    .arg(given.login, EnglishWords(*authorities.problem)));
+                startup.accountOptionProblem =
+                    QStringLiteral("--account %1: %2")
+                        .arg(given.login, EnglishWords(*authorities.problem));
                 continue;
             }
             given.caCertificates = authorities.certificates;
@@ -95,7 +96,7 @@ StartupSettings LoadStartupSettings(const AppOptions& options) {
     account.pinnedFingerprints = options.trustFingerprints;
     startup.caFileProblem = ApplyServerSecurity(SecurityForRun(options), account);
     settings.trustedCertificates = LoadTrustedCertificates();
-    settings.accounts += AccountsForRun(options, startup.accountProblems);
+    settings.accounts += AccountsForRun(options, startup);
 
     settings.clientTls = ClientTlsForRun(options);
 

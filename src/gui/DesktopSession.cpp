@@ -56,6 +56,9 @@ bool DesktopSession::Form_Load() {
     }
     LoadBlockedList(settings, display);
     ReportUnusableOptions(display);
+    if (!startup.accountOptionProblem.isEmpty()) {
+        QTextStream(stderr) << "quorlin: " << startup.accountOptionProblem << "\n";
+    }
     display.ShowSettings();
     display.PlaceAtStart();
     display.AddVersionToCaption();

@@ -78,6 +78,11 @@ int RunHeadless(const AppOptions& options) {
         QTextStream(stderr) << "quorlin: " << UnknownSecurityMessage(*unknown) << "\n";
         return 2;
     }
+    // The account's server would be checked without the authorities the user named.
+    if (!startup.accountOptionProblem.isEmpty()) {
+        QTextStream(stderr) << "quorlin: " << startup.accountOptionProblem << "\n";
+        return 2;
+    }
     HeadlessView view;
     if (!options.server && (ServerSettingExists() || HeadlessView::CanAsk())) {
         LoadServerSetting(settings, view);

@@ -136,6 +136,11 @@ private Q_SLOTS:
         QTest::newRow("CA file missing")
             << QStringList{"--headless", "--server",  "127.0.0.1",          "--security",
                            "tls",        "--ca-file", "/nonexistent/ca.pem"};
+        QTest::newRow("account without host") << QStringList{"--headless", "--account", "alice"};
+        QTest::newRow("account with an unknown key")
+            << QStringList{"--headless", "--account", "alice=h,secure=tls"};
+        QTest::newRow("account's CA file missing") << QStringList{
+            "--headless", "--account", "alice=127.0.0.1,security=tls,ca=/nonexistent/ca.pem"};
     }
     void badOptionsAreRefused() {
         QFETCH(QStringList, arguments);
