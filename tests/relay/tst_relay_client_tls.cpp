@@ -3,6 +3,7 @@
 // RFC 2595 has it refused and drops what was pipelined behind it, and AUTH PLAIN and LOGIN log
 // in as USER and PASS do, the password in no log.
 #include "relay/RelayReplies.h"
+#include "support/MailboxServer.h"
 #include "support/RelayRig.h"
 #include "support/TestCertificates.h"
 
@@ -184,6 +185,23 @@ private Q_SLOTS:
         tlsClient->Send("NOOP\r\n");
         QTRY_COMPARE(server->received, serverGets + "NOOP\r\n");
         QCOMPARE(view->clientLog, logged + QList<QByteArray>{"NOOP"});
+    }
+
+    // TLS with the client first, then a login name of another account: that server logs the
+    // client in, the default connection goes.
+    void stlsThenUserOfAnAccount() {
+        MailboxServer aliceServer;
+        aliceServer.passwords["alice"] = "secret";
+        Account alice;
+        alice.login = QStringLiteral("alice");
+        alice.host = QStringLiteral("127.0.0.1");
+        alice.port = aliceServer.Port();
+        settings->accounts.append(alice);
+        ConnectPlain();
+        StartTls();
+        Exchange("USER alice\r\nPASS secret\r\n",
+                 UserReply + QByteArray("+OK alice's maildrop ready\r\n"));
+        QTRY_VERIFY(!server->Connected());
     }
 
     void implicitTlsPort() {
