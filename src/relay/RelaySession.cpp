@@ -209,14 +209,9 @@ void RelaySession::OnServerClosed() {
 
 // A client waiting for the greeting is told why none comes, in the words of the step that failed.
 void RelaySession::OnServerFailed(const LinkFailure& failure) {
-    failedCheck =
-        AccountCheck{{},
-                     {},
-                     failure.kind == LinkFailure::Kind::Tls ? AccountCheck::Outcome::NoTls
-                                                            : AccountCheck::Outcome::NoConnection,
-                     failure.reason,
-                     0,
-                     0};
+    FailedCheck(failure.kind == LinkFailure::Kind::Tls ? AccountCheck::Outcome::NoTls
+                                                       : AccountCheck::Outcome::NoConnection,
+                failure.reason);
     switch (failure.kind) {
     case LinkFailure::Kind::Tls:
         Q_EMIT ServerTlsFailed(failure.AsTlsFailure());
@@ -330,6 +325,12 @@ bool RelaySession::ConsoleToClient(const QByteArray& line) {
     SendToClient(line + "\r\n");
     BalanceFlow();
     return true;
+}
+
+void RelaySession::FailedCheck(AccountCheck::Outcome outcome, const QString& reason) {
+    failedCheck.emplace();
+    failedCheck->outcome = outcome;
+    failedCheck->reason = reason;
 }
 
 // Only a client's check counts: the console's own connection checks nothing.

@@ -112,6 +112,7 @@ private:
     void GreetByItself();
     void SwitchServerWhenDue();
     void AddServerLog(const QByteArray& lines);
+    void FailedCheck(AccountCheck::Outcome outcome, const QString& reason);
     void ReportCheck();
 
     void SendToServer(const QByteArray& bytes);
