@@ -33,6 +33,7 @@ public:
     void HideWindow() override { view.HideWindow(); }
     void ShowTrayPicture(TrayPicture picture) override { view.ShowTrayPicture(picture); }
     void ConsoleClient(int number) override { view.ConsoleClient(number); }
+    void ConsoleServer(const QString& account) override { view.ConsoleServer(account); }
 
 Q_SIGNALS:
     // The file cannot be written: once until it can again. Relaying goes on.
