@@ -32,9 +32,8 @@ ServerSecurity SecurityForRun(const AppOptions& options) {
 
 // The file's accounts, those of the command line taking the place of one with the same login.
 QList<Account> AccountsForRun(const AppOptions& options, StartupSettings& startup) {
-    AccountsRead read = LoadAccounts();
-    startup.accountProblems = read.problems;
-    QList<Account> accounts = read.accounts;
+    // Sections left out are reported with the rest of the options file (OptionsCheck).
+    QList<Account> accounts = LoadAccounts().accounts;
     for (Account given : options.accounts) {
         if (!given.caFile.isEmpty()) {
             const CaFileRead authorities = ReadCaFile(given.caFile);

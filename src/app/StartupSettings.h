@@ -17,8 +17,6 @@ struct StartupSettings {
     // Why mail clients are offered no TLS this run although it is switched on: no certificate
     // could be had. SASL is still taken in from this machine.
     QString clientTlsProblem;
-    // Accounts of the options file left out, one line each: the section and why.
-    QStringList accountProblems;
     // A CA file of an --account that cannot be read: the run asked for it, so it does not start.
     QString accountOptionProblem;
     // Whether Quorlin's own certificate was kept, or why it was made anew.

@@ -146,8 +146,8 @@ AccountsBox::AccountsBox(QWidget* parent) : QGroupBox(QStringLiteral("アカウ�
     constexpr int ShownRows = 4;
     const int rowHeight = table->fontMetrics().height() + 6;
     table->verticalHeader()->setDefaultSectionSize(rowHeight);
-    table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
-                            ShownRows * rowHeight + 2 * table->frameWidth());
+    table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() + ShownRows * rowHeight +
+                            2 * table->frameWidth());
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setToolTip(QStringLiteral("ここにないログイン名は上のメールサーバーへ送ります。"));

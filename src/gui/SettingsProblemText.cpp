@@ -28,6 +28,21 @@ QString JapaneseReason(const UnusableSetting& setting) {
         return QStringLiteral("16進数が %1 桁です (SHA-256 の指紋は %2 桁)")
             .arg(setting.fingerprint.digits)
             .arg(FingerprintProblem::DigitsWanted);
+    case UnusableSetting::Why::NoLoginName:
+        return QStringLiteral("Login のないアカウントです。使いません");
+    case UnusableSetting::Why::NoHost:
+        return QStringLiteral("Host のないアカウントです。使いません");
+    case UnusableSetting::Why::LoginTaken:
+        return QStringLiteral("前のアカウントと同じログイン名です。使いません");
+    case UnusableSetting::Why::AccountNoMode:
+        return QStringLiteral("メールサーバーへの接続方法 (none, tls, starttls) ではありません。"
+                              "このアカウントは使いません");
+    case UnusableSetting::Why::UnreadableCaFile:
+        return QStringLiteral("証明書のファイルを使えません%1。このアカウントはシステムの認証局"
+                              "だけを信頼します")
+            .arg(setting.systemReason.isEmpty()
+                     ? QString()
+                     : QStringLiteral(" (%1)").arg(setting.systemReason));
     }
     return {};
 }

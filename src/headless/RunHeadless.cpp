@@ -95,9 +95,6 @@ int RunHeadless(const AppOptions& options) {
     }
     LoadBlockedList(settings, view);
     ReportUnusableOptions(view);
-    for (const QString& problem : startup.accountProblems) {
-        QTextStream(stderr) << "quorlin: account left out: " << problem << "\n";
-    }
 
     // The server's certificate would be checked without the authorities the user named.
     if (startup.caFileProblem) {

@@ -41,21 +41,37 @@ QStringList AccountSections(const QSettings& file) {
     return sections;
 }
 
+using Why = UnusableSetting::Why;
+
+// Where the problem is, for the user to mend: the section, and the key's line when it has one.
+UnusableSetting Problem(const QString& section, const QString& key, Why why) {
+    UnusableSetting problem;
+    problem.why = why;
+    const OptionsFileLine line =
+        key.isEmpty() ? OptionsFileLine{} : FindOptionsFileLine(section, key);
+    problem.line = line.number;
+    problem.entry = QStringLiteral("[%1]").arg(section);
+    if (line.number > 0) {
+        problem.entry += QLatin1Char(' ') + line.text;
+    }
+    return problem;
+}
+
 // The account of one section, or why it cannot be used.
-std::optional<Account> ReadAccount(QSettings& file, QStringList& problems) {
+std::optional<Account> ReadAccount(QSettings& file, QList<UnusableSetting>& problems) {
     const QString section = file.group();
-    const auto problem = [&](const QString& key, const QString& why) {
-        problems.append(QStringLiteral("[%1] %2: %3").arg(section, key, why));
+    const auto problem = [&](const QString& key, Why why) {
+        problems.append(Problem(section, key, why));
     };
     Account account;
     account.login = OptionText(file, LoginKey);
     account.host = OptionText(file, HostKey).trimmed();
     if (account.login.isEmpty()) {
-        problem(LoginKey, QStringLiteral("no login name"));
+        problem({}, Why::NoLoginName);
         return std::nullopt;
     }
     if (account.host.isEmpty()) {
-        problem(HostKey, QStringLiteral("no host"));
+        problem({}, Why::NoHost);
         return std::nullopt;
     }
     const QString security = OptionText(file, SecurityKey);
@@ -63,7 +79,7 @@ std::optional<Account> ReadAccount(QSettings& file, QStringList& problems) {
         const std::optional<SecurityMode> mode = ParseSecurityMode(security);
         if (!mode) {
             // Never plain text in place of a mode the user asked for.
-            problem(SecurityKey, QStringLiteral("not none, tls or starttls"));
+            problem(SecurityKey, Why::AccountNoMode);
             return std::nullopt;
         }
         account.security = *mode;
@@ -77,7 +93,7 @@ std::optional<Account> ReadAccount(QSettings& file, QStringList& problems) {
         }
         const std::optional<quint16> port = ParsePortValue(text);
         if (!port) {
-            problem(key, QStringLiteral("not a port (1 to 65535)"));
+            problem(key, Why::NotAPort);
             return std::nullopt;
         }
         *target = *port;
@@ -88,7 +104,8 @@ std::optional<Account> ReadAccount(QSettings& file, QStringList& problems) {
         const CaFileRead authorities = ReadCaFile(account.caFile);
         account.caCertificates = authorities.certificates;
         if (authorities.problem) {
-            problem(CaFileKey, EnglishWords(*authorities.problem));
+            problem(CaFileKey, Why::UnreadableCaFile);
+            problems.last().systemReason = authorities.problem->systemReason;
         }
     }
     return account;
@@ -110,9 +127,7 @@ AccountsRead LoadAccounts() {
             read.accounts.cbegin(), read.accounts.cend(),
             [&account](const Account& earlier) { return earlier.login == account->login; });
         if (taken) {
-            read.problems.append(QStringLiteral("[%1] %2: the login name %3 is taken by an "
-                                                "earlier section")
-                                     .arg(section, LoginKey, account->login));
+            read.problems.append(Problem(section, LoginKey, Why::LoginTaken));
             continue;
         }
         read.accounts.append(*account);

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "settings/Settings.h"
+#include "settings/UnusableSetting.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-struct Account;
 
 // The accounts beside the default one, kept in the options file one section each, [Account1],
 // [Account2] ... in their order, so that a person can add one by copying a section:
@@ -20,8 +20,8 @@ struct Account;
 // Certificates trusted by hand are those of [TrustedCertificates], by the account's host.
 struct AccountsRead {
     QList<Account> accounts;
-    // One line each for entries left out: "[Account2] Host: no host" and the like.
-    QStringList problems;
+    // Sections left out, and CA files that cannot be read, in the order of the file.
+    QList<UnusableSetting> problems;
 };
 AccountsRead LoadAccounts();
 

@@ -1,5 +1,6 @@
 #include "settings/OptionsCheck.h"
 
+#include "settings/AccountsFile.h"
 #include "settings/ClientLimits.h"
 #include "settings/LogSetting.h"
 #include "settings/OptionKeys.h"
@@ -35,6 +36,11 @@ bool Usable(const CheckedKey& checked, const QString& text) {
         return ParseAddressValue(text).has_value();
     case Why::FileFormat:
     case Why::NoFingerprint:
+    case Why::NoLoginName:
+    case Why::NoHost:
+    case Why::LoginTaken:
+    case Why::AccountNoMode:
+    case Why::UnreadableCaFile:
         break;
     }
     return true;
@@ -96,6 +102,7 @@ QList<UnusableSetting> UnusableOptions() {
             }
         }
     }
+    unusable += LoadAccounts().problems;
     std::stable_sort(
         unusable.begin(), unusable.end(),
         [](const UnusableSetting& a, const UnusableSetting& b) { return a.line < b.line; });

@@ -19,6 +19,22 @@ QString EnglishReason(const UnusableSetting& setting) {
         return QStringLiteral("not an IP address");
     case UnusableSetting::Why::NoFingerprint:
         return EnglishWords(setting.fingerprint);
+    case UnusableSetting::Why::NoLoginName:
+        return QStringLiteral("an account without Login, left out");
+    case UnusableSetting::Why::NoHost:
+        return QStringLiteral("an account without Host, left out");
+    case UnusableSetting::Why::LoginTaken:
+        return QStringLiteral("the login name of an earlier account, left out");
+    case UnusableSetting::Why::AccountNoMode:
+        return QStringLiteral("names no way to reach the mail server (none, tls or starttls); "
+                              "the account is left out");
+    case UnusableSetting::Why::UnreadableCaFile:
+        return setting.systemReason.isEmpty()
+                   ? QStringLiteral("holds no certificate; the system's authorities alone are "
+                                    "trusted for the account")
+                   : QStringLiteral("cannot be read (%1); the system's authorities alone are "
+                                    "trusted for the account")
+                         .arg(setting.systemReason);
     }
     return {};
 }

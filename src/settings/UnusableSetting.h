@@ -16,12 +16,19 @@ struct UnusableSetting {
         NotANumber,    // not a whole number from 1 to `most`
         NotAnAddress,  // not an IP address
         NoFingerprint, // a trusted certificate that is no SHA-256 fingerprint
+        // An account's section, left out:
+        NoLoginName,      // without Login
+        NoHost,           // without Host
+        LoginTaken,       // its Login is an earlier section's
+        AccountNoMode,    // Security names no way to reach its server
+        UnreadableCaFile, // its CaFile cannot be read (the account is kept, without it)
     };
     Why why = Why::FileFormat;
     int line = 0;  // from 1; 0 where no line holds it as written
     QString entry; // the line, or Key=Value where the line is not known
     int most = 0;  // NotANumber
     FingerprintProblem fingerprint;
+    QString systemReason; // UnreadableCaFile: as the system gave it; empty: no certificate in it
 };
 
 // "line 3: Port=abc: not a port (1 to 65535)", one line each, for standard error.
