@@ -133,7 +133,7 @@ void AccountEditDialog::accept() {
     problem->show();
 }
 
-AccountsBox::AccountsBox(QWidget* parent) : QGroupBox(QStringLiteral("アカウント"), parent) {
+AccountsBox::AccountsBox(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("AccountsBox"));
     table = new QTableWidget(0, int(Columns.size()), this);
     table->setObjectName(QStringLiteral("Accounts"));

@@ -3,8 +3,8 @@
 #include "settings/Settings.h"
 
 #include <QDialog>
-#include <QGroupBox>
 #include <QList>
+#include <QWidget>
 
 class QComboBox;
 class QLabel;
@@ -40,10 +40,10 @@ private:
     SecurityMode shownMode = SecurityMode::None;
 };
 
-// The settings dialog's accounts: a table of them (ログイン名, サーバー, ポート, 接続方式,
+// The settings dialog's accounts page: a table of them (ログイン名, サーバー, ポート, 接続方式,
 // サーバー側のユーザー名, 待ち受けポート) with add, edit and remove. It edits a copy; the dialog's
 // OK writes it when it changed.
-class AccountsBox : public QGroupBox {
+class AccountsBox : public QWidget {
     Q_OBJECT
 
 public:

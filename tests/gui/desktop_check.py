@@ -652,6 +652,8 @@ def accounts_shots(folder):
         desktop.click(wx + 287, wy + 204)  # 設定, beside the console's frame
         settings = wait_for("the settings dialog", lambda: desktop.find(r'"設定"'))
         wait_for("the settings dialog on screen", lambda: desktop.mapped(settings))
+        sx, sy, _, _ = desktop.geometry(settings)
+        desktop.click(sx + 220, sy + 25)  # the アカウント page's tab
         desktop.screenshot(folder, "accounts-settings.png")
         quorlin.process.terminate()
         quorlin.process.wait(timeout=10)
