@@ -2,6 +2,7 @@
 
 #include "gui/FileChooser.h"
 #include "gui/PortSpinBox.h"
+#include "gui/ServerSecurityBox.h"
 #include "settings/ServerSecurity.h"
 
 #include <QComboBox>
@@ -50,9 +51,7 @@ AccountEditDialog::AccountEditDialog(const Account& account, const QStringList& 
     host->setObjectName(QStringLiteral("AccountHost"));
     mode = new QComboBox(this);
     mode->setObjectName(QStringLiteral("AccountSecurity"));
-    for (const SecurityMode choice : SecurityModes) {
-        mode->addItem(SecurityModeLabel(choice), int(choice));
-    }
+    AddSecurityModes(*mode);
     mode->setCurrentIndex(mode->findData(int(account.security)));
     shownMode = account.security;
     port = new PortSpinBox(this);
@@ -95,14 +94,8 @@ AccountEditDialog::AccountEditDialog(const Account& account, const QStringList& 
     ModeChanged();
 }
 
-// A port still at the old mode's default follows the new mode, as in the server's own box.
 void AccountEditDialog::ModeChanged() {
-    const auto chosen = SecurityMode(mode->currentData().toInt());
-    if (port->value() == DefaultServerPort(shownMode)) {
-        port->setValue(DefaultServerPort(chosen));
-    }
-    shownMode = chosen;
-    caFile->setEnabled(chosen != SecurityMode::None);
+    shownMode = FollowMode(*mode, *port, *caFile, shownMode);
 }
 
 Account AccountEditDialog::Value() const {

@@ -15,9 +15,7 @@ ServerSecurityBox::ServerSecurityBox(QWidget* parent)
     setObjectName(QStringLiteral("ServerSecurityBox"));
     mode = new QComboBox(this);
     mode->setObjectName(QStringLiteral("SecurityMode"));
-    for (const SecurityMode choice : SecurityModes) {
-        mode->addItem(SecurityModeLabel(choice), int(choice));
-    }
+    AddSecurityModes(*mode);
     mode->setToolTip(QStringLiteral("SSL/TLS はふつうポート995、STARTTLS はポート110です。"));
 
     port = new PortSpinBox(this);
@@ -72,12 +70,22 @@ void ServerSecurityBox::MarkFromCommandLine(bool modeGiven, bool portGiven, bool
 }
 
 void ServerSecurityBox::ModeChanged() {
-    const auto chosen = SecurityMode(mode->currentData().toInt());
-    if (port->value() == DefaultServerPort(shownMode)) {
-        port->setValue(DefaultServerPort(chosen));
+    shownMode = FollowMode(*mode, *port, *caFile, shownMode);
+}
+
+void AddSecurityModes(QComboBox& box) {
+    for (const SecurityMode choice : SecurityModes) {
+        box.addItem(SecurityModeLabel(choice), int(choice));
     }
-    shownMode = chosen;
-    caFile->setEnabled(chosen != SecurityMode::None);
+}
+
+SecurityMode FollowMode(const QComboBox& box, QSpinBox& port, QLineEdit& caFile, SecurityMode was) {
+    const auto chosen = SecurityMode(box.currentData().toInt());
+    if (port.value() == DefaultServerPort(was)) {
+        port.setValue(DefaultServerPort(chosen));
+    }
+    caFile.setEnabled(chosen != SecurityMode::None);
+    return chosen;
 }
 
 QString SecurityCaptionSuffix(SecurityMode mode) {

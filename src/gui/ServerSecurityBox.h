@@ -40,5 +40,11 @@ private:
     SecurityMode shownMode = SecurityMode::None;
 };
 
+// The ways to reach a mail server, as a settings box offers them, each with its mode as data.
+void AddSecurityModes(QComboBox& box);
+// A change of mode in such a box: a port still at the old mode's default moves to the new one's,
+// and a CA file counts only with TLS. The new mode comes back, the old one of the next change.
+SecurityMode FollowMode(const QComboBox& box, QSpinBox& port, QLineEdit& caFile, SecurityMode was);
+
 // The window caption's note of the mode: empty for plain, " [TLS]" or " [STLS]" otherwise.
 QString SecurityCaptionSuffix(SecurityMode mode);
