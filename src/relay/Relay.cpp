@@ -237,7 +237,7 @@ int Relay::FreeNumber() const {
 void Relay::TellConsoleClient() {
     view.ConsoleClient(sessions.size() > 1 ? sessions.last()->Number() : 0);
     const RelaySession* latest = LatestSession();
-    view.ConsoleServer(latest ? settings.accounts.value(latest->AccountIndex()).login : QString());
+    view.ConsoleServer(latest ? latest->AccountLogin() : QString());
 }
 
 Relay::ConsoleResult Relay::ConsoleSend(int index, const QByteArray& line) {

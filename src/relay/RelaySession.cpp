@@ -147,6 +147,10 @@ void RelaySession::ConnectAccount(int index) {
     Q_EMIT ServerChanged();
 }
 
+QString RelaySession::AccountLogin() const {
+    return settings->accounts.value(account).login;
+}
+
 void RelaySession::GreetByItself() {
     upstream.Close();
     account = 0;
@@ -346,7 +350,7 @@ void RelaySession::ReportCheck() {
         check.retrieved = tally.retrieved;
         check.tagged = tally.tagged;
     }
-    check.login = settings->accounts.value(account).login;
+    check.login = AccountLogin();
     check.when = QDateTime::currentDateTime();
     Q_EMIT Checked(check);
 }
@@ -437,7 +441,7 @@ void RelaySession::AddServerLog(const QByteArray& lines) {
         return;
     }
     if (std::exchange(accountMarkOwed, false)) {
-        log.AddServerText('(' + settings->accounts.value(account).login.toUtf8() + ") " + lines);
+        log.AddServerText('(' + AccountLogin().toUtf8() + ") " + lines);
         return;
     }
     log.AddServerText(lines);

@@ -80,8 +80,9 @@ public:
     const UpstreamLink& Upstream() const { return upstream; }
     // Only while HasClient.
     Connection& ClientSide() { return *client; }
-    // The account whose server this conversation talks to (0: the default account).
-    int AccountIndex() const { return account; }
+    // The login name of the account whose server this conversation talks to, by the settings
+    // it goes by; empty for the default account.
+    QString AccountLogin() const;
 
 Q_SIGNALS:
     void ServerConnectFailed(const QString& host, quint16 port, const QString& reason);
