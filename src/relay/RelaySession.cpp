@@ -140,7 +140,7 @@ void RelaySession::ConnectAccount(int index) {
     policy.mode = server.security;
     policy.extraAuthorities = server.caCertificates;
     policy.pinnedFingerprints = server.pinnedFingerprints + settings->TrustedFor(server.host);
-    accountMarkOwed = index > 0;
+    accountMarkOwed = account > 0;
     upstream.Connect({server.host, server.port, policy, settings->serverStepTimeoutMs});
     conversation.SetLoginInsideTls(upstream.LoginInsideTls());
     conversation.SetServerUser(server.serverUser.toUtf8());
