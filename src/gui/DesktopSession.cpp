@@ -70,26 +70,15 @@ bool DesktopSession::Form_Load() {
         return false;
     }
     LoadClientCertificate(startup);
-    for (const auto& [listen, port] :
-         {std::pair{&Relay::StartListening, settings.listen.port},
-          std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
-        const Result<> listening = (relay.*listen)();
-        if (!listening) {
-            QTextStream(stderr) << "quorlin: " << ListenFailureMessage(port, listening.Error())
-                                << "\n";
-            retryWanted =
-                display.ReportStartFailure(ListenFailureWindowMessage(port, listening.Error()));
-            return false;
-        }
+    if (const auto failed = relay.StartAllListening()) {
+        QTextStream(stderr) << "quorlin: " << ListenFailureMessage(failed->port, failed->reason)
+                            << "\n";
+        retryWanted =
+            display.ReportStartFailure(ListenFailureWindowMessage(failed->port, failed->reason));
+        return false;
     }
     if (startup.newFolder) {
         (void)KeepNewFolderTagging();
-    }
-    quint16 failedPort = 0;
-    if (const Result<> listening = relay.StartAccountListening(failedPort); !listening) {
-        retryWanted =
-            display.ReportStartFailure(ListenFailureWindowMessage(failedPort, listening.Error()));
-        return false;
     }
     notify.Add(&display, &display.SysTray());
     TellClientTlsState();

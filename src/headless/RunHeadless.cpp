@@ -117,24 +117,13 @@ int RunHeadless(const AppOptions& options) {
     TranscriptView transcript(view);
     transcript.UseFile(settings.log.file, settings.log.rotation);
     Relay relay(transcript, settings);
-    for (const auto& [listen, port] :
-         {std::pair{&Relay::StartListening, settings.listen.port},
-          std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
-        const Result<> listening = (relay.*listen)();
-        if (!listening) {
-            QTextStream(stderr) << "quorlin: " << ListenFailureMessage(port, listening.Error())
-                                << "\n";
-            return 1;
-        }
+    if (const auto failed = relay.StartAllListening()) {
+        QTextStream(stderr) << "quorlin: " << ListenFailureMessage(failed->port, failed->reason)
+                            << "\n";
+        return 1;
     }
     if (startup.newFolder) {
         (void)KeepNewFolderTagging();
-    }
-    quint16 failedPort = 0;
-    if (const Result<> listening = relay.StartAccountListening(failedPort); !listening) {
-        QTextStream(stderr) << "quorlin: " << ListenFailureMessage(failedPort, listening.Error())
-                            << "\n";
-        return 1;
     }
     // Once the relay runs, problems are told the way the log is written: a standard error
     // that nobody reads must not stop it either. The log file has them too.

@@ -108,6 +108,21 @@ void Relay::KeepSettingsForSessions() {
     }
 }
 
+std::optional<Relay::StartFailure> Relay::StartAllListening() {
+    for (const auto& [listen, port] :
+         {std::pair{&Relay::StartListening, settings.listen.port},
+          std::pair{&Relay::StartImplicitTlsListening, settings.clientTls.implicitPort}}) {
+        if (const Result<> listening = (this->*listen)(); !listening) {
+            return StartFailure{port, listening.Error()};
+        }
+    }
+    quint16 failedPort = 0;
+    if (const Result<> listening = StartAccountListening(failedPort); !listening) {
+        return StartFailure{failedPort, listening.Error()};
+    }
+    return std::nullopt;
+}
+
 // Matched by port: a port kept goes on listening for whichever account has it now.
 Result<> Relay::StartAccountListening(quint16& failedPort) {
     std::vector<AccountListener> kept;

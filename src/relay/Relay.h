@@ -46,6 +46,13 @@ public:
     // port no account has any more is let go). `failedPort` names a port that failed; the
     // others listen all the same.
     Result<> StartAccountListening(quint16& failedPort);
+    // All of start-up's listening above, in that order: the port that could not be had and why,
+    // or nothing when every one listens.
+    struct StartFailure {
+        quint16 port = 0;
+        QString reason;
+    };
+    std::optional<StartFailure> StartAllListening();
     bool Listening() const { return listener->IsListening(); }
     quint16 ListeningPort() const { return listener->Port(); }
     bool ListeningForTls() const { return tlsListener->IsListening(); }
