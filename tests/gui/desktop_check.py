@@ -147,7 +147,8 @@ class Desktop:
         return x - left, y - top, w + left + right, h + top + bottom
 
     def panel(self):
-        return self.geometry(self.find(r'"tint2"'))
+        # tint2 may be between windows a moment while it takes a tray icon in.
+        return self.geometry(wait_for("the panel", lambda: self.find(r'"tint2"')))
 
     def in_panel(self, window):
         x, y, _, _ = self.geometry(window)
