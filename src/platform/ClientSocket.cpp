@@ -36,10 +36,6 @@ qint64 ClientSocket::BytesAvailable() const {
     return stream ? stream->BytesAvailable() : 0;
 }
 
-bool ClientSocket::MoreToRead() const {
-    return stream && (stream->BytesAvailable() > 0 || KernelHoldsBytes(stream->Descriptor()));
-}
-
 qint64 ClientSocket::BytesToWrite() const {
     return stream ? stream->BytesToWrite() : 0;
 }

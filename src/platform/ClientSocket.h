@@ -22,7 +22,6 @@ public:
     Result<> Send(const QByteArray& bytes) override;
     QByteArray Take() override;
     qint64 BytesAvailable() const override;
-    bool MoreToRead() const override;
     qint64 BytesToWrite() const override;
     bool Delivering() const override;
     void FinishSending() override;

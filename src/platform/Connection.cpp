@@ -3,11 +3,6 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
-bool Connection::KernelHoldsBytes(qintptr descriptor) {
-    int waiting = 0;
-    return descriptor >= 0 && ::ioctl(int(descriptor), FIONREAD, &waiting) == 0 && waiting > 0;
-}
-
 bool Connection::KernelHoldsUnsent(qintptr descriptor) {
     int unsent = 0;
     return descriptor >= 0 && ::ioctl(int(descriptor), SIOCOUTQ, &unsent) == 0 && unsent > 0;

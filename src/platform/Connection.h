@@ -32,8 +32,6 @@ public:
     // Everything read so far, handed over without a copy.
     virtual QByteArray Take() = 0;
     virtual qint64 BytesAvailable() const = 0;
-    // More bytes are on their way in: read already or waiting in the kernel.
-    virtual bool MoreToRead() const = 0;
     virtual qint64 BytesToWrite() const = 0;
     // Bytes sent have not all reached the peer: some wait to be written, or in the kernel for
     // the peer to take them.
@@ -70,8 +68,6 @@ protected:
     void ReportArrival();
     void ReportPeerFinished();
     void ReportFailure(const QString& why);
-    // Bytes the kernel holds for the descriptor, not read yet.
-    static bool KernelHoldsBytes(qintptr descriptor);
     // Bytes the kernel holds for the descriptor's peer, not taken (acknowledged) by it yet.
     static bool KernelHoldsUnsent(qintptr descriptor);
     // A new connection in this object: nothing owed, nothing failed.

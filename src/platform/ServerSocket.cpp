@@ -124,10 +124,6 @@ qint64 ServerSocket::BytesAvailable() const {
     return socket ? socket->bytesAvailable() : 0;
 }
 
-bool ServerSocket::MoreToRead() const {
-    return socket && (socket->bytesAvailable() > 0 || KernelHoldsBytes(socket->socketDescriptor()));
-}
-
 qint64 ServerSocket::BytesToWrite() const {
     return socket ? socket->bytesToWrite() : 0;
 }

@@ -44,7 +44,6 @@ public:
     Result<> Send(const QByteArray& bytes) override;
     QByteArray Take() override;
     qint64 BytesAvailable() const override;
-    bool MoreToRead() const override;
     qint64 BytesToWrite() const override;
     void FinishSending() override;
     void Close() override;

@@ -62,10 +62,6 @@ qint64 TlsClientSocket::BytesAvailable() const {
     return socket ? socket->bytesAvailable() : 0;
 }
 
-bool TlsClientSocket::MoreToRead() const {
-    return socket && (socket->bytesAvailable() > 0 || KernelHoldsBytes(socket->socketDescriptor()));
-}
-
 qint64 TlsClientSocket::BytesToWrite() const {
     return socket ? socket->bytesToWrite() + socket->encryptedBytesToWrite() : 0;
 }

@@ -25,7 +25,6 @@ public:
     Result<> Send(const QByteArray& bytes) override;
     QByteArray Take() override;
     qint64 BytesAvailable() const override;
-    bool MoreToRead() const override;
     qint64 BytesToWrite() const override;
     bool Delivering() const override;
     // TLS as Qt offers it has no half close: the sending side ends with the whole connection.

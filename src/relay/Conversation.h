@@ -57,6 +57,7 @@ public:
     }
     // Replies of the server connected now are still due: a change of server waits for them.
     bool AwaitsServer() const { return replies.AwaitsReplies(); }
+    bool ReplyUnderway() const { return replies.ReplyUnderway(); }
     const CheckTally& Tally() const { return replies.Tally(); }
 
     RelayOutput FromClient(const QByteArray& received, bool serverConnected) {

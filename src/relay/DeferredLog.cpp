@@ -17,6 +17,11 @@ qsizetype EndOfCutLine(QByteArrayView cut, QByteArrayView text) {
 
 } // namespace
 
+DeferredLog::DeferredLog(RelayView& view) : view(view) {
+    lagTimer.setSingleShot(true);
+    QObject::connect(&lagTimer, &QTimer::timeout, [this] { ShowHeld(); });
+}
+
 void DeferredLog::AddServerText(const QByteArray& text) {
     qsizetype from = 0;
     if (!cutLine.isEmpty()) {
@@ -51,13 +56,22 @@ void DeferredLog::Hold(bool fromServer, const QByteArray& text, qsizetype from, 
     }
     held.append({fromServer, text, from, size});
     heldBytes += size;
+    burstBytes += size;
     grown = true;
 }
 
-void DeferredLog::Settle(const Connection& source) {
-    const bool burst = std::exchange(grown, false);
-    if (!burst || heldBytes < BurstBytes || heldBytes >= HoldLimit || !source.MoreToRead()) {
+void DeferredLog::Settle(bool underway) {
+    const bool grew = std::exchange(grown, false);
+    const qsizetype burst = std::exchange(burstBytes, underway ? burstBytes : 0);
+    if (held.isEmpty()) {
+        return;
+    }
+    if (burst < BurstBytes || heldBytes >= HoldLimit || (underway && !grew)) {
         ShowHeld();
+    } else if (!underway) {
+        lagTimer.start(AfterReplyMs);
+    } else if (!lagTimer.isActive()) {
+        lagTimer.start(LagMs);
     }
 }
 
@@ -69,6 +83,7 @@ void DeferredLog::Flush() {
 }
 
 void DeferredLog::ShowHeld() {
+    lagTimer.stop();
     const QList<Lines> shown = std::exchange(held, {});
     heldBytes = 0;
     for (const Lines& lines : shown) {

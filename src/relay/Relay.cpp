@@ -11,6 +11,7 @@
 Relay::Relay(RelayView& relayView, const Settings& relaySettings, QObject* parent)
     : QObject(parent), view(relayView), settings(relaySettings), listener(NewListener()),
       tlsListener(NewListener()) {
+    KeepFreedMemoryForReuse();
     memoryReturn.setSingleShot(true);
     memoryReturn.setInterval(MemoryReturnDelayMs);
     connect(&memoryReturn, &QTimer::timeout, this, [] { ReturnFreedMemory(); });

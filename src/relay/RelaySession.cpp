@@ -31,7 +31,7 @@ RelaySession::RelaySession(RelayView& window, const Settings& relaySettings,
     connect(&upstream, &UpstreamLink::Arrived, this, &RelaySession::OnServerArrived);
     connect(&upstream, &UpstreamLink::Logged, this, [this](const QByteArray& lines) {
         AddServerLog(lines);
-        log.Settle(upstream.Socket());
+        log.Settle(conversation.ReplyUnderway());
     });
     connect(&upstream, &UpstreamLink::Greeted, this, &RelaySession::OnGreeted);
     connect(&upstream, &UpstreamLink::Block, this, &RelaySession::OnServerBlock);
@@ -392,7 +392,7 @@ TaggingRulesSource RelaySession::TaggingRulesNow() const {
     };
 }
 
-// The bytes go on first; the log follows, once the server's burst pauses.
+// The bytes go on first; the log follows, once the reply they belong to has gone on whole.
 void RelaySession::Apply(const RelayOutput& out) {
     if (out.clientTlsFrom >= 0) {
         SendToClient(out.toClient.first(out.clientTlsFrom));
@@ -411,7 +411,7 @@ void RelaySession::Apply(const RelayOutput& out) {
     } else {
         log.AddClientLines(out.clientLog);
     }
-    log.Settle(upstream.Socket());
+    log.Settle(conversation.ReplyUnderway());
     // Answers of its own held behind a reply still due count for the flow too.
     BalanceFlow();
     ReleaseQuitIfDelivered();

@@ -54,6 +54,8 @@ public:
     qsizetype HeldBytes() const;
     // Replies are still to come before the client is answered up to now.
     bool AwaitsReplies() const { return !queue.empty() && !EndedUnseen(); }
+    // Part of a reply has come and its end has not.
+    bool ReplyUnderway() const { return AwaitsReplies() && seen > 0; }
     // Entries of the reply kind queue, for the memory it takes: replies of one kind expected one
     // after another share an entry, so a client that pipelines thousands of NOOPs costs one.
     qsizetype QueueEntries() const { return qsizetype(queue.size()); }

@@ -405,6 +405,22 @@ private Q_SLOTS:
         QVERIFY(server->Connected());
     }
 
+    // The log shows a long reply's lines once the reply has gone on; a server that stops in the
+    // middle of one must not keep those already relayed out of the log.
+    void linesOfAReplyCutShortByAPauseAreLogged() {
+        ConnectClient(1);
+        LogIn(1, "alice", "secret");
+        server->received.clear();
+        client->Send("UIDL\r\n");
+        QTRY_COMPARE(server->received, QByteArray("UIDL\r\n"));
+        const qsizetype before = view->serverLog.size();
+        server->Send("+OK\r\n1 a\r\n2 b\r\n");
+        QTRY_VERIFY(client->received.endsWith("2 b\r\n"));
+        QTRY_COMPARE(view->serverLog.mid(before), (QList<QByteArray>{"+OK", "1 a", "2 b"}));
+        server->Send(".\r\n");
+        QTRY_COMPARE(view->serverLog.mid(before), (QList<QByteArray>{"+OK", "1 a", "2 b", "."}));
+    }
+
     void loginWordsFollowedByGarbageDoNotStopTheRelay() {
         ConnectClient(1);
         QRandomGenerator random(31);
