@@ -48,14 +48,24 @@ QString NoServerMessage() {
         .arg(file);
 }
 
+// "127.0.0.1 and ::1": every address held, as 127.0.0.1 brings ::1 along where the machine has it.
+QString AddressesDescription(const QList<QHostAddress>& addresses) {
+    QStringList shown;
+    for (const QHostAddress& address : addresses) {
+        if (address == QHostAddress(QHostAddress::Any)) {
+            return QStringLiteral("all addresses");
+        }
+        shown.append(address.toString());
+    }
+    return shown.join(QStringLiteral(" and "));
+}
+
 // "listening on all addresses port 110 (STLS), mail server pop.example.com:995 (TLS)".
 // The accounts follow, a line each.
 QString ListeningDescription(const Settings& settings, const Relay& relay) {
     QString description =
         QStringLiteral("listening on %1 %2, mail server %3")
-            .arg(settings.listen.address == QHostAddress(QHostAddress::Any)
-                     ? QStringLiteral("all addresses")
-                     : settings.listen.address.toString(),
+            .arg(AddressesDescription(relay.ListeningAddresses()),
                  ListenDescription(settings, relay.ListeningPort(),
                                    relay.ListeningForTls() ? relay.TlsListeningPort() : 0),
                  settings.DefaultAccount().host.isEmpty()

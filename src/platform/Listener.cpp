@@ -77,6 +77,14 @@ void Listener::Close() {
     }
 }
 
+QList<QHostAddress> Listener::Addresses() const {
+    QList<QHostAddress> held;
+    for (const QTcpServer* server : servers) {
+        held.append(server->serverAddress());
+    }
+    return held;
+}
+
 bool Listener::IsListening() const {
     return !servers.isEmpty();
 }

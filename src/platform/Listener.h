@@ -31,6 +31,8 @@ public:
     void Close();
     bool IsListening() const;
     quint16 Port() const { return port; }
+    // The addresses held: those asked for, less one the machine does not have.
+    QList<QHostAddress> Addresses() const;
 
     // The client being announced; null outside Incoming or once taken.
     std::unique_ptr<ClientSocket> Accept();

@@ -55,6 +55,7 @@ public:
     std::optional<StartFailure> StartAllListening();
     bool Listening() const { return listener->IsListening(); }
     quint16 ListeningPort() const { return listener->Port(); }
+    QList<QHostAddress> ListeningAddresses() const { return listener->Addresses(); }
     bool ListeningForTls() const { return tlsListener->IsListening(); }
     quint16 TlsListeningPort() const { return tlsListener->Port(); }
 

@@ -320,8 +320,8 @@ def case_off(checks, quorlin_binary, scratch):
         if net_util.wait_for_port("127.0.0.1", setup.tls_port, 0.2):
             checks.fail("the TLS port listens with --client-tls off")
         banner = setup.quorlin.log_bytes().split(b"\n")[0]
-        if not re.match(rb"Quorlin [0-9.]+: listening on 127.0.0.1 port %d, mail server " %
-                        setup.quorlin.port, banner):
+        if not re.match(rb"Quorlin [0-9.]+: listening on 127.0.0.1(?: and ::1)? port %d, "
+                        rb"mail server " % setup.quorlin.port, banner):
             checks.fail("the start-up line with --client-tls off: %r" % banner)
     with Setup(quorlin_binary, scratch) as setup:
         capa = raw_replies(setup.quorlin.port, [b"CAPA"])[0]
