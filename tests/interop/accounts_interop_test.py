@@ -8,16 +8,14 @@ the default server; each Dovecot's log shows only its own user's logins.
 import argparse
 import os
 import re
-import shutil
 import sys
-import tempfile
 import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import sample_mail  # noqa: E402
-from interop_test import (LOCAL_USER_REPLY, PASSWORD, USER, Checks, fetch_all,  # noqa: E402
-                          second_account_messages, wait_until)
+from interop_test import (LOCAL_USER_REPLY, PASSWORD, USER, config_folder, fetch_all,  # noqa: E402
+                          run_in_scratch, second_account_messages, wait_until)
 from private_dovecot import PrivateDovecot  # noqa: E402
 from quorlin_process import QuorlinProcess  # noqa: E402
 from test_certificates import TestCertificates  # noqa: E402
@@ -111,22 +109,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
     args = parser.parse_args()
-    checks = Checks()
-    checks.stop_at_deadline(OWN_DEADLINE_SECONDS)
-    scratch = tempfile.mkdtemp(prefix="qac", dir="/tmp")
-    os.chmod(scratch, 0o755)
-    config_dir = os.path.join(scratch, "config")
-    os.makedirs(config_dir)
-    try:
-        run_accounts(checks, TestCertificates(scratch), args.quorlin, config_dir)
-    except Exception as error:
-        checks.fail("%s: %s" % (type(error).__name__, error))
-    finally:
-        if checks.failures:
-            print(QuorlinProcess.log_tail_of(config_dir))
-        if not os.environ.get("QUORLIN_KEEP_TMP"):
-            shutil.rmtree(scratch, ignore_errors=True)
-    return checks.summary()
+    return run_in_scratch("qac", OWN_DEADLINE_SECONDS, lambda checks, scratch: run_accounts(
+        checks, TestCertificates(scratch), args.quorlin, config_folder(scratch)))
 
 
 if __name__ == "__main__":

@@ -39,8 +39,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import net_util  # noqa: E402
 import sample_mail  # noqa: E402
-from interop_test import (PASSWORD, USER, Checks, wait_until, with_change,  # noqa: E402
-                          write_blocked_list)
+from interop_test import (PASSWORD, USER, run_in_scratch, wait_until,  # noqa: E402
+                          with_change, write_blocked_list)
 from private_dovecot import PrivateDovecot  # noqa: E402
 from quorlin_process import QuorlinProcess  # noqa: E402
 from raw_pop3 import RawPOP3, unstuff  # noqa: E402
@@ -483,24 +483,8 @@ def main():
     if args.case == "remote-client":
         remote_client(args.rest[0], int(args.rest[1]), args.rest[2])
         return 0
-    checks = Checks()
-    checks.stop_at_deadline(OWN_DEADLINE_SECONDS)
-    scratch = tempfile.mkdtemp(prefix="qct", dir="/tmp")
-    os.chmod(scratch, 0o755)
-    try:
-        status = CASES[args.case](checks, args.quorlin, scratch)
-        if status is not None:
-            return status
-    except Exception as error:
-        checks.fail("%s: %s" % (type(error).__name__, error))
-    finally:
-        if checks.failures:
-            for folder, _dirs, _files in os.walk(scratch):
-                if os.path.exists(QuorlinProcess.log_path_in(folder)):
-                    print(QuorlinProcess.log_tail_of(folder))
-        if not os.environ.get("QUORLIN_KEEP_TMP"):
-            shutil.rmtree(scratch, ignore_errors=True)
-    return checks.summary()
+    return run_in_scratch("qct", OWN_DEADLINE_SECONDS, lambda checks, scratch: CASES[args.case](
+        checks, args.quorlin, scratch))
 
 
 if __name__ == "__main__":

@@ -97,6 +97,37 @@ class Checks:
         return 0
 
 
+def run_in_scratch(prefix, deadline, run):
+    """Runs run(checks, scratch) with a fresh folder of its own under /tmp; the exit status.
+    run may return a status of its own. After a failure, the end of every Quorlin output in the
+    folder is printed; the folder goes unless QUORLIN_KEEP_TMP is set."""
+    checks = Checks()
+    checks.stop_at_deadline(deadline)
+    scratch = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
+    os.chmod(scratch, 0o755)
+    try:
+        status = run(checks, scratch)
+        if status is not None:
+            return status
+    except Exception as error:
+        checks.fail("%s: %s" % (type(error).__name__, error))
+    finally:
+        if checks.failures:
+            for folder, _dirs, _files in os.walk(scratch):
+                if os.path.exists(QuorlinProcess.log_path_in(folder)):
+                    print(QuorlinProcess.log_tail_of(folder))
+        if not os.environ.get("QUORLIN_KEEP_TMP"):
+            shutil.rmtree(scratch, ignore_errors=True)
+    return checks.summary()
+
+
+def config_folder(scratch):
+    """Quorlin's settings folder inside a scratch folder, made empty."""
+    folder = os.path.join(scratch, "config")
+    os.makedirs(folder)
+    return folder
+
+
 def fetch_all(port, message_count=None, user=USER, password=PASSWORD, retry_refused=True):
     """One POP3 session; returns (USER reply, transcript). The transcript is a list of
     (command, exact reply bytes) from PASS to QUIT."""

@@ -15,19 +15,17 @@ it while the client speaks plain POP3 to Quorlin.
 import argparse
 import os
 import re
-import shutil
 import socket
 import sys
-import tempfile
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import sample_mail  # noqa: E402
-from interop_test import (LOCAL_USER_REPLY, PASSWORD, USER, Checks, check_quorlin_log,  # noqa: E402
-                          compare_transcripts, expected_through_proxy, fetch_all,
-                          message_numbers, wait_until)
+from interop_test import (LOCAL_USER_REPLY, PASSWORD, USER, check_quorlin_log,  # noqa: E402
+                          compare_transcripts, config_folder, expected_through_proxy, fetch_all,
+                          message_numbers, run_in_scratch, wait_until)
 from private_dovecot import PrivateDovecot  # noqa: E402
 from quorlin_process import QuorlinProcess  # noqa: E402
 from test_certificates import TestCertificates  # noqa: E402
@@ -236,23 +234,8 @@ def main():
     parser.add_argument("--quorlin", required=True, help="the quorlin binary")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
-    checks = Checks()
-    checks.stop_at_deadline(OWN_DEADLINE_SECONDS)
-    scratch = tempfile.mkdtemp(prefix="qtl", dir="/tmp")
-    os.chmod(scratch, 0o755)
-    config_dir = os.path.join(scratch, "config")
-    os.makedirs(config_dir)
-    try:
-        certs = TestCertificates(scratch)
-        CASES[args.case](checks, certs, args.quorlin, config_dir)
-    except Exception as error:
-        checks.fail("%s: %s" % (type(error).__name__, error))
-    finally:
-        if checks.failures:
-            print(QuorlinProcess.log_tail_of(config_dir))
-        if not os.environ.get("QUORLIN_KEEP_TMP"):
-            shutil.rmtree(scratch, ignore_errors=True)
-    return checks.summary()
+    return run_in_scratch("qtl", OWN_DEADLINE_SECONDS, lambda checks, scratch: CASES[args.case](
+        checks, TestCertificates(scratch), args.quorlin, config_folder(scratch)))
 
 
 if __name__ == "__main__":
